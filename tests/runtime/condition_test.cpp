@@ -1,0 +1,257 @@
+// DAXOCondition and DAXOCondition2: who is woken by Signal, abort and time-out
+// failures (thrown after releasing the protecting mutex), the split
+// WaitX/AchieveWaitX protocol.
+#include "daxo_condition.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "threads_test_support.h"
+
+namespace {
+
+using daxo_test::kPatience;
+
+/// The integer a call throws, or 0 when it returns.
+template <class F>
+int ThrownBy(F f) {
+  try {
+    f();
+  } catch (int code) {
+    return code;
+  }
+  return 0;
+}
+
+/// True when the mutex is free (the caller must not hold it).
+bool IsFree(DAXOMutex& m) {
+  if (!m.TryLock()) return false;
+  m.Release();
+  return true;
+}
+
+class ProbedCondition : public DAXOCondition {
+ public:
+  using DAXOCondition::DAXOCondition;
+  int PoolSize() const { return m_pool.Length(); }
+};
+
+class DAXOConditionTest : public ::testing::Test {
+ protected:
+  DAXOMutex mutex;
+  DAXOEvent abort;
+};
+
+TEST_F(DAXOConditionTest, SignalWakesEveryThreadWaitingAtThatMoment) {
+  constexpr int kWaiters = 4;
+  ProbedCondition cond(&mutex, &abort, kPatience);
+  int enrolled = 0;  // guarded by mutex
+  DAXOEvent allEnrolled;
+  std::atomic<int> woke{0};
+  std::atomic<int> failures{0};
+  daxo_test::ThreadGroup group;
+  for (int i = 0; i < kWaiters; ++i) {
+    group.Add([&] {
+      mutex.Lock();
+      if (++enrolled == kWaiters) allEnrolled.Set();
+      if (ThrownBy([&] { cond.Wait(); }) != 0) {
+        ++failures;
+        return;
+      }
+      ++woke;
+      mutex.Release();
+    });
+  }
+  group.Start();
+  ASSERT_EQ(allEnrolled.Wait(kPatience), 0);
+  // Each waiter only lets go of the mutex inside Wait, so holding it now
+  // means all of them are enrolled.
+  mutex.Lock();
+  EXPECT_EQ(cond.PoolSize(), kWaiters);
+  cond.Signal();
+  mutex.Release();
+  group.Join();
+  EXPECT_EQ(woke, kWaiters);
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(cond.PoolSize(), kWaiters) << "the pool only grows to the peak of waiters";
+}
+
+TEST_F(DAXOConditionTest, ARecycledPoolEventCarriesNoOldSignal) {
+  ProbedCondition cond(&mutex, &abort, 30'000);
+  mutex.Lock();
+  DAXOEvent* event = nullptr;
+  void* handle = cond.WaitX(&event);
+  ASSERT_NE(event, nullptr);
+  EXPECT_TRUE(IsFree(mutex)) << "WaitX returns with the mutex released";
+  std::thread([&] {
+    mutex.Lock();
+    cond.Signal();
+    mutex.Release();
+  }).join();
+  EXPECT_EQ(event->Wait(0), 0);
+  cond.AchieveWaitX(handle);
+  EXPECT_FALSE(IsFree(mutex)) << "AchieveWaitX returns with the mutex held";
+
+  // The same pool item is lent again; its event was set by the last Signal
+  // and must not end this wait at once.
+  EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::TimeOut);
+  EXPECT_TRUE(IsFree(mutex)) << "a failed wait releases the mutex";
+  EXPECT_EQ(cond.PoolSize(), 1);
+}
+
+TEST_F(DAXOConditionTest, RepeatedTimeOutsDoNotGrowThePool) {
+  ProbedCondition cond(&mutex, &abort, 1000);
+  for (int i = 0; i < 5; ++i) {
+    mutex.Lock();
+    EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::TimeOut);
+  }
+  EXPECT_EQ(cond.PoolSize(), 1);
+}
+
+TEST_F(DAXOConditionTest, AbortThrowsModuleDiedFromEveryWait) {
+  DAXOCondition cond(&mutex, &abort, kPatience);
+  DAXOEvent waiting;
+  std::atomic<int> blocked{-100};
+  std::thread waiter([&] {
+    mutex.Lock();
+    waiting.Set();
+    blocked = ThrownBy([&] { cond.Wait(); });
+  });
+  ASSERT_EQ(waiting.Wait(kPatience), 0);
+  mutex.Lock();
+  cond.Abort();
+  mutex.Release();
+  waiter.join();
+  EXPECT_EQ(blocked, DAXO::ModuleDied);
+
+  for (int i = 0; i < 2; ++i) {
+    mutex.Lock();
+    EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::ModuleDied) << "the abort event stays set";
+    EXPECT_TRUE(IsFree(mutex));
+  }
+}
+
+TEST_F(DAXOConditionTest, WithoutAnAbortEventOnlyTimesOut) {
+  DAXOCondition cond(&mutex, nullptr, 1000);
+  cond.Abort();
+  mutex.Lock();
+  EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::TimeOut);
+  EXPECT_TRUE(IsFree(mutex));
+}
+
+class DAXOCondition2Test : public DAXOConditionTest {};
+
+TEST_F(DAXOCondition2Test, SubscribersAreNumberedUpTo32) {
+  DAXOCondition2 cond(&mutex, &abort, 1000);
+  EXPECT_EQ(cond.Subscribe(), 0);
+  EXPECT_EQ(cond.Subscribe(), 1);
+  cond.Subscribe(5);
+  EXPECT_EQ(cond.Subscribe(), 6);
+  cond.Subscribe(3);  // a number skipped above
+  mutex.Lock();
+  EXPECT_EQ(ThrownBy([&] { cond.Wait(3); }), DAXO::TimeOut);
+  mutex.Lock();
+  EXPECT_EQ(ThrownBy([&] { cond.Wait(4); }), DAXO::FatalKernelError) << "skipped, never subscribed";
+  mutex.Lock();
+  EXPECT_EQ(ThrownBy([&] { cond.Wait(7); }), DAXO::FatalKernelError) << "beyond the last number";
+  EXPECT_TRUE(IsFree(mutex));
+  for (int expected = 7; expected < 32; ++expected) EXPECT_EQ(cond.Subscribe(), expected);
+  EXPECT_EQ(cond.Subscribe(), -1);
+  cond.Subscribe(32);
+  EXPECT_EQ(cond.Subscribe(), -1);
+}
+
+TEST_F(DAXOCondition2Test, SignalWakesOnlySubscribersMarkedWaiting) {
+  DAXOCondition2 cond(&mutex, &abort, static_cast<int>(kPatience));
+  const int reader = cond.Subscribe();
+  const int idle = cond.Subscribe();
+  mutex.Lock();
+  DAXOEvent* idleEvent = nullptr;
+  DAXOEvent* abortEvent = nullptr;
+  cond.WaitX(idle, &idleEvent, &abortEvent);
+  cond.AbortWaitX(idle);
+  EXPECT_FALSE(IsFree(mutex)) << "AbortWaitX returns with the mutex held";
+  mutex.Release();
+
+  DAXOEvent waiting;
+  std::atomic<int> result{-100};
+  std::thread waiter([&] {
+    mutex.Lock();
+    waiting.Set();
+    result = ThrownBy([&] { cond.Wait(reader); });
+    if (result == 0) mutex.Release();
+  });
+  ASSERT_EQ(waiting.Wait(kPatience), 0);
+  mutex.Lock();
+  cond.Signal();
+  mutex.Release();
+  waiter.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(idleEvent->State()) << "a subscriber that is not waiting is not signalled";
+}
+
+TEST_F(DAXOCondition2Test, WaitXHandsOverTheWaitToTheCaller) {
+  DAXOCondition2 cond(&mutex, &abort, static_cast<int>(kPatience));
+  const int id = cond.Subscribe();
+  DAXOEvent* event = nullptr;
+  DAXOEvent* abortEvent = nullptr;
+
+  mutex.Lock();
+  cond.WaitX(id, &event, &abortEvent);
+  EXPECT_EQ(abortEvent, &abort);
+  EXPECT_TRUE(IsFree(mutex));
+  // A Signal between WaitX and the caller's own wait is not lost.
+  std::thread([&] {
+    mutex.Lock();
+    cond.Signal();
+    mutex.Release();
+  }).join();
+  DAXOEvent* events[] = {event, abortEvent};
+  EXPECT_EQ(DAXOEvent::Wait(2, events, kPatience), 0);
+  cond.AchieveWaitX(id, 0);
+  EXPECT_FALSE(IsFree(mutex));
+  mutex.Release();
+
+  mutex.Lock();
+  cond.WaitX(id, &event, &abortEvent);
+  EXPECT_EQ(event->Wait(0), DAXO::TimeOut) << "WaitX starts from a reset event";
+  EXPECT_EQ(ThrownBy([&] { cond.AchieveWaitX(id, 1); }), DAXO::ModuleDied);
+  EXPECT_TRUE(IsFree(mutex));
+
+  mutex.Lock();
+  cond.WaitX(id, &event, &abortEvent);
+  EXPECT_EQ(ThrownBy([&] { cond.AchieveWaitX(id, DAXO::TimeOut); }), DAXO::FatalKernelError);
+  EXPECT_TRUE(IsFree(mutex));
+}
+
+TEST_F(DAXOCondition2Test, CutConnectionAbortsBlockedAndLaterWaits) {
+  DAXOCondition2 cond(&mutex, &abort, 1000);
+  const int id = cond.Subscribe();
+  mutex.Lock();
+  EXPECT_EQ(ThrownBy([&] { cond.Wait(id); }), DAXO::TimeOut);
+  EXPECT_TRUE(IsFree(mutex));
+
+  DAXOCondition2 patient(&mutex, &abort, -1);
+  const int reader = patient.Subscribe();
+  DAXOEvent waiting;
+  std::atomic<int> result{-100};
+  std::thread waiter([&] {
+    mutex.Lock();
+    waiting.Set();
+    result = ThrownBy([&] { patient.Wait(reader); });
+  });
+  ASSERT_EQ(waiting.Wait(kPatience), 0);
+  mutex.Lock();
+  patient.CutConnection();
+  mutex.Release();
+  waiter.join();
+  EXPECT_EQ(result, DAXO::ModuleDied);
+
+  mutex.Lock();
+  EXPECT_EQ(ThrownBy([&] { cond.Wait(id); }), DAXO::ModuleDied);
+  EXPECT_TRUE(IsFree(mutex));
+}
+
+}  // namespace

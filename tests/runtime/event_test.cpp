@@ -1,0 +1,272 @@
+// DAXOEvent and DAXOEventBasic: manual-reset semantics, single and
+// multi-event waits across threads, time-outs, no lost wake-ups, triggers
+// without an engine.
+#include "daxo_event.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "daxo_kernel.h"
+#include "threads_test_support.h"
+
+namespace {
+
+using daxo_test::kPatience;
+using daxo_test::MonotonicNow;
+
+TEST(DAXOEvent, IsManualResetAndWaitZeroOnlyLooks) {
+  DAXOEvent event;
+  EXPECT_EQ(event.Wait(0), DAXO::TimeOut);
+  event.Set();
+  event.Set();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(event.Wait(0), 0) << "waits do not consume a set event";
+  EXPECT_TRUE(event.State());
+  event.Reset();
+  EXPECT_FALSE(event.State());
+  EXPECT_EQ(event.Wait(0), DAXO::TimeOut) << "one Reset clears any number of Sets";
+  EXPECT_EQ(DAXOEvent(true).Wait(0), 0);
+}
+
+TEST(DAXOEvent, SetWakesWaitersBlockedInOtherThreads) {
+  DAXOEvent event;
+  std::atomic<int> timed{-1};
+  std::atomic<int> forever{-1};
+  DAXOEvent bothStarted;
+  std::atomic<int> started{0};
+  std::thread a([&] {
+    if (++started == 2) bothStarted.Set();
+    timed = event.Wait(kPatience);
+  });
+  std::thread b([&] {
+    if (++started == 2) bothStarted.Set();
+    forever = event.Wait(-1);
+  });
+  ASSERT_EQ(bothStarted.Wait(kPatience), 0);
+  event.Set();
+  a.join();
+  b.join();
+  EXPECT_EQ(timed, 0);
+  EXPECT_EQ(forever, 0);
+}
+
+TEST(DAXOEvent, TimesOutAfterRoughlyTheTimeout) {
+  DAXOEvent event;
+  const long begin = MonotonicNow();
+  EXPECT_EQ(event.Wait(60'000), DAXO::TimeOut);
+  const long elapsed = MonotonicNow() - begin;
+  EXPECT_GE(elapsed, 60'000);
+  EXPECT_LT(elapsed, 5'000'000);
+}
+
+TEST(DAXOEventMultiWait, ReturnsTheLowestIndexFoundSet) {
+  DAXOEvent e0, e1, e2, e3;
+  DAXOEvent* events[] = {&e0, &e1, &e2, &e3};
+  e3.Set();
+  e2.Set();
+  EXPECT_EQ(DAXOEvent::Wait(4, events, 0), 2);
+  EXPECT_EQ(DAXOEvent::Wait(4, events, kPatience), 2);
+  EXPECT_EQ(DAXOEvent::Wait(4, events, -1), 2);
+  e0.Set();
+  EXPECT_EQ(DAXOEvent::Wait(4, events, kPatience), 0);
+}
+
+TEST(DAXOEventMultiWait, TimesOutWhenNoEventIsSet) {
+  DAXOEvent e0, e1;
+  DAXOEvent* events[] = {&e0, &e1};
+  EXPECT_EQ(DAXOEvent::Wait(2, events, 0), DAXO::TimeOut);
+  const long begin = MonotonicNow();
+  EXPECT_EQ(DAXOEvent::Wait(2, events, 60'000), DAXO::TimeOut);
+  const long elapsed = MonotonicNow() - begin;
+  EXPECT_GE(elapsed, 60'000);
+  EXPECT_LT(elapsed, 5'000'000);
+  e1.Set();
+  EXPECT_EQ(e0.State(), false) << "a time-out changes no state";
+}
+
+TEST(DAXOEventMultiWait, RejectsBadArguments) {
+  DAXOEvent e;
+  std::vector<DAXOEvent*> many(255, &e);
+  EXPECT_EQ(DAXOEvent::Wait(0, many.data(), 0), DAXO::FatalKernelError);
+  EXPECT_EQ(DAXOEvent::Wait(255, many.data(), 0), DAXO::FatalKernelError);
+  EXPECT_EQ(DAXOEvent::Wait(1, nullptr, 0), DAXO::FatalKernelError);
+  DAXOEvent* withNull[] = {&e, nullptr};
+  EXPECT_EQ(DAXOEvent::Wait(2, withNull, 0), DAXO::FatalKernelError);
+  e.Set();
+  EXPECT_EQ(DAXOEvent::Wait(254, many.data(), 0), 0) << "254 events are allowed";
+}
+
+TEST(DAXOEventMultiWait, WakesWhenALaterEventIsSetByAnotherThread) {
+  DAXOEvent e0, e1, e2;
+  DAXOEvent* events[] = {&e0, &e1, &e2};
+  DAXOEvent waiting;
+  std::atomic<int> result{-100};
+  std::thread waiter([&] {
+    waiting.Set();
+    result = DAXOEvent::Wait(3, events, kPatience);
+  });
+  ASSERT_EQ(waiting.Wait(kPatience), 0);
+  e2.Set();
+  waiter.join();
+  EXPECT_EQ(result, 2);
+}
+
+TEST(DAXOEventMultiWait, AcceptsTheSameEventTwice) {
+  // The waiter is registered once per distinct event; registering it twice
+  // would make Set lock its (non-recursive) mutex twice.
+  DAXOEvent a, b;
+  DAXOEvent* events[] = {&a, &a, &b};
+  std::atomic<int> first{-100};
+  std::atomic<int> second{-100};
+  DAXOEvent waiting, firstDone;
+  std::thread waiter([&] {
+    waiting.Set();
+    first = DAXOEvent::Wait(3, events, kPatience);
+    b.Reset();
+    firstDone.Set();
+    second = DAXOEvent::Wait(3, events, kPatience);
+  });
+  ASSERT_EQ(waiting.Wait(kPatience), 0);
+  b.Set();
+  ASSERT_EQ(firstDone.Wait(kPatience), 0);
+  a.Set();
+  waiter.join();
+  EXPECT_EQ(first, 2);
+  EXPECT_EQ(second, 0);
+}
+
+TEST(DAXOEventMultiWait, AFinishedWaitLeavesNothingBehindInTheEvents) {
+  // After a wait returns its waiting-thread record is gone; a later Set must
+  // not touch it (AddressSanitizer reports it if it does).
+  DAXOEvent a, b;
+  DAXOEvent* events[] = {&a, &b};
+  EXPECT_EQ(DAXOEvent::Wait(2, events, 1000), DAXO::TimeOut);
+  std::thread([&] { EXPECT_EQ(DAXOEvent::Wait(2, events, 1000), DAXO::TimeOut); }).join();
+  a.Set();
+  b.Set();
+  EXPECT_EQ(DAXOEvent::Wait(2, events, 0), 0);
+}
+
+TEST(DAXOEventMultiWait, PingPongBetweenManyPairsLosesNoWakeUp) {
+  // Each pair hands a token back and forth through two events, waiting
+  // together with a stop event that is only set on failure. A lost wake-up
+  // shows as a time-out.
+  constexpr int kPairs = 4;
+  constexpr int kRounds = 500;
+  DAXOEvent stop;
+  std::atomic<int> failures{0};
+  struct Pair {
+    DAXOEvent ping, pong;
+  };
+  std::vector<Pair> pairs(kPairs);
+  auto expectOne = [&](DAXOEvent* event) {
+    DAXOEvent* events[] = {&stop, event};
+    if (DAXOEvent::Wait(2, events, kPatience) == 1) return true;
+    ++failures;
+    stop.Set();
+    return false;
+  };
+  {
+    daxo_test::ThreadGroup group;
+    for (Pair& p : pairs) {
+      group.Add([&] {
+        for (int r = 0; r < kRounds; ++r) {
+          p.ping.Set();
+          if (!expectOne(&p.pong)) return;
+          p.pong.Reset();
+        }
+      });
+      group.Add([&] {
+        for (int r = 0; r < kRounds; ++r) {
+          if (!expectOne(&p.ping)) return;
+          p.ping.Reset();
+          p.pong.Set();
+        }
+      });
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+TEST(DAXOEventMultiWait, ConcurrentSetsOfEventsSharingWaitersDoNotDeadlock) {
+  // Waiters register in {a, b} and {b, a} order, so the two events list the
+  // same waiters in different orders while both are set concurrently. The
+  // crossing mostly happens while the waiters register together, right after
+  // the start barrier, hence many short bursts rather than one long run.
+  constexpr int kBursts = 60;
+  constexpr int kWaiters = 10;
+  constexpr int kWaits = 50;
+  std::atomic<int> bad{0};
+  for (int burst = 0; burst < kBursts; ++burst) {
+    DAXOEvent a, b;
+    std::atomic<int> waitersLeft{kWaiters};
+    daxo_test::ThreadGroup group;
+    for (int w = 0; w < kWaiters; ++w) {
+      group.Add([&, w] {
+        DAXOEvent* ab[] = {&a, &b};
+        DAXOEvent* ba[] = {&b, &a};
+        for (int i = 0; i < kWaits; ++i) {
+          const int r = DAXOEvent::Wait(2, w % 2 ? ab : ba, kPatience);
+          if (r != 0 && r != 1) ++bad;
+        }
+        --waitersLeft;
+      });
+    }
+    for (DAXOEvent* e : {&a, &b}) {
+      group.Add([e, &waitersLeft] {
+        while (waitersLeft > 0) {
+          e->Set();
+          e->Reset();
+        }
+      });
+    }
+    group.Join();
+  }
+  EXPECT_EQ(bad, 0);
+}
+
+TEST(DAXOEventTrigger, WithoutAKernelNothingIsArmed) {
+  ASSERT_EQ(DAXOPrivate::kernel, nullptr);
+  DAXOEvent event(true);
+  EXPECT_TRUE(event.SetTrigger(10));
+  EXPECT_FALSE(event.State());
+  EXPECT_FALSE(DAXOPrivate::EventIsInTimerList(&event));
+  event.ResetTrigger();
+}
+
+TEST(DAXOEventBasic, FollowsTheSingleEventRules) {
+  DAXOEventBasic event;
+  EXPECT_EQ(event.Wait(0), DAXO::TimeOut);
+  event.Set();
+  EXPECT_EQ(event.Wait(0), 0);
+  EXPECT_EQ(event.Wait(0), 0);
+  event.Reset();
+  EXPECT_EQ(event.Wait(20'000), DAXO::TimeOut);
+
+  DAXOEvent waiting;
+  std::atomic<int> result{-100};
+  std::thread waiter([&] {
+    waiting.Set();
+    result = event.Wait(kPatience);
+  });
+  ASSERT_EQ(waiting.Wait(kPatience), 0);
+  event.Set();
+  waiter.join();
+  EXPECT_EQ(result, 0);
+}
+
+TEST(DAXOMemcpy, CopiesThenSignalsTheEvent) {
+  const char source[] = "payload";
+  char target[sizeof source] = {};
+  DAXOEvent done;
+  EXPECT_EQ(DAXO::Memcpy(target, source, static_cast<long>(sizeof source), &done), target);
+  EXPECT_STREQ(target, "payload");
+  EXPECT_TRUE(done.State());
+  char other[sizeof source] = {};
+  EXPECT_EQ(DAXO::Memcpy(other, source, static_cast<long>(sizeof source), nullptr), other);
+  EXPECT_STREQ(other, "payload");
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+// Paths (DAXOFile), folder functions, folder listing and file lockers.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "daxo_file.h"
+#include "daxo_system.h"
+
+namespace {
+
+std::string Str(const DAXOString& s) {
+  return std::string(static_cast<const char*>(s));
+}
+
+// A fresh folder that is also the working directory.
+class InTempFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/daxo_file_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    char* cwd = getcwd(nullptr, 0);
+    oldCwd_ = cwd;
+    free(cwd);
+    ASSERT_EQ(chdir(dir), 0);
+    dir_ = Str(DAXO::GetCurrentFolder());  // the resolved spelling
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir(oldCwd_.c_str()), 0);
+    system(("rm -rf " + dir_).c_str());
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Touch(const std::string& name) const {
+    const int fd = open(Path(name).c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    close(fd);
+  }
+
+  std::string dir_;
+  std::string oldCwd_;
+};
+
+class DAXOFileTest : public InTempFolder {};
+class DAXOSystemTest : public InTempFolder {};
+class DAXOFolderBrowserTest : public InTempFolder {};
+class DAXOFileLockerTest : public InTempFolder {};
+
+TEST(DAXOFile, SplitsNameExtensionAndParent) {
+  struct Case {
+    const char* path;
+    const char* name;
+    const char* extension;
+    const char* parent;
+  };
+  const Case cases[] = {
+      {"a/b/c.txt", "c.txt", "txt", "a/b"},
+      {"/a/archive.tar.gz", "archive.tar.gz", "gz", "/a"},
+      {"/top", "top", "", "/"},
+      {"dir/sub/", "sub", "", "dir"},
+      {"a//b", "b", "", "a"},
+      {".profile", ".profile", "", ""},
+      {"name.", "name.", "", ""},
+      {"/", "", "", ""},
+      {"", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    const DAXOFile file(c.path);
+    EXPECT_EQ(Str(file.GetName()), c.name) << c.path;
+    EXPECT_EQ(Str(file.GetExtension()), c.extension) << c.path;
+    EXPECT_EQ(Str(file.GetParentFolder()), c.parent) << c.path;
+    EXPECT_EQ(Str(file.GetFullPath()), c.path);
+  }
+}
+
+TEST(DAXOFile, CompactsPathsByText) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a/./b//../c", "a/c"},
+      {"/..", "/"},
+      {"../x/../../y", "../../y"},
+      {"a/..", "."},
+      {"/a/b/../../..", "/"},
+      {"", "."},
+      {"./", "."},
+      {"/a/b/", "/a/b"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(Str(DAXOFile(in).CompactPath()), out) << in;
+  EXPECT_TRUE(DAXOFile("/x").IsAbsolute());
+  EXPECT_FALSE(DAXOFile("x/y").IsAbsolute());
+}
+
+TEST(DAXOFile, RelativePathClimbsToTheCommonFolder) {
+  const DAXOFile file("/a/b/c/d.txt");
+  EXPECT_EQ(Str(file.GetRelativePath("/a/b/x")), "../c/d.txt");
+  EXPECT_EQ(Str(file.GetRelativePath("/a/b/c/")), "d.txt");
+  EXPECT_EQ(Str(file.GetRelativePath("/")), "a/b/c/d.txt");
+  EXPECT_EQ(Str(DAXOFile("/a/b").GetRelativePath("/a/b")), ".");
+  EXPECT_EQ(Str(DAXOFile("/a").GetRelativePath("/a/b/c")), "../..");
+}
+
+TEST_F(DAXOFileTest, RelativePathsResolveAgainstTheWorkingFolder) {
+  EXPECT_EQ(Str(DAXOFile("x/../y").GetAbsolutePath()), Path("y"));
+  EXPECT_TRUE(DAXOFile("c") == DAXOFile(Path("q/../c").c_str()));
+  EXPECT_FALSE(DAXOFile("c") == DAXOFile("d"));
+  EXPECT_EQ(Str(DAXOFile(Path("deep/file").c_str()).GetRelativePath(".")), "deep/file");
+}
+
+TEST_F(DAXOFileTest, QueriesAndDeletesFilesAndFolders) {
+  Touch("f.bin");
+  ASSERT_EQ(truncate(Path("f.bin").c_str(), 1234), 0);
+  DAXOFile file(Path("f.bin").c_str());
+  EXPECT_TRUE(file.Exists());
+  EXPECT_TRUE(file.IsReadable());
+  EXPECT_TRUE(file.IsWritable());
+  EXPECT_FALSE(file.IsDirectory());
+  DAXOFileInfos infos;
+  ASSERT_TRUE(file.GetFileInfos(infos));
+  EXPECT_EQ(infos.size, 1234);
+  EXPECT_TRUE(infos.isRegularFile);
+  EXPECT_FALSE(infos.isDirectory);
+  const long now = static_cast<long>(time(nullptr)) * 1000000L;
+  EXPECT_LT(std::labs(infos.modificationTime - now), 60L * 1000000L);
+
+  ASSERT_EQ(mkdir(Path("d").c_str(), 0777), 0);
+  Touch("d/inner");
+  DAXOFile folder(Path("d").c_str());
+  EXPECT_TRUE(folder.IsDirectory());
+  EXPECT_FALSE(folder.Delete());  // not empty
+  EXPECT_TRUE(DAXOFile(Path("d/inner").c_str()).Delete());
+  EXPECT_TRUE(folder.Delete());
+  EXPECT_FALSE(folder.Exists());
+
+  EXPECT_TRUE(file.Delete());
+  EXPECT_FALSE(file.Exists());
+  EXPECT_FALSE(file.GetFileInfos(infos));
+  EXPECT_FALSE(file.Delete());
+}
+
+TEST_F(DAXOSystemTest, CreateFolderMakesEveryMissingParent) {
+  EXPECT_TRUE(DAXO::CreateFolder(Path("a\\b/c//d/").c_str()));
+  EXPECT_TRUE(DAXO::IsFolder(Path("a/b/c/d").c_str()));
+  EXPECT_TRUE(DAXO::CreateFolder(Path("a/b").c_str()));  // already there
+  EXPECT_TRUE(DAXO::CreateFolder("rel/one"));
+  EXPECT_TRUE(DAXO::IsFolder(Path("rel/one").c_str()));
+
+  Touch("file");
+  EXPECT_FALSE(DAXO::CreateFolder(Path("file/sub").c_str()));
+  EXPECT_FALSE(DAXO::CreateFolder(""));
+  EXPECT_FALSE(DAXO::CreateFolder(nullptr));
+  EXPECT_FALSE(DAXO::IsFolder(nullptr));
+  EXPECT_FALSE(DAXO::IsFolder(Path("file").c_str()));
+}
+
+TEST_F(DAXOSystemTest, WorkingFolderAndDiskSpace) {
+  ASSERT_EQ(mkdir(Path("w").c_str(), 0777), 0);
+  ASSERT_TRUE(DAXO::SetCurrentFolder(DAXOString("w")));
+  EXPECT_EQ(Str(DAXO::GetCurrentFolder()), Path("w"));
+  EXPECT_FALSE(DAXO::SetCurrentFolder(DAXOString("does-not-exist")));
+  EXPECT_EQ(Str(DAXO::GetCurrentFolder()), Path("w"));
+
+  EXPECT_GT(DAXO::GetDiskFreeSpaceForPath(dir_.c_str()), 0);
+  EXPECT_EQ(DAXO::GetDiskFreeSpaceForPath(Path("missing").c_str()), -ENOENT);
+  EXPECT_EQ(DAXO::GetDiskFreeSpaceForPath(nullptr), -1);
+}
+
+TEST(DAXOSystem, HomeFallsBackToTheTempFolder) {
+  EXPECT_EQ(Str(DAXO::GetTempFolder()), "/tmp");
+  const char* home = getenv("HOME");
+  const std::string saved = home != nullptr ? home : "";
+  setenv("HOME", "/home/someone", 1);
+  EXPECT_EQ(Str(DAXO::GetUserHomeFolder()), "/home/someone");
+  unsetenv("HOME");
+  EXPECT_EQ(Str(DAXO::GetUserHomeFolder()), "/tmp");
+  if (home != nullptr) setenv("HOME", saved.c_str(), 1);
+}
+
+TEST(DAXOSystem, ProcessMemoryAndBinaryPath) {
+  void* block = DAXO::AllocSharedMemory(64);
+  ASSERT_NE(block, nullptr);
+  static_cast<char*>(block)[63] = 'x';
+  DAXO::DeallocSharedMemory(block);
+  block = DAXO::AllocSharedMemory(64UL);
+  ASSERT_NE(block, nullptr);
+  DAXO::DeallocSharedMemory(block);
+  EXPECT_EQ(DAXO::AllocSharedMemory(-1), nullptr);
+  DAXO::DeallocSharedMemory(nullptr);
+
+  const std::string binary = Str(DAXO::GetCurrentBinaryPath());
+  ASSERT_GE(binary.size(), 10u);
+  EXPECT_EQ(binary.substr(binary.size() - 10), "/file_test");
+}
+
+TEST_F(DAXOFolderBrowserTest, ListsEntriesWithAnOptionalPattern) {
+  Touch("a.txt");
+  Touch("b.log");
+  Touch("c.txt.bak");
+  ASSERT_EQ(mkdir(Path("sub").c_str(), 0777), 0);
+  ASSERT_EQ(symlink("sub", Path("link").c_str()), 0);
+
+  DAXOFolderBrowser browser;
+  ASSERT_TRUE(browser.Open(dir_.c_str()));
+  std::vector<std::pair<std::string, bool>> all;
+  DAXOString name;
+  bool isFolder = false;
+  while (browser.GetNextItem(name, &isFolder)) all.emplace_back(Str(name), isFolder);
+  std::sort(all.begin(), all.end());
+  const std::vector<std::pair<std::string, bool>> expected = {
+      {"a.txt", false}, {"b.log", false}, {"c.txt.bak", false}, {"link", true}, {"sub", true}};
+  EXPECT_EQ(all, expected);
+
+  ASSERT_TRUE(browser.Open(dir_.c_str(), "\\.txt$"));
+  std::vector<std::string> filtered;
+  while (browser.GetNextItem(name)) filtered.push_back(Str(name));
+  EXPECT_EQ(filtered, std::vector<std::string>{"a.txt"});
+
+  browser.Close();
+  EXPECT_FALSE(browser.GetNextItem(name));
+  EXPECT_FALSE(browser.Open(dir_.c_str(), "("));  // does not compile
+  EXPECT_FALSE(browser.Open(Path("missing").c_str()));
+  EXPECT_FALSE(browser.Open(nullptr));
+}
+
+// Whether another open file description can take the lock, as another
+// process would.
+bool OthersCanLock(const std::string& path, bool directory) {
+  const int fd = open(path.c_str(), O_RDONLY | (directory ? O_DIRECTORY : 0));
+  if (fd < 0) return false;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
+TEST_F(DAXOFileLockerTest, LockIsExclusiveAgainstOthersAndCountedInside) {
+  const std::string path = Path("lockfile");
+  DAXOFileLocker first(path.c_str());
+  EXPECT_FALSE(static_cast<bool>(first));
+  EXPECT_FALSE(first.TryUnlock());
+  ASSERT_TRUE(first.TryLock());  // creates the file
+  EXPECT_TRUE(static_cast<bool>(first));
+  EXPECT_EQ(Str(first.GetPath()), path);
+  EXPECT_FALSE(OthersCanLock(path, false));
+
+  {
+    DAXOFileLocker second("lockfile");  // the same file by a relative name
+    ASSERT_TRUE(second.TryLock());
+    ASSERT_TRUE(first.TryLock());
+    EXPECT_TRUE(first.TryUnlock());
+    EXPECT_TRUE(first.TryUnlock());
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(OthersCanLock(path, false));  // second still holds it
+  }                                            // second's destructor gives its reference back
+  EXPECT_TRUE(OthersCanLock(path, false));
+}
+
+TEST_F(DAXOFileLockerTest, DirectoryLockNeedsAnExistingDirectory) {
+  DAXOFileLocker missing(Path("nodir").c_str(), true);
+  EXPECT_FALSE(missing.TryLock());
+  EXPECT_FALSE(DAXOFile(Path("nodir").c_str()).Exists());
+
+  DAXOFileLocker folder(dir_.c_str(), true);
+  ASSERT_TRUE(folder.TryLock());
+  EXPECT_FALSE(OthersCanLock(dir_, true));
+  EXPECT_TRUE(folder.TryUnlock());
+  EXPECT_TRUE(OthersCanLock(dir_, true));
+}
+
+TEST_F(DAXOFileLockerTest, LockerFailsWhileAnotherHolderHasTheLock) {
+  const std::string path = Path("held");
+  Touch("held");
+  const int fd = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  DAXOFileLocker locker(path.c_str());
+  EXPECT_FALSE(locker.TryLock());
+  close(fd);
+  EXPECT_TRUE(locker.TryLock());
+}
+
+TEST_F(DAXOFileLockerTest, LockersOnOnePathFromManyThreadsKeepTheCountExact) {
+  const std::string path = Path("shared");
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 300;
+  std::vector<int> failures(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&path, &failures, t] {
+      DAXOFileLocker locker(path.c_str());
+      for (int i = 0; i < kRounds; ++i) {
+        if (!locker.TryLock() || !locker.TryUnlock()) ++failures[static_cast<size_t>(t)];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+  EXPECT_TRUE(OthersCanLock(path, false));  // the last unlock released it
+}
+
+}  // namespace
