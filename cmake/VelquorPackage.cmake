@@ -1,0 +1,40 @@
+# velquor_add_package(name SOURCES src... [LIBS lib...] [OUTPUT_DIRECTORY dir])
+#
+# Builds the package <name>.pck: a MODULE library (loaded with dlopen, never
+# linked) carrying the package entry objects and a private copy of the SDK,
+# compiled with hidden visibility. A version script exports exactly
+# DAXOPckInit and DAXOGetModulesDefStruct, so that two packages loaded
+# together never interpose each other's symbols; -z defs turns a missing
+# symbol into a link error instead of a load failure.
+#
+# The file goes to ${CMAKE_BINARY_DIR}/packages, where the engine and the tool
+# look in the build tree; OUTPUT_DIRECTORY puts a package elsewhere (test
+# packages, which the tool must not list).
+include_guard(GLOBAL)
+
+set(VELQUOR_PACKAGE_MAP ${CMAKE_CURRENT_LIST_DIR}/package.map)
+
+function(velquor_add_package name)
+  cmake_parse_arguments(P "" "OUTPUT_DIRECTORY" "SOURCES;LIBS" ${ARGN})
+  if(NOT P_SOURCES)
+    message(FATAL_ERROR "velquor_add_package(${name}): no SOURCES")
+  endif()
+  if(NOT P_OUTPUT_DIRECTORY)
+    set(P_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+  endif()
+
+  add_library(${name} MODULE ${P_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    SUFFIX ".pck"
+    CXX_VISIBILITY_PRESET hidden
+    C_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY}
+    LINK_DEPENDS ${VELQUOR_PACKAGE_MAP})
+  # Linking the OBJECT library directly puts its objects into the package.
+  target_link_libraries(${name} PRIVATE daxo_pck_entry daxo_sdk ${P_LIBS} daxo_project_options)
+  target_link_options(${name} PRIVATE
+    "LINKER:--version-script=${VELQUOR_PACKAGE_MAP}"
+    "LINKER:-z,defs")
+endfunction()

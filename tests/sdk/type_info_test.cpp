@@ -1,0 +1,72 @@
+#include "daxo_type_info.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+namespace {
+
+TEST(DAXOTypeInfo, SetNameOfNullGivesAnEmptyNameThatExists) {
+  DAXOTypeInfo type(DAXO::Integer32);
+  EXPECT_EQ(type.name, nullptr);
+  type.SetName(nullptr);
+  ASSERT_NE(type.name, nullptr);
+  EXPECT_EQ(*type.name, "");
+  type.SetUnit(nullptr);
+  ASSERT_NE(type.unit, nullptr);
+  EXPECT_EQ(*type.unit, "");
+}
+
+TEST(DAXOTypeInfo, SetNameReusesTheStringAndHasNoLengthLimit) {
+  DAXOTypeInfo type;
+  type.SetName("short");
+  DAXOString* first = type.name;
+  const std::string longName(100, 'n');
+  type.SetName(longName.c_str());
+  EXPECT_EQ(type.name, first);
+  EXPECT_EQ(*type.name, longName.c_str());
+  EXPECT_EQ(type.name->GetCapacity(), 120);  // grows in 40-byte steps
+  type.SetName(*type.name);                  // its own text
+  EXPECT_EQ(*type.name, longName.c_str());
+}
+
+TEST(DAXOTypeInfo, CopiesAreDeep) {
+  DAXOTypeInfo source(DAXO::DynamicStructure | DAXO::VectorFlag, "DAXOpcap_data_t", "packets");
+  DAXOTypeInfo copy(source);
+  EXPECT_EQ(copy.value, source.value);
+  ASSERT_TRUE(copy.name != nullptr && copy.unit != nullptr);
+  EXPECT_NE(copy.name, source.name);
+  EXPECT_NE(copy.unit, source.unit);
+  copy.SetName("other");
+  copy.SetUnit("m");
+  EXPECT_EQ(*source.name, "DAXOpcap_data_t");
+  EXPECT_EQ(*source.unit, "packets");
+
+  DAXOTypeInfo assigned(DAXO::Float64, "x", "y");
+  assigned = source;
+  EXPECT_EQ(assigned.value, source.value);
+  EXPECT_NE(assigned.name, source.name);
+  EXPECT_EQ(*assigned.name, "DAXOpcap_data_t");
+  EXPECT_EQ(*assigned.unit, "packets");
+  assigned = assigned;
+  ASSERT_NE(assigned.name, nullptr);
+  EXPECT_EQ(*assigned.name, "DAXOpcap_data_t");
+
+  DAXOTypeInfo moved(std::move(copy));
+  EXPECT_EQ(*moved.name, "other");
+}
+
+TEST(DAXOTypeInfo, CopyingAnAbsentStringDeletesTheTargets) {
+  DAXOTypeInfo target(DAXO::Integer64, "name", "unit");
+  target = DAXOTypeInfo(DAXO::Integer8, "kept");
+  EXPECT_EQ(target.value, DAXO::Integer8);
+  ASSERT_NE(target.name, nullptr);
+  EXPECT_EQ(*target.name, "kept");
+  EXPECT_EQ(target.unit, nullptr);
+  const DAXOTypeInfo bare(DAXO::Float32);
+  target = bare;
+  EXPECT_EQ(target.name, nullptr);
+}
+
+}  // namespace
