@@ -25,13 +25,6 @@ int ThrownBy(F f) {
   return 0;
 }
 
-/// True when the mutex is free (the caller must not hold it).
-bool IsFree(DAXOMutex& m) {
-  if (!m.TryLock()) return false;
-  m.Release();
-  return true;
-}
-
 class ProbedCondition : public DAXOCondition {
  public:
   using DAXOCondition::DAXOCondition;
@@ -40,6 +33,38 @@ class ProbedCondition : public DAXOCondition {
 
 class DAXOConditionTest : public ::testing::Test {
  protected:
+  /// True when the mutex is free (the caller must not hold it).
+  bool MutexIsFree() {
+    if (!mutex.TryLock()) return false;
+    mutex.Release();
+    return true;
+  }
+  /// What a wait throws (0 for none) when called with the mutex held.
+  template <class F>
+  int LockedWaitThrows(F wait) {
+    mutex.Lock();
+    return ThrownBy(wait);
+  }
+  /// Runs `wait` on another thread with the mutex held and, once it waits
+  /// (it lets go of the mutex only inside the wait), `act` under the mutex.
+  /// Returns what the wait threw (0 for none).
+  template <class Wait, class Act>
+  int WokenBy(Wait wait, Act act) {
+    return daxo_test::WokenBy(
+        [&](DAXOEvent& ready) {
+          mutex.Lock();
+          ready.Set();
+          const int thrown = ThrownBy(wait);
+          if (thrown == 0) mutex.Release();
+          return thrown;
+        },
+        [&] {
+          mutex.Lock();
+          act();
+          mutex.Release();
+        });
+  }
+
   DAXOMutex mutex;
   DAXOEvent abort;
 };
@@ -78,13 +103,13 @@ TEST_F(DAXOConditionTest, SignalWakesEveryThreadWaitingAtThatMoment) {
   EXPECT_EQ(cond.PoolSize(), kWaiters) << "the pool only grows to the peak of waiters";
 }
 
-TEST_F(DAXOConditionTest, ARecycledPoolEventCarriesNoOldSignal) {
+TEST_F(DAXOConditionTest, ARecycledPoolEventCarriesNoOldSignalNorGrowsThePool) {
   ProbedCondition cond(&mutex, &abort, 30'000);
   mutex.Lock();
   DAXOEvent* event = nullptr;
   void* handle = cond.WaitX(&event);
   ASSERT_NE(event, nullptr);
-  EXPECT_TRUE(IsFree(mutex)) << "WaitX returns with the mutex released";
+  EXPECT_TRUE(MutexIsFree()) << "WaitX returns with the mutex released";
   std::thread([&] {
     mutex.Lock();
     cond.Signal();
@@ -92,53 +117,30 @@ TEST_F(DAXOConditionTest, ARecycledPoolEventCarriesNoOldSignal) {
   }).join();
   EXPECT_EQ(event->Wait(0), 0);
   cond.AchieveWaitX(handle);
-  EXPECT_FALSE(IsFree(mutex)) << "AchieveWaitX returns with the mutex held";
+  EXPECT_FALSE(MutexIsFree()) << "AchieveWaitX returns with the mutex held";
+  mutex.Release();
 
   // The same pool item is lent again; its event was set by the last Signal
-  // and must not end this wait at once.
-  EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::TimeOut);
-  EXPECT_TRUE(IsFree(mutex)) << "a failed wait releases the mutex";
-  EXPECT_EQ(cond.PoolSize(), 1);
-}
-
-TEST_F(DAXOConditionTest, RepeatedTimeOutsDoNotGrowThePool) {
-  ProbedCondition cond(&mutex, &abort, 1000);
-  for (int i = 0; i < 5; ++i) {
-    mutex.Lock();
-    EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::TimeOut);
+  // and must not end these waits at once.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(); }), DAXO::TimeOut);
+    EXPECT_TRUE(MutexIsFree()) << "a failed wait releases the mutex";
   }
   EXPECT_EQ(cond.PoolSize(), 1);
 }
 
-TEST_F(DAXOConditionTest, AbortThrowsModuleDiedFromEveryWait) {
+TEST_F(DAXOConditionTest, AbortThrowsModuleDiedFromEveryWaitUnlessThereIsNoAbortEvent) {
   DAXOCondition cond(&mutex, &abort, kPatience);
-  DAXOEvent waiting;
-  std::atomic<int> blocked{-100};
-  std::thread waiter([&] {
-    mutex.Lock();
-    waiting.Set();
-    blocked = ThrownBy([&] { cond.Wait(); });
-  });
-  ASSERT_EQ(waiting.Wait(kPatience), 0);
-  mutex.Lock();
-  cond.Abort();
-  mutex.Release();
-  waiter.join();
-  EXPECT_EQ(blocked, DAXO::ModuleDied);
-
+  EXPECT_EQ(WokenBy([&] { cond.Wait(); }, [&] { cond.Abort(); }), DAXO::ModuleDied);
   for (int i = 0; i < 2; ++i) {
-    mutex.Lock();
-    EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::ModuleDied) << "the abort event stays set";
-    EXPECT_TRUE(IsFree(mutex));
+    EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(); }), DAXO::ModuleDied) << "the abort stays set";
+    EXPECT_TRUE(MutexIsFree());
   }
-}
 
-TEST_F(DAXOConditionTest, WithoutAnAbortEventOnlyTimesOut) {
-  DAXOCondition cond(&mutex, nullptr, 1000);
-  cond.Abort();
-  mutex.Lock();
-  EXPECT_EQ(ThrownBy([&] { cond.Wait(); }), DAXO::TimeOut);
-  EXPECT_TRUE(IsFree(mutex));
+  DAXOCondition unabortable(&mutex, nullptr, 1000);
+  unabortable.Abort();
+  EXPECT_EQ(LockedWaitThrows([&] { unabortable.Wait(); }), DAXO::TimeOut);
+  EXPECT_TRUE(MutexIsFree());
 }
 
 class DAXOCondition2Test : public DAXOConditionTest {};
@@ -150,13 +152,10 @@ TEST_F(DAXOCondition2Test, SubscribersAreNumberedUpTo32) {
   cond.Subscribe(5);
   EXPECT_EQ(cond.Subscribe(), 6);
   cond.Subscribe(3);  // a number skipped above
-  mutex.Lock();
-  EXPECT_EQ(ThrownBy([&] { cond.Wait(3); }), DAXO::TimeOut);
-  mutex.Lock();
-  EXPECT_EQ(ThrownBy([&] { cond.Wait(4); }), DAXO::FatalKernelError) << "skipped, never subscribed";
-  mutex.Lock();
-  EXPECT_EQ(ThrownBy([&] { cond.Wait(7); }), DAXO::FatalKernelError) << "beyond the last number";
-  EXPECT_TRUE(IsFree(mutex));
+  EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(3); }), DAXO::TimeOut);
+  EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(4); }), DAXO::FatalKernelError) << "never subscribed";
+  EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(7); }), DAXO::FatalKernelError) << "beyond the last";
+  EXPECT_TRUE(MutexIsFree());
   for (int expected = 7; expected < 32; ++expected) EXPECT_EQ(cond.Subscribe(), expected);
   EXPECT_EQ(cond.Subscribe(), -1);
   cond.Subscribe(32);
@@ -172,23 +171,10 @@ TEST_F(DAXOCondition2Test, SignalWakesOnlySubscribersMarkedWaiting) {
   DAXOEvent* abortEvent = nullptr;
   cond.WaitX(idle, &idleEvent, &abortEvent);
   cond.AbortWaitX(idle);
-  EXPECT_FALSE(IsFree(mutex)) << "AbortWaitX returns with the mutex held";
+  EXPECT_FALSE(MutexIsFree()) << "AbortWaitX returns with the mutex held";
   mutex.Release();
 
-  DAXOEvent waiting;
-  std::atomic<int> result{-100};
-  std::thread waiter([&] {
-    mutex.Lock();
-    waiting.Set();
-    result = ThrownBy([&] { cond.Wait(reader); });
-    if (result == 0) mutex.Release();
-  });
-  ASSERT_EQ(waiting.Wait(kPatience), 0);
-  mutex.Lock();
-  cond.Signal();
-  mutex.Release();
-  waiter.join();
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(WokenBy([&] { cond.Wait(reader); }, [&] { cond.Signal(); }), 0);
   EXPECT_FALSE(idleEvent->State()) << "a subscriber that is not waiting is not signalled";
 }
 
@@ -201,7 +187,7 @@ TEST_F(DAXOCondition2Test, WaitXHandsOverTheWaitToTheCaller) {
   mutex.Lock();
   cond.WaitX(id, &event, &abortEvent);
   EXPECT_EQ(abortEvent, &abort);
-  EXPECT_TRUE(IsFree(mutex));
+  EXPECT_TRUE(MutexIsFree());
   // A Signal between WaitX and the caller's own wait is not lost.
   std::thread([&] {
     mutex.Lock();
@@ -211,47 +197,33 @@ TEST_F(DAXOCondition2Test, WaitXHandsOverTheWaitToTheCaller) {
   DAXOEvent* events[] = {event, abortEvent};
   EXPECT_EQ(DAXOEvent::Wait(2, events, kPatience), 0);
   cond.AchieveWaitX(id, 0);
-  EXPECT_FALSE(IsFree(mutex));
+  EXPECT_FALSE(MutexIsFree());
   mutex.Release();
 
   mutex.Lock();
   cond.WaitX(id, &event, &abortEvent);
   EXPECT_EQ(event->Wait(0), DAXO::TimeOut) << "WaitX starts from a reset event";
   EXPECT_EQ(ThrownBy([&] { cond.AchieveWaitX(id, 1); }), DAXO::ModuleDied);
-  EXPECT_TRUE(IsFree(mutex));
+  EXPECT_TRUE(MutexIsFree());
 
   mutex.Lock();
   cond.WaitX(id, &event, &abortEvent);
   EXPECT_EQ(ThrownBy([&] { cond.AchieveWaitX(id, DAXO::TimeOut); }), DAXO::FatalKernelError);
-  EXPECT_TRUE(IsFree(mutex));
+  EXPECT_TRUE(MutexIsFree());
 }
 
 TEST_F(DAXOCondition2Test, CutConnectionAbortsBlockedAndLaterWaits) {
   DAXOCondition2 cond(&mutex, &abort, 1000);
   const int id = cond.Subscribe();
-  mutex.Lock();
-  EXPECT_EQ(ThrownBy([&] { cond.Wait(id); }), DAXO::TimeOut);
-  EXPECT_TRUE(IsFree(mutex));
+  EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(id); }), DAXO::TimeOut);
+  EXPECT_TRUE(MutexIsFree());
 
   DAXOCondition2 patient(&mutex, &abort, -1);
   const int reader = patient.Subscribe();
-  DAXOEvent waiting;
-  std::atomic<int> result{-100};
-  std::thread waiter([&] {
-    mutex.Lock();
-    waiting.Set();
-    result = ThrownBy([&] { patient.Wait(reader); });
-  });
-  ASSERT_EQ(waiting.Wait(kPatience), 0);
-  mutex.Lock();
-  patient.CutConnection();
-  mutex.Release();
-  waiter.join();
-  EXPECT_EQ(result, DAXO::ModuleDied);
-
-  mutex.Lock();
-  EXPECT_EQ(ThrownBy([&] { cond.Wait(id); }), DAXO::ModuleDied);
-  EXPECT_TRUE(IsFree(mutex));
+  EXPECT_EQ(WokenBy([&] { patient.Wait(reader); }, [&] { patient.CutConnection(); }),
+            DAXO::ModuleDied);
+  EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(id); }), DAXO::ModuleDied);
+  EXPECT_TRUE(MutexIsFree());
 }
 
 }  // namespace

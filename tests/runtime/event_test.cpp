@@ -14,8 +14,9 @@
 
 namespace {
 
+using daxo_test::Elapsed;
 using daxo_test::kPatience;
-using daxo_test::MonotonicNow;
+using daxo_test::WaitWokenBy;
 
 TEST(DAXOEvent, IsManualResetAndWaitZeroOnlyLooks) {
   DAXOEvent event;
@@ -32,33 +33,25 @@ TEST(DAXOEvent, IsManualResetAndWaitZeroOnlyLooks) {
 
 TEST(DAXOEvent, SetWakesWaitersBlockedInOtherThreads) {
   DAXOEvent event;
-  std::atomic<int> timed{-1};
   std::atomic<int> forever{-1};
-  DAXOEvent bothStarted;
-  std::atomic<int> started{0};
-  std::thread a([&] {
-    if (++started == 2) bothStarted.Set();
-    timed = event.Wait(kPatience);
-  });
-  std::thread b([&] {
-    if (++started == 2) bothStarted.Set();
-    forever = event.Wait(-1);
-  });
-  ASSERT_EQ(bothStarted.Wait(kPatience), 0);
-  event.Set();
-  a.join();
-  b.join();
-  EXPECT_EQ(timed, 0);
+  std::thread other([&] { forever = event.Wait(-1); });
+  EXPECT_EQ(WaitWokenBy([&] { return event.Wait(kPatience); }, [&] { event.Set(); }), 0);
+  other.join();
   EXPECT_EQ(forever, 0);
 }
 
-TEST(DAXOEvent, TimesOutAfterRoughlyTheTimeout) {
-  DAXOEvent event;
-  const long begin = MonotonicNow();
-  EXPECT_EQ(event.Wait(60'000), DAXO::TimeOut);
-  const long elapsed = MonotonicNow() - begin;
-  EXPECT_GE(elapsed, 60'000);
-  EXPECT_LT(elapsed, 5'000'000);
+TEST(DAXOEvent, SingleAndMultiWaitsTimeOutAfterRoughlyTheTimeout) {
+  DAXOEvent e0, e1;
+  DAXOEvent* events[] = {&e0, &e1};
+  EXPECT_EQ(DAXOEvent::Wait(2, events, 0), DAXO::TimeOut);
+  for (long elapsed : {Elapsed([&] { EXPECT_EQ(e0.Wait(60'000), DAXO::TimeOut); }), Elapsed([&] {
+                         EXPECT_EQ(DAXOEvent::Wait(2, events, 60'000), DAXO::TimeOut);
+                       })}) {
+    EXPECT_GE(elapsed, 60'000);
+    EXPECT_LT(elapsed, 5'000'000);
+  }
+  e1.Set();
+  EXPECT_FALSE(e0.State()) << "a time-out changes no state";
 }
 
 TEST(DAXOEventMultiWait, ReturnsTheLowestIndexFoundSet) {
@@ -73,19 +66,6 @@ TEST(DAXOEventMultiWait, ReturnsTheLowestIndexFoundSet) {
   EXPECT_EQ(DAXOEvent::Wait(4, events, kPatience), 0);
 }
 
-TEST(DAXOEventMultiWait, TimesOutWhenNoEventIsSet) {
-  DAXOEvent e0, e1;
-  DAXOEvent* events[] = {&e0, &e1};
-  EXPECT_EQ(DAXOEvent::Wait(2, events, 0), DAXO::TimeOut);
-  const long begin = MonotonicNow();
-  EXPECT_EQ(DAXOEvent::Wait(2, events, 60'000), DAXO::TimeOut);
-  const long elapsed = MonotonicNow() - begin;
-  EXPECT_GE(elapsed, 60'000);
-  EXPECT_LT(elapsed, 5'000'000);
-  e1.Set();
-  EXPECT_EQ(e0.State(), false) << "a time-out changes no state";
-}
-
 TEST(DAXOEventMultiWait, RejectsBadArguments) {
   DAXOEvent e;
   std::vector<DAXOEvent*> many(255, &e);
@@ -98,43 +78,18 @@ TEST(DAXOEventMultiWait, RejectsBadArguments) {
   EXPECT_EQ(DAXOEvent::Wait(254, many.data(), 0), 0) << "254 events are allowed";
 }
 
-TEST(DAXOEventMultiWait, WakesWhenALaterEventIsSetByAnotherThread) {
-  DAXOEvent e0, e1, e2;
-  DAXOEvent* events[] = {&e0, &e1, &e2};
-  DAXOEvent waiting;
-  std::atomic<int> result{-100};
-  std::thread waiter([&] {
-    waiting.Set();
-    result = DAXOEvent::Wait(3, events, kPatience);
-  });
-  ASSERT_EQ(waiting.Wait(kPatience), 0);
-  e2.Set();
-  waiter.join();
-  EXPECT_EQ(result, 2);
-}
-
-TEST(DAXOEventMultiWait, AcceptsTheSameEventTwice) {
+TEST(DAXOEventMultiWait, WakesForALaterEventSetByAnotherThreadEvenWithAnEventListedTwice) {
   // The waiter is registered once per distinct event; registering it twice
   // would make Set lock its (non-recursive) mutex twice.
   DAXOEvent a, b;
   DAXOEvent* events[] = {&a, &a, &b};
-  std::atomic<int> first{-100};
-  std::atomic<int> second{-100};
-  DAXOEvent waiting, firstDone;
-  std::thread waiter([&] {
-    waiting.Set();
-    first = DAXOEvent::Wait(3, events, kPatience);
+  for (int round = 0; round < 2; ++round) {
+    DAXOEvent* const wake = round == 0 ? &b : &a;
+    EXPECT_EQ(
+        WaitWokenBy([&] { return DAXOEvent::Wait(3, events, kPatience); }, [&] { wake->Set(); }),
+        round == 0 ? 2 : 0);
     b.Reset();
-    firstDone.Set();
-    second = DAXOEvent::Wait(3, events, kPatience);
-  });
-  ASSERT_EQ(waiting.Wait(kPatience), 0);
-  b.Set();
-  ASSERT_EQ(firstDone.Wait(kPatience), 0);
-  a.Set();
-  waiter.join();
-  EXPECT_EQ(first, 2);
-  EXPECT_EQ(second, 0);
+  }
 }
 
 TEST(DAXOEventMultiWait, AFinishedWaitLeavesNothingBehindInTheEvents) {
@@ -244,17 +199,7 @@ TEST(DAXOEventBasic, FollowsTheSingleEventRules) {
   EXPECT_EQ(event.Wait(0), 0);
   event.Reset();
   EXPECT_EQ(event.Wait(20'000), DAXO::TimeOut);
-
-  DAXOEvent waiting;
-  std::atomic<int> result{-100};
-  std::thread waiter([&] {
-    waiting.Set();
-    result = event.Wait(kPatience);
-  });
-  ASSERT_EQ(waiting.Wait(kPatience), 0);
-  event.Set();
-  waiter.join();
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(WaitWokenBy([&] { return event.Wait(kPatience); }, [&] { event.Set(); }), 0);
 }
 
 TEST(DAXOMemcpy, CopiesThenSignalsTheEvent) {

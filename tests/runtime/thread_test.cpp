@@ -7,7 +7,6 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -28,8 +27,13 @@ extern "C" __attribute__((visibility("default"))) const char* __lsan_default_sup
 
 namespace {
 
+using daxo_test::Elapsed;
 using daxo_test::kPatience;
-using daxo_test::MonotonicNow;
+
+void* SetEvent(void* event) {
+  static_cast<DAXOEvent*>(event)->Set();
+  return nullptr;
+}
 
 /// Runs `body` on a thread started by DAXO::CreateJoinableThread and joins it.
 template <class F>
@@ -44,68 +48,66 @@ void RunInDaxoThread(F body) {
 }
 
 TEST(DAXOThreads, DetachedAndJoinableThreadsRunTheirFunction) {
-  DAXOEvent ran;
-  ASSERT_TRUE(DAXO::CreateThread(
-      [](void* p) -> void* {
-        static_cast<DAXOEvent*>(p)->Set();
-        return nullptr;
-      },
-      &ran));
+  DAXOEvent ran, done;
+  ASSERT_TRUE(DAXO::CreateThread(SetEvent, &ran));
   EXPECT_EQ(ran.Wait(kPatience), 0);
+
+  DAXOThreadId id = 0;
+  ASSERT_TRUE(DAXO::CreateJoinableThread(SetEvent, &done, &id));
+  EXPECT_TRUE(DAXO::JoinThread(id));
+  EXPECT_TRUE(done.State()) << "JoinThread returns after the function ended";
+  EXPECT_FALSE(DAXO::JoinThread(DAXO::GetCurrentThreadId())) << "a thread cannot join itself";
+  EXPECT_FALSE(DAXO::JoinThread(id)) << "a joined thread is not joined twice";
+  EXPECT_FALSE(DAXO::JoinThread(0x1234)) << "an unknown identifier is refused";
+  EXPECT_FALSE(DAXO::CreateThread(nullptr, nullptr));
 
   // A thread started by the id-less form is joined through the id it reports.
   struct Report {
     DAXOThreadId id = 0;
     DAXOEvent ready;
   } report;
-  ASSERT_TRUE(DAXO::CreateJoinableThread(
-      [](void* p) -> void* {
-        auto* r = static_cast<Report*>(p);
-        r->id = DAXO::GetCurrentThreadId();
-        r->ready.Set();
-        return nullptr;
-      },
-      &report));
+  auto reportId = [](void* p) -> void* {
+    static_cast<Report*>(p)->id = DAXO::GetCurrentThreadId();
+    return SetEvent(&static_cast<Report*>(p)->ready);
+  };
+  ASSERT_TRUE(DAXO::CreateJoinableThread(reportId, &report));
   ASSERT_EQ(report.ready.Wait(kPatience), 0);
   EXPECT_TRUE(DAXO::JoinThread(report.id));
+}
 
+TEST(DAXOThreads, AnExceptionLeavingAThreadFunctionEndsOnlyThatThread) {
+  auto throwing = [](void*) -> void* { throw DAXO::ModuleDied; };
   DAXOThreadId id = 0;
-  DAXOEvent done;
-  ASSERT_TRUE(DAXO::CreateJoinableThread(
-      [](void* p) -> void* {
-        static_cast<DAXOEvent*>(p)->Set();
-        return nullptr;
-      },
-      &done, &id));
-  EXPECT_TRUE(DAXO::JoinThread(id));
-  EXPECT_TRUE(done.State()) << "JoinThread returns after the function ended";
-  EXPECT_FALSE(DAXO::JoinThread(DAXO::GetCurrentThreadId())) << "a thread cannot join itself";
-  EXPECT_FALSE(DAXO::CreateThread(nullptr, nullptr));
+  ASSERT_TRUE(DAXO::CreateJoinableThread(throwing, nullptr, &id));
+  EXPECT_TRUE(DAXO::JoinThread(id)) << "the process is still here and the thread ended";
 }
 
 TEST(DAXOThreads, NamesAreCutToFifteenCharacters) {
-  std::string longName, shortName;
+  char longName[64] = {}, shortName[64] = {};
   RunInDaxoThread([&] {
-    char buffer[64] = {};
     DAXO::SetCurrentThreadName("abcdefghijklmnopqrst");
-    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
-    longName = buffer;
+    pthread_getname_np(pthread_self(), longName, sizeof longName);
     DAXO::SetCurrentThreadName("worker");
-    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
-    shortName = buffer;
+    pthread_getname_np(pthread_self(), shortName, sizeof shortName);
   });
-  EXPECT_EQ(longName, "abcdefghijklmno");
-  EXPECT_EQ(shortName, "worker");
+  EXPECT_STREQ(longName, "abcdefghijklmno");
+  EXPECT_STREQ(shortName, "worker");
+}
+
+/// The calling thread's priority after SetCurrentThreadPriority(level).
+int PriorityAfterSetting(int level) {
+  DAXO::SetCurrentThreadPriority(level);
+  int policy = 0;
+  sched_param param{};
+  pthread_getschedparam(pthread_self(), &policy, &param);
+  return param.sched_priority;
 }
 
 TEST(DAXOThreads, PriorityMapsOntoThePolicyRange) {
   int result = -1, priority = -1;
   RunInDaxoThread([&] {
-    int policy = 0;
-    sched_param param{};
     result = DAXO::SetCurrentThreadPriority(255);
-    pthread_getschedparam(pthread_self(), &policy, &param);
-    priority = param.sched_priority;
+    priority = PriorityAfterSetting(255);
   });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(priority, 0) << "the default policy has the single priority 0";
@@ -116,18 +118,11 @@ TEST(DAXOThreads, PriorityMapsOntoThePolicyRange) {
   RunInDaxoThread([&] {
     sched_param param{};
     param.sched_priority = sched_get_priority_min(SCHED_RR);
-    if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) != 0) return;
-    allowed = true;
-    int policy = 0;
-    DAXO::SetCurrentThreadPriority(255);
-    pthread_getschedparam(pthread_self(), &policy, &param);
-    highest = param.sched_priority;
-    DAXO::SetCurrentThreadPriority(128);
-    pthread_getschedparam(pthread_self(), &policy, &param);
-    middle = param.sched_priority;
-    DAXO::SetCurrentThreadPriority(0);
-    pthread_getschedparam(pthread_self(), &policy, &param);
-    lowest = param.sched_priority;
+    allowed = pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
+    if (!allowed) return;
+    highest = PriorityAfterSetting(255);
+    middle = PriorityAfterSetting(128);
+    lowest = PriorityAfterSetting(0);
   });
   if (!allowed) GTEST_SKIP() << "real-time scheduling is not permitted here";
   const int min = sched_get_priority_min(SCHED_RR);
@@ -137,52 +132,21 @@ TEST(DAXOThreads, PriorityMapsOntoThePolicyRange) {
   EXPECT_EQ(middle, min + ((max - min) * 128) / 255);
 }
 
-/// A locale whose decimal separator is a comma, for one test: the installed
-/// one, or one built with localedef into a scratch folder (found through
-/// LOCPATH) that is removed again with this object.
-class CommaLocale {
- public:
-  static constexpr const char* kName = "de_DE.UTF-8";
-
-  CommaLocale() {
-    if (Present()) {
-      m_available = true;
-      return;
-    }
-    if (access("/usr/bin/localedef", X_OK) != 0) return;
-    char folder[] = "/tmp/daxo_locale_XXXXXX";
-    if (mkdtemp(folder) == nullptr) return;
-    m_folder = folder;
-    const std::string command =
-        "/usr/bin/localedef -i de_DE -f UTF-8 " + m_folder + "/" + kName + " >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) return;
-    setenv("LOCPATH", folder, 1);
-    m_available = Present();
-  }
-  ~CommaLocale() {
-    if (m_folder.empty()) return;
-    unsetenv("LOCPATH");
-    std::filesystem::remove_all(m_folder);
-  }
-  bool Available() const { return m_available; }
-
- private:
-  static bool Present() {
-    locale_t probe = newlocale(LC_NUMERIC_MASK, kName, static_cast<locale_t>(0));
-    if (probe == static_cast<locale_t>(0)) return false;
-    freelocale(probe);
-    return true;
-  }
-  std::string m_folder;
-  bool m_available = false;
-};
-
 TEST(DAXOThreads, NewThreadsFormatNumbersWithAPointWhateverTheGlobalLocale) {
-  CommaLocale comma;
-  if (!comma.Available()) GTEST_SKIP() << CommaLocale::kName << " is not available";
+  // A locale with a decimal comma: the installed one, or one built with
+  // localedef into a scratch folder found through LOCPATH.
+  const char* const kComma = "de_DE.UTF-8";
   const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
-  ASSERT_NE(std::setlocale(LC_NUMERIC, CommaLocale::kName), nullptr);
-
+  char folder[] = "/tmp/daxo_locale_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string build = "/usr/bin/localedef -i de_DE -f UTF-8 " + std::string(folder) + "/" +
+                            kComma + " >/dev/null 2>&1";
+  const bool built = std::setlocale(LC_NUMERIC, kComma) == nullptr &&
+                     access("/usr/bin/localedef", X_OK) == 0 && std::system(build.c_str()) == 0;
+  if (built) {
+    setenv("LOCPATH", folder, 1);
+    std::setlocale(LC_NUMERIC, kComma);
+  }
   auto format = [] {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.1f", 1.5);
@@ -196,8 +160,10 @@ TEST(DAXOThreads, NewThreadsFormatNumbersWithAPointWhateverTheGlobalLocale) {
     parsed = std::strtod("2.5", nullptr);
   });
   std::setlocale(LC_NUMERIC, previous.c_str());
+  if (built) unsetenv("LOCPATH");
+  std::filesystem::remove_all(folder);
 
-  EXPECT_EQ(plain, "1,5") << "the global locale really uses a comma";
+  if (plain != "1,5") GTEST_SKIP() << kComma << " is not available";
   EXPECT_EQ(daxo, "1.5");
   EXPECT_EQ(parsed, 2.5);
 }
@@ -214,9 +180,7 @@ TEST(DAXOThreads, SleepLastsAtLeastTheDelayEvenWhenSignalled) {
   long elapsed = 0;
   std::thread sleeper([&] {
     aboutToSleep.Set();
-    const long begin = MonotonicNow();
-    DAXO::Sleep(200'000);
-    elapsed = MonotonicNow() - begin;
+    elapsed = Elapsed([] { DAXO::Sleep(200'000); });
   });
   ASSERT_EQ(aboutToSleep.Wait(kPatience), 0);
   pthread_kill(sleeper.native_handle(), SIGUSR1);
@@ -225,10 +189,11 @@ TEST(DAXOThreads, SleepLastsAtLeastTheDelayEvenWhenSignalled) {
   EXPECT_GE(elapsed, 200'000);
   EXPECT_LT(elapsed, 5'000'000);
 
-  const long begin = MonotonicNow();
-  DAXO::Wait4AWhile();
-  DAXO::Sleep(-5);
-  EXPECT_GE(MonotonicNow() - begin, 10'000);
+  EXPECT_GE(Elapsed([] {
+              DAXO::Wait4AWhile();
+              DAXO::Sleep(-5);
+            }),
+            10'000);
 }
 
 }  // namespace

@@ -60,11 +60,44 @@ class ThreadGroup {
   std::vector<std::thread> m_threads;
 };
 
+/// Runs `wait(ready)` on a thread of its own; once that thread has set
+/// `ready` (just before it blocks), runs `wake` here. Returns what `wait`
+/// returned.
+template <class Wait, class Wake>
+int WokenBy(Wait wait, Wake wake) {
+  DAXOEvent ready;
+  std::atomic<int> result{-100};
+  std::thread waiter([&] { result = wait(ready); });
+  EXPECT_EQ(ready.Wait(kPatience), 0);
+  wake();
+  waiter.join();
+  return result;
+}
+
+/// WokenBy for a `wait()` that needs nothing done before it blocks.
+template <class Wait, class Wake>
+int WaitWokenBy(Wait wait, Wake wake) {
+  return WokenBy(
+      [&](DAXOEvent& ready) {
+        ready.Set();
+        return wait();
+      },
+      wake);
+}
+
 /// Monotonic microseconds, independent of any bound kernel.
 inline long MonotonicNow() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return ts.tv_sec * 1000000L + ts.tv_nsec / 1000;
+}
+
+/// Microseconds that `call` took, on the monotonic clock.
+template <class F>
+long Elapsed(F call) {
+  const long begin = MonotonicNow();
+  call();
+  return MonotonicNow() - begin;
 }
 
 }  // namespace daxo_test

@@ -40,6 +40,17 @@ bool NameBefore(DAXOModuleDefinition* a, DAXOModuleDefinition* b) {
   return std::strcmp(a->name, b->name) < 0;
 }
 
+// The text a call throws as an E, or "<returned>".
+template <class E, class F>
+std::string ThrownText(F call) {
+  try {
+    call();
+  } catch (const E& thrown) {
+    return static_cast<const char*>(thrown);
+  }
+  return "<returned>";
+}
+
 template <class Entry>
 std::vector<std::string> Names(Entry** table, int n) {
   std::vector<std::string> names;
@@ -68,7 +79,6 @@ TEST_F(DAXOModuleManagementTest, RegisteringFunctionRunsExactlyOnceBeforeOrAfter
   EXPECT_EQ(early.registering, 0);
 
   DAXOModuleManagement::Initialize(nullptr);
-  EXPECT_TRUE(DAXOModuleManagement::initialized);
   EXPECT_EQ(early.registering, 1);
 
   new DAXOModuleDefinition("late", "G", nullptr, &late, Register, Unregister);
@@ -82,21 +92,18 @@ TEST_F(DAXOModuleManagementTest, RegisteringFunctionRunsExactlyOnceBeforeOrAfter
   DAXOModuleManagement::Uninitialize();
   EXPECT_FALSE(DAXOModuleManagement::initialized);
   EXPECT_EQ(DAXOModuleManagement::groups, nullptr);
-  EXPECT_EQ(early.unregistering, 1);
-  EXPECT_EQ(late.unregistering, 1);
-  EXPECT_EQ(added.unregistering, 1);
+  for (Calls* c : {&early, &late, &added}) EXPECT_EQ(c->unregistering, 1);
 }
 
 TEST_F(DAXOModuleManagementTest, DuplicateModelNameThrowsTheMessageAndKeepsOneDefinition) {
   Calls second;
   DAXOModuleDefinition* first = Define("model", "Group");
   DAXOModuleManagement::Initialize(nullptr);
-  try {
-    new DAXOModuleDefinition("model", "Group", nullptr, &second, Register, Unregister);
-    FAIL() << "no exception";
-  } catch (const DAXOStackedString<40>& message) {
-    EXPECT_STREQ(message, "Module model already referenced in the category Group\n");
-  }
+  using Message = DAXOStackedString<40>;
+  EXPECT_EQ(ThrownText<Message>([&] {
+              new DAXOModuleDefinition("model", "Group", nullptr, &second, Register, Unregister);
+            }),
+            "Module model already referenced in the category Group\n");
   EXPECT_EQ(DAXOModuleManagement::NumberOfReferencedModules("Group", false), 1);
   EXPECT_EQ(DAXOModuleManagement::FindModule("model", "Group", false), first);
   EXPECT_EQ(second.registering, 0);
@@ -104,31 +111,17 @@ TEST_F(DAXOModuleManagementTest, DuplicateModelNameThrowsTheMessageAndKeepsOneDe
   // A message longer than its buffer is cut, never written past it.
   const std::string longName(300, 'x');
   Define(longName.c_str(), "Group");
-  try {
-    Define(longName.c_str(), "Group");
-    FAIL() << "no exception";
-  } catch (const DAXOStackedString<40>& message) {
-    EXPECT_EQ(std::string(message), "Module " + std::string(92, 'x'));
-  }
+  EXPECT_EQ(ThrownText<Message>([&] { Define(longName.c_str(), "Group"); }),
+            "Module " + std::string(92, 'x'));
 }
 
-TEST_F(DAXOModuleManagementTest, NullGroupNameThrowsTheCString) {
+TEST_F(DAXOModuleManagementTest, FailedConstructionsThrowAndLeaveNothingBehind) {
   const char* expected = "DAXOModuleGroupDefinition construction : the group name can't be NULL\n";
-  EXPECT_THROW(
-      {
-        try {
-          new DAXOModuleGroupDefinition(nullptr);
-        } catch (const char* text) {
-          EXPECT_STREQ(text, expected);
-          throw;
-        }
-      },
-      const char*);
-  EXPECT_THROW(Define("model", nullptr), const char*);
+  EXPECT_EQ(ThrownText<const char*>([] { new DAXOModuleGroupDefinition(nullptr); }), expected);
+  EXPECT_EQ(ThrownText<const char*>([] { Define("model", nullptr); }), expected);
   EXPECT_EQ(DAXOModuleManagement::NumberOfReferencedGroups(nullptr), 0);
-}
 
-TEST_F(DAXOModuleManagementTest, ThrowingRegisteringFunctionLeavesNothingBehind) {
+  // A throwing registering function, of a model or of a group.
   DAXOModuleManagement::Initialize(nullptr);
   Calls calls;
   EXPECT_THROW(new DAXOModuleDefinition("model", "G", nullptr, &calls, Throw, Unregister), int);
@@ -219,16 +212,15 @@ TEST_F(DAXOModuleManagementTest, EnumerationFillsAtMostTheCapacity) {
 }
 
 TEST_F(DAXOModuleManagementTest, RecursiveCountingAndEnumerationWalkChildrenDepthFirst) {
-  Define("r1", "Root");
-  Define("a1", "A");
-  Define("a2", "A");
-  Define("x1", "A1");
-  Define("b1", "B");
-  DAXOModuleManagement::ReferenceChildGroup("Root", "A");
-  DAXOModuleManagement::ReferenceChildGroup("A", "A1");
-  DAXOModuleManagement::ReferenceChildGroup("Root", "B");
-  // A cycle back to the top must not make the walk endless.
-  DAXOModuleManagement::ReferenceChildGroup("A1", "Root");
+  for (auto [model, group] :
+       {std::pair{"r1", "Root"}, {"a1", "A"}, {"a2", "A"}, {"x1", "A1"}, {"b1", "B"}}) {
+    Define(model, group);
+  }
+  // The last link, back to the top, must not make the walk endless.
+  for (auto [parent, child] :
+       {std::pair{"Root", "A"}, {"A", "A1"}, {"Root", "B"}, {"A1", "Root"}}) {
+    DAXOModuleManagement::ReferenceChildGroup(parent, child);
+  }
 
   EXPECT_EQ(DAXOModuleManagement::NumberOfReferencedModules("Root", false), 1);
   EXPECT_EQ(DAXOModuleManagement::NumberOfReferencedModules("Root", true), 5);
@@ -290,21 +282,20 @@ TEST_F(DAXOModuleManagementTest, LookupsHandOutTheUserArgumentAndInstantiate) {
 
 TEST(DAXOModuleBase, RenameFollowsTheOldNameAndItsDottedChildren) {
   DAXOModuleBase exact("A"), dotted("A.x.y"), longer("AB"), other("Bx"), unnamed;
+  auto names = [&] {
+    std::vector<std::string> all;
+    for (DAXOModuleBase* m : {&exact, &dotted, &longer, &other, &unnamed}) {
+      all.emplace_back(m->name != nullptr ? m->name : "<null>");
+    }
+    return all;
+  };
   for (DAXOModuleBase* m : {&exact, &dotted, &longer, &other, &unnamed}) m->Rename("A", "B");
-  EXPECT_STREQ(exact.name, "B");
-  EXPECT_STREQ(dotted.name, "B.x.y");
-  EXPECT_STREQ(longer.name, "AB");
-  EXPECT_STREQ(other.name, "Bx");
-  EXPECT_EQ(unnamed.name, nullptr);
-
+  EXPECT_EQ(names(), (std::vector<std::string>{"B", "B.x.y", "AB", "Bx", "<null>"}));
   exact.Rename(nullptr, "C");  // a null old name matches only a module without name
-  EXPECT_STREQ(exact.name, "B");
   unnamed.Rename(nullptr, "C");
-  EXPECT_STREQ(unnamed.name, "C");
   dotted.Rename("B", nullptr);
-  EXPECT_STREQ(dotted.name, "B.x.y");
   exact.Rename(exact.name, exact.name);  // arguments aliasing the name itself
-  EXPECT_STREQ(exact.name, "B");
+  EXPECT_EQ(names(), (std::vector<std::string>{"B", "B.x.y", "AB", "Bx", "C"}));
   exact.Rename("B", nullptr);
   EXPECT_EQ(exact.name, nullptr);
 }
