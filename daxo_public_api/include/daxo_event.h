@@ -30,6 +30,8 @@
 #include "daxo_array.h"
 #include "daxo_types.h"
 
+class DAXOKernel;
+
 class DAXOEvent;
 
 namespace DAXOPrivate {
@@ -113,12 +115,14 @@ class DAXOEvent {
   static bool MsgInQueue();
 
   /// Resets the event and asks the engine's timer service to set it `delay`
-  /// microseconds from now (system clock). Returns false when the bound
+  /// microseconds from now (system clock; a delay past the end of time
+  /// saturates). An earlier arming is dropped first, so a stale trigger can
+  /// never set the event after this call. Returns false when the bound
   /// engine has no timer left; true otherwise. Without an engine nothing is
-  /// armed and it returns true.
+  /// armed and it returns true. Arming is for one owner thread at a time.
   bool SetTrigger(DAXODelay delay);
-  /// Asks the timer service to drop the event (nothing without an engine).
-  /// The event's state is not changed.
+  /// Asks the timer service that armed the event to drop it (nothing when it
+  /// is not armed). The event's state is not changed.
   void ResetTrigger();
 
  private:
@@ -127,6 +131,10 @@ class DAXOEvent {
   friend bool DAXOPrivate::EventIsInTimerList(DAXOEvent*);
 
   void SetLocked();  // Set with m_mutex held
+  // Clears the timer mark and drops the arming from the kernel that made it
+  // (which may no longer be the bound one, e.g. after DAXO::Exit). Called
+  // without m_mutex held: the timer service fires under its own lock.
+  void DropTrigger();
   bool AddWaitingThread(DAXOPosixWaitingThread* waiter);
   void RemoveWaitingThread(DAXOPosixWaitingThread* waiter);
 
@@ -137,7 +145,8 @@ class DAXOEvent {
   std::atomic<bool> m_state;
   DAXOArray<DAXOPosixWaitingThread*> m_waitingThreads;
   bool m_isInTimerList;
-  clockid_t m_clock;  // the clock m_condvar's time-outs are measured on
+  clockid_t m_clock;                // the clock m_condvar's time-outs are measured on
+  DAXOKernel* m_armedBy = nullptr;  // the kernel holding the trigger while marked
 };
 
 /// A set/reset flag with single waits only (no multi-event waits, no timer).

@@ -9,6 +9,8 @@
 // broadcast comes after the waiter went to sleep (and wakes it).
 #include "daxo_event.h"
 
+#include <climits>
+
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -123,11 +125,7 @@ DAXOEvent::DAXOEvent(bool initialState, const char* /*name*/)
 }
 
 DAXOEvent::~DAXOEvent() {
-  pthread_mutex_lock(&m_mutex);
-  const bool armed = m_isInTimerList;
-  m_isInTimerList = false;
-  pthread_mutex_unlock(&m_mutex);
-  if (armed && DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->ResetEventTrigger(this);
+  DropTrigger();
   pthread_cond_destroy(&m_condvar);
   pthread_mutex_destroy(&m_mutex);
 }
@@ -182,31 +180,45 @@ bool DAXOEvent::MsgInQueue() {
   return false;
 }
 
+void DAXOEvent::DropTrigger() {
+  pthread_mutex_lock(&m_mutex);
+  DAXOKernel* armedBy = m_isInTimerList ? m_armedBy : nullptr;
+  m_isInTimerList = false;
+  m_armedBy = nullptr;
+  pthread_mutex_unlock(&m_mutex);
+  // Returns only once a firing in progress is over (the service fires under
+  // the lock this takes), so nothing touches the event after this.
+  if (armedBy != nullptr) armedBy->ResetEventTrigger(this);
+}
+
 bool DAXOEvent::SetTrigger(DAXODelay delay) {
+  // The earlier arming goes first: its firing could otherwise set the event
+  // after the reset below, or clear the mark of the new arming.
+  DropTrigger();
   Reset();
-  const DAXOTimestamp now = DAXO::GetSystemAccurateTiming();
-  DAXOKernel* kernel = DAXOPrivate::kernel;
+  DAXOKernel* kernel = DAXOPrivate::kernel;  // read once: DAXO::Exit may clear it
   if (kernel == nullptr) return true;
+  const DAXOTimestamp now = DAXO::GetSystemAccurateTiming();
+  if (delay < 0) delay = 0;
+  const DAXOTimestamp when = delay > LONG_MAX - now ? LONG_MAX : now + delay;
   // Marked before arming: a trigger that fires before SetEventTrigger
   // returns clears the mark, and it must stay cleared.
   pthread_mutex_lock(&m_mutex);
   m_isInTimerList = true;
+  m_armedBy = kernel;
   pthread_mutex_unlock(&m_mutex);
-  const bool armed = kernel->SetEventTrigger(this, now + delay);
+  const bool armed = kernel->SetEventTrigger(this, when);
   if (!armed) {
     pthread_mutex_lock(&m_mutex);
     m_isInTimerList = false;
+    m_armedBy = nullptr;
     pthread_mutex_unlock(&m_mutex);
   }
   return armed;
 }
 
 void DAXOEvent::ResetTrigger() {
-  DAXOKernel* kernel = DAXOPrivate::kernel;
-  if (kernel != nullptr) kernel->ResetEventTrigger(this);
-  pthread_mutex_lock(&m_mutex);
-  m_isInTimerList = false;
-  pthread_mutex_unlock(&m_mutex);
+  DropTrigger();
 }
 
 bool DAXOEvent::AddWaitingThread(DAXOPosixWaitingThread* waiter) {
@@ -285,6 +297,7 @@ void DAXOPrivate::EventTriggerFired(DAXOEvent* event) {
   if (event == nullptr) return;
   pthread_mutex_lock(&event->m_mutex);
   event->m_isInTimerList = false;
+  event->m_armedBy = nullptr;
   event->SetLocked();
   pthread_mutex_unlock(&event->m_mutex);
 }

@@ -1,6 +1,9 @@
 // Thread creation and the per-thread helpers of the DAXO namespace.
 #include "daxo_thread.h"
 
+#include "daxo_kernel.h"
+
+#include <cxxabi.h>
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
@@ -9,7 +12,9 @@
 #include <clocale>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
+#include <unordered_set>
 
 /// The block handed to a new thread: what to run. Owned by the new thread
 /// once pthread_create has succeeded, by the creator before that.
@@ -53,8 +58,23 @@ void* ThreadEntry(void* p) {
   void* argument = block->argument;
   delete block;
   thread_local NumericCLocale numericLocale;
-  return function(argument);
+  // An exception leaving a thread function would end the whole process.
+  try {
+    return function(argument);
+  } catch (abi::__forced_unwind&) {
+    throw;  // pthread_exit and cancellation unwind through here
+  } catch (...) {
+    DAXO::ReportError("A thread ended with an exception that its function did not catch.");
+    return nullptr;
+  }
 }
+
+// Joinable threads not joined yet. pthread_join on any other identifier
+// (unknown, detached, joined already) is undefined behaviour, so JoinThread
+// joins only what it finds here, and takes it out first so that two joiners
+// of one thread cannot both get through.
+std::mutex g_joinableLock;
+std::unordered_set<pthread_t> g_joinable;  // guarded by g_joinableLock
 
 bool StartThread(void* (*fn)(void*), void* arg, bool joinable, pthread_t* out) {
   if (fn == nullptr) return false;
@@ -68,12 +88,17 @@ bool StartThread(void* (*fn)(void*), void* arg, bool joinable, pthread_t* out) {
   pthread_attr_setinheritsched(&attr, PTHREAD_INHERIT_SCHED);
   pthread_attr_setdetachstate(&attr, joinable ? PTHREAD_CREATE_JOINABLE : PTHREAD_CREATE_DETACHED);
   pthread_t thread;
+  // Held across the creation: the new thread's own identifier must be known
+  // as joinable before anybody (the thread itself included) can join it.
+  std::unique_lock<std::mutex> lock(g_joinableLock, std::defer_lock);
+  if (joinable) lock.lock();
   const int rc = pthread_create(&thread, &attr, ThreadEntry, block);
   pthread_attr_destroy(&attr);
   if (rc != 0) {
     delete block;
     return false;
   }
+  if (joinable) g_joinable.insert(thread);
   if (out != nullptr) *out = thread;
   return true;
 }
@@ -96,7 +121,19 @@ bool DAXO::CreateJoinableThread(void* (*fn)(void*), void* arg, DAXOThreadId* id)
 }
 
 bool DAXO::JoinThread(unsigned long id) {
-  return pthread_join(static_cast<pthread_t>(id), nullptr) == 0;
+  const auto thread = static_cast<pthread_t>(id);
+  if (pthread_equal(thread, pthread_self())) return false;
+  {
+    std::lock_guard<std::mutex> lock(g_joinableLock);
+    if (g_joinable.erase(thread) == 0) return false;
+  }
+  const int rc = pthread_join(thread, nullptr);
+  if (rc != 0 && rc != ESRCH) {
+    // Still joinable (e.g. two threads joining each other): a later call may.
+    std::lock_guard<std::mutex> lock(g_joinableLock);
+    g_joinable.insert(thread);
+  }
+  return rc == 0;
 }
 
 DAXOThreadId DAXO::GetCurrentThreadId() {
@@ -129,6 +166,9 @@ int DAXO::SetCurrentThreadPriority(int priority) {
   if (pthread_getschedparam(pthread_self(), &policy, &param) != 0) return 0;
   const int min = sched_get_priority_min(policy);
   const int max = sched_get_priority_max(policy);
+  // Outside 0..255 the formula leaves the policy's range (or overflows).
+  if (priority < 0) priority = 0;
+  if (priority > 255) priority = 255;
   param.sched_priority = min + ((max - min) * priority) / 255;
   pthread_setschedparam(pthread_self(), policy, &param);
   return 1;
