@@ -12,8 +12,6 @@
 # packages, which the tool must not list).
 include_guard(GLOBAL)
 
-set(VELQUOR_PACKAGE_MAP ${CMAKE_CURRENT_LIST_DIR}/package.map)
-
 function(velquor_add_package name)
   cmake_parse_arguments(P "" "OUTPUT_DIRECTORY" "SOURCES;LIBS" ${ARGN})
   if(NOT P_SOURCES)
@@ -23,6 +21,8 @@ function(velquor_add_package name)
     set(P_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
   endif()
 
+  # Beside this file, wherever the caller lives.
+  set(map ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/package.map)
   add_library(${name} MODULE ${P_SOURCES})
   set_target_properties(${name} PROPERTIES
     PREFIX ""
@@ -31,10 +31,10 @@ function(velquor_add_package name)
     C_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY}
-    LINK_DEPENDS ${VELQUOR_PACKAGE_MAP})
+    LINK_DEPENDS ${map})
   # Linking the OBJECT library directly puts its objects into the package.
   target_link_libraries(${name} PRIVATE daxo_pck_entry daxo_sdk ${P_LIBS} daxo_project_options)
   target_link_options(${name} PRIVATE
-    "LINKER:--version-script=${VELQUOR_PACKAGE_MAP}"
+    "LINKER:--version-script=${map}"
     "LINKER:-z,defs")
 endfunction()

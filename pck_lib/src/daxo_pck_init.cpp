@@ -17,6 +17,15 @@
 namespace {
 DAXOMutex DAXOPckInit_Mutex;
 
+// When the package is unloaded its registry goes with it: the groups and
+// definitions live on the heap, reachable only through the library's own
+// statics, so a host that unloads packages would otherwise leak them at
+// every unload. Every registry pointer is a plain pointer, valid until here
+// whatever the order in which the other units' statics are destroyed.
+struct RegistryTeardown {
+  ~RegistryTeardown() { DAXOModuleManagement::Uninitialize(); }
+} s_registryTeardown;
+
 using PckInitFunction = int (*)(void*, int);
 }  // namespace
 

@@ -17,7 +17,7 @@ if(TARGET daxo_pck_entry)
   # The test itself also carries the entry objects, for the calls it makes
   # in its own process (forwarding, a failing initialisation, Exit).
   daxo_add_test(pck_entry_test SOURCES pck_entry_test.cpp
-                LIBS daxo_pck_entry daxo_sdk_registry ${CMAKE_DL_LIBS} CONCURRENCY)
+                LIBS daxo_pck_entry daxo_sdk_registry daxo_sdk_definitions ${CMAKE_DL_LIBS} CONCURRENCY)
   add_dependencies(pck_entry_test daxo_test_pck)
   target_include_directories(pck_entry_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/test_package)
   target_compile_definitions(pck_entry_test PRIVATE

@@ -1,0 +1,171 @@
+// The Velquor engine: the host of every package. It owns the engine clock,
+// the timer service, the report sinks, the engine properties, the element
+// registry, the diagram lock, the module state notices and the loaded
+// packages, and implements the kernel interface (DAXOKernel) over them.
+//
+// Binding: libvelquor carries its own hidden copy of the SDK; the engine binds
+// that copy's DAXOPrivate::kernel to itself at construction and unbinds it at
+// destruction. Every other module (a package, a test executable that links
+// the runtime itself) has its own copy of DAXOPrivate::kernel: a package is
+// bound by LoadPackage (DAXOPckInit), an executable binds its copy with
+// velquor::KernelBinding below.
+//
+// Threading: every method may be called from any thread. The engine must
+// outlive every event armed through it and every module bound to it; destroy
+// it last (unbind KernelBinding first). Lock order inside the engine, outer
+// first: diagram lock -> clock's condition mutex -> clock state -> timer
+// service -> event mutexes; registries, properties, notices and sinks hold
+// leaf locks and never call out while holding them.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "daxo_kernel.h"
+#include "velquor/api.h"
+#include "velquor/reports.h"
+
+struct DAXOComponentDefinition;
+
+namespace velquor {
+
+struct EngineOptions {
+  /// Attach a StderrReportSink at construction.
+  bool reportToStderr = true;
+  /// MessageBox also opens a window (DAXO::MsgBox); otherwise it only reports.
+  bool messageBoxWindows = false;
+};
+
+/// A component model offered by a loaded package.
+struct ModelInfo {
+  std::string name;
+  std::string version;
+  std::string package;
+  /// The package's record of the model (its table counts resolved); lives
+  /// as long as the package library, i.e. as long as the engine.
+  DAXOComponentDefinition* definition = nullptr;
+};
+
+/// One module state notice, in arrival order.
+struct ModuleStateNotice {
+  std::string module;
+  int state = 0;
+};
+
+/// The engine's version text ("Engine.version").
+VELQUOR_API const char* EngineVersion();
+
+class VELQUOR_API Engine {
+ public:
+  explicit Engine(EngineOptions options = {});
+  /// Stops the timer service, closes the package libraries while every
+  /// service still stands (their static destructors may call the kernel),
+  /// unbinds the engine's SDK copy, then tears down the rest.
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  /// The kernel to hand to packages and to bind in other modules.
+  DAXOKernel* kernel();
+
+  // --- packages ---------------------------------------------------------------
+  /// Loads and binds the package file (name: the file's base name when
+  /// empty). False, with an error report naming the file, on any failure.
+  bool LoadPackage(const std::string& path, const std::string& name = {});
+  /// Forgets the package's models (the library stays loaded).
+  bool UnloadPackage(const std::string& name);
+  /// Every model of the loaded packages, in load order.
+  std::vector<ModelInfo> Models() const;
+
+  // --- clock ------------------------------------------------------------------
+  /// Starts engine time at 0 (real time unless a speed was set); a restart
+  /// starts again from 0. Every clock change wakes every engine-time wait.
+  void StartClock();
+  void PauseClock();
+  void ResumeClock();
+  /// Thousandths of real time: 1000 real time, 0 holds time, negative runs
+  /// backwards.
+  void SetClockSpeed(int speed);
+  /// Jumps engine time to `t` (µs).
+  void JumpClock(DAXOTimestamp t);
+  /// Current engine time (µs).
+  DAXOTimestamp Now();
+
+  // --- reports ----------------------------------------------------------------
+  /// Attaches a sink: it receives every later report.
+  void AddReportSink(std::shared_ptr<ReportSink> sink);
+  /// Delivers a report to every sink (what the kernel's Report does).
+  void Report(const std::string& text, int level, int code = 0, bool engineFlag = true);
+
+  // --- properties -------------------------------------------------------------
+  /// Creates or replaces an engine property (its type follows the setter).
+  void SetBoolProperty(const std::string& name, bool value);
+  void SetIntegerProperty(const std::string& name, long value);
+  void SetFloatProperty(const std::string& name, double value);
+  void SetStringProperty(const std::string& name, const std::string& value);
+  /// Same contracts as the kernel's getters.
+  bool GetBoolProperty(const std::string& name, bool* found = nullptr);
+  long GetIntegerProperty(const std::string& name, bool* found = nullptr);
+  double GetFloatProperty(const std::string& name, bool* found = nullptr);
+  std::string GetStringProperty(const std::string& name, bool* found = nullptr);
+
+  // --- element registry and notices -------------------------------------------
+  void* FindSymbol(const std::string& fullName, DAXOSymbolKind kind);
+  /// Names of the elements unregistered so far, in order.
+  std::vector<std::string> RemovalNotices() const;
+  /// Calls `listener` for every later removal (on the unregistering thread,
+  /// with no engine lock held).
+  void AddRemovalListener(std::function<void(const std::string&)> listener);
+  /// The last state word notified for a module (`found` false: none yet).
+  int ModuleState(const std::string& module, bool* found = nullptr) const;
+  std::vector<ModuleStateNotice> ModuleStateNotices() const;
+
+  // --- diagram lock -----------------------------------------------------------
+  /// Takes the diagram lock only if it is free or already the caller's.
+  bool TryLockDiagram(const std::string& reason);
+  /// The reason given by the current holder; empty when the lock is free.
+  std::string DiagramLockHolder() const;
+
+  // --- engine state -----------------------------------------------------------
+  /// Set by the kernel's Exit (its shutdown event is set too).
+  bool IsExiting() const;
+  /// The kernel's Release calls so far.
+  int ReleaseCount() const;
+  void SetCheckLevel(int level);
+
+  // --- diagnostics ------------------------------------------------------------
+  /// Multi-event waits served by the kernel (WaitForEvents) so far.
+  long MultiEventWaits() const;
+  /// Triggers armed in the timer service now.
+  std::size_t ArmedTriggers() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+/// Binds the DAXOPrivate::kernel of the module that compiles this (an
+/// executable, a library other than a package) to an engine for its
+/// lifetime, and restores the previous binding afterwards. Inline on
+/// purpose: it must write the calling module's copy, not libvelquor's.
+class KernelBinding {
+ public:
+  explicit KernelBinding(Engine& engine) : m_previous(DAXOPrivate::kernel) {
+    DAXOPrivate::kernel = engine.kernel();
+  }
+  ~KernelBinding() { DAXOPrivate::kernel = m_previous; }
+  KernelBinding(const KernelBinding&) = delete;
+  KernelBinding& operator=(const KernelBinding&) = delete;
+
+ private:
+  DAXOKernel* m_previous;
+};
+
+}  // namespace velquor
+
+/// Lets the runtime find the engine library's folder (GetRuntimeRootDirectory
+/// looks this symbol up); it does nothing.
+extern "C" VELQUOR_API void daxo_init(void);

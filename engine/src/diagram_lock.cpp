@@ -1,0 +1,60 @@
+#include "diagram_lock.h"
+
+namespace velquor {
+
+DiagramLock::DiagramLock(Warn warn, std::chrono::milliseconds slow)
+    : m_warn(std::move(warn)), m_slow(slow) {}
+
+bool DiagramLock::TakeIfAvailable(const std::string& reason) {
+  const auto self = std::this_thread::get_id();
+  if (m_depth > 0 && m_owner != self) return false;
+  if (m_depth++ == 0) {
+    m_owner = self;
+    m_reason = reason;
+    m_since = std::chrono::steady_clock::now();
+  }
+  return true;
+}
+
+void DiagramLock::Lock(const std::string& reason) {
+  std::string blockedBy;
+  {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!TakeIfAvailable(reason)) {
+      // One bounded wait first, to diagnose a holder that keeps the lock
+      // too long; then wait for good.
+      if (!m_released.wait_for(lock, m_slow, [&] { return m_depth == 0; })) blockedBy = m_reason;
+      m_released.wait(lock, [&] { return m_depth == 0; });
+      TakeIfAvailable(reason);
+    }
+  }
+  if (!blockedBy.empty() && m_warn) {
+    m_warn("Diagram lock: \"" + reason + "\" waited long for the holder \"" + blockedBy + "\"");
+  }
+}
+
+bool DiagramLock::TryLock(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return TakeIfAvailable(reason);
+}
+
+void DiagramLock::Unlock() {
+  std::string heldLong;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_depth == 0 || m_owner != std::this_thread::get_id()) return;
+    if (--m_depth > 0) return;
+    if (std::chrono::steady_clock::now() - m_since > m_slow) heldLong = m_reason;
+    m_reason.clear();
+    m_owner = std::thread::id();
+  }
+  m_released.notify_all();
+  if (!heldLong.empty() && m_warn) m_warn("Diagram lock: \"" + heldLong + "\" held it long");
+}
+
+std::string DiagramLock::Holder() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_depth > 0 ? m_reason : std::string();
+}
+
+}  // namespace velquor

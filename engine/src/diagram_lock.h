@@ -1,0 +1,52 @@
+// DiagramLock: the recursive lock that keeps the diagram (components and
+// connections) from changing under its holder. It records the holder's
+// reason for diagnostics: who holds it now, a warning when a taker has been
+// blocked for long (naming the holder's reason) and when a holder kept it
+// for long.
+//
+// Threading: any thread. Lock blocks (no time-out) unless the caller already
+// holds it; Unlock by a thread that does not hold it is ignored. The internal
+// mutex is a leaf lock; reports are made after it is released. The diagram
+// lock itself is the outermost engine lock: its holder may call every other
+// engine service.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace velquor {
+
+class DiagramLock {
+ public:
+  using Warn = std::function<void(const std::string&)>;
+
+  /// `warn` receives the diagnostics; `slow` is the hold / wait time past
+  /// which they are made.
+  DiagramLock(Warn warn, std::chrono::milliseconds slow);
+
+  void Lock(const std::string& reason);
+  /// Takes the lock only when it is free or already the caller's.
+  bool TryLock(const std::string& reason);
+  void Unlock();
+  /// The holder's reason (the one given by its outermost Lock); empty when
+  /// free.
+  std::string Holder() const;
+
+ private:
+  bool TakeIfAvailable(const std::string& reason);  // with m_mutex held
+
+  Warn m_warn;
+  std::chrono::milliseconds m_slow;
+  mutable std::mutex m_mutex;  // guards everything below
+  std::condition_variable m_released;
+  std::thread::id m_owner;
+  int m_depth = 0;
+  std::string m_reason;
+  std::chrono::steady_clock::time_point m_since;
+};
+
+}  // namespace velquor

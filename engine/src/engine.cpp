@@ -1,0 +1,216 @@
+// The public Engine: owns the services and the kernel, binds the engine's own
+// copy of the SDK, and tears everything down in a fixed order.
+#include "velquor/engine.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "engine_kernel.h"
+
+extern "C" void daxo_init(void) {}
+
+namespace velquor {
+
+namespace {
+constexpr const char kVersion[] = "4.9.0";
+// A diagram lock held or awaited longer than this is reported.
+constexpr std::chrono::milliseconds kSlowDiagramLock{5000};
+}  // namespace
+
+const char* EngineVersion() {
+  return kVersion;
+}
+
+struct Engine::Impl {
+  EngineParts parts;
+  EngineKernel kernel{parts};
+};
+
+namespace {
+// Engines alive in this process, newest last. libvelquor's own SDK copy is
+// bound to the newest: when it goes, to the one before it (never to an
+// engine already destroyed).
+std::mutex g_enginesLock;
+std::vector<DAXOKernel*> g_engines;  // guarded by g_enginesLock
+
+void BindNewest() {
+  DAXOPrivate::kernel = g_engines.empty() ? nullptr : g_engines.back();
+}
+}  // namespace
+
+Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
+  EngineParts& parts = m_impl->parts;
+  parts.messageBoxWindows = options.messageBoxWindows;
+  parts.reports = std::make_unique<ReportHub>();
+  if (options.reportToStderr) parts.reports->AddSink(std::make_shared<StderrReportSink>());
+  parts.clock = std::make_unique<EngineClock>();
+  parts.timers = std::make_unique<TimerService>();
+  parts.properties = std::make_unique<EngineProperties>(kVersion);
+  parts.symbols = std::make_unique<SymbolRegistry>();
+  parts.diagramLock = std::make_unique<DiagramLock>(
+      [&parts](const std::string& text) { parts.Report(text, 1, 0, true); }, kSlowDiagramLock);
+  parts.notices = std::make_unique<ModuleNotices>();
+  parts.packages = std::make_unique<PackageLoader>(
+      &m_impl->kernel,
+      [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); });
+  parts.shutdownEvent = std::make_unique<DAXOEvent>(false);
+  parts.globalMutex = std::make_unique<DAXOMutex>();
+  // libvelquor's own SDK copy (the condition's events, the waits run here).
+  std::lock_guard<std::mutex> lock(g_enginesLock);
+  g_engines.push_back(&m_impl->kernel);
+  BindNewest();
+}
+
+Engine::~Engine() {
+  EngineParts& parts = m_impl->parts;
+  // Nothing fires any more: no trigger may set an event destroyed below.
+  parts.timers->Stop();
+  // The packages go while every service still stands: their static
+  // destructors may still call the kernel (drop a trigger, report, ...).
+  parts.packages.reset();
+  {
+    std::lock_guard<std::mutex> lock(g_enginesLock);
+    std::erase(g_engines, &m_impl->kernel);
+    BindNewest();
+  }
+  parts.timers.reset();
+  parts.clock.reset();
+  parts.shutdownEvent.reset();
+  parts.globalMutex.reset();
+  parts.notices.reset();
+  parts.diagramLock.reset();
+  parts.symbols.reset();
+  parts.properties.reset();
+  parts.reports.reset();
+}
+
+DAXOKernel* Engine::kernel() {
+  return &m_impl->kernel;
+}
+
+bool Engine::LoadPackage(const std::string& path, const std::string& name) {
+  return m_impl->parts.packages->Load(path, name);
+}
+
+bool Engine::UnloadPackage(const std::string& name) {
+  return m_impl->parts.packages->Forget(name);
+}
+
+std::vector<ModelInfo> Engine::Models() const {
+  return m_impl->parts.packages->Models();
+}
+
+void Engine::StartClock() {
+  m_impl->parts.clock->Start();
+}
+
+void Engine::PauseClock() {
+  m_impl->parts.clock->SetPaused(true);
+}
+
+void Engine::ResumeClock() {
+  m_impl->parts.clock->SetPaused(false);
+}
+
+void Engine::SetClockSpeed(int speed) {
+  m_impl->parts.clock->SetSpeed(speed);
+}
+
+void Engine::JumpClock(DAXOTimestamp t) {
+  m_impl->parts.clock->SetTime(t);
+}
+
+DAXOTimestamp Engine::Now() {
+  return m_impl->parts.clock->Now();
+}
+
+void Engine::AddReportSink(std::shared_ptr<ReportSink> sink) {
+  m_impl->parts.reports->AddSink(std::move(sink));
+}
+
+void Engine::Report(const std::string& text, int level, int code, bool engineFlag) {
+  m_impl->parts.Report(text, level, code, engineFlag);
+}
+
+void Engine::SetBoolProperty(const std::string& name, bool value) {
+  m_impl->parts.properties->SetBool(name, value);
+}
+
+void Engine::SetIntegerProperty(const std::string& name, long value) {
+  m_impl->parts.properties->SetInteger(name, value);
+}
+
+void Engine::SetFloatProperty(const std::string& name, double value) {
+  m_impl->parts.properties->SetFloat(name, value);
+}
+
+void Engine::SetStringProperty(const std::string& name, const std::string& value) {
+  m_impl->parts.properties->SetString(name, value);
+}
+
+bool Engine::GetBoolProperty(const std::string& name, bool* found) {
+  return m_impl->parts.properties->GetBool(name, found);
+}
+
+long Engine::GetIntegerProperty(const std::string& name, bool* found) {
+  return m_impl->parts.properties->GetInteger(name, found);
+}
+
+double Engine::GetFloatProperty(const std::string& name, bool* found) {
+  return m_impl->parts.properties->GetFloat(name, found);
+}
+
+std::string Engine::GetStringProperty(const std::string& name, bool* found) {
+  return m_impl->parts.properties->GetString(name, found);
+}
+
+void* Engine::FindSymbol(const std::string& fullName, DAXOSymbolKind kind) {
+  return m_impl->parts.symbols->Find(fullName, kind);
+}
+
+std::vector<std::string> Engine::RemovalNotices() const {
+  return m_impl->parts.symbols->RemovalNotices();
+}
+
+void Engine::AddRemovalListener(std::function<void(const std::string&)> listener) {
+  m_impl->parts.symbols->AddRemovalListener(std::move(listener));
+}
+
+int Engine::ModuleState(const std::string& module, bool* found) const {
+  return m_impl->parts.notices->State(module, found);
+}
+
+std::vector<ModuleStateNotice> Engine::ModuleStateNotices() const {
+  return m_impl->parts.notices->Log();
+}
+
+bool Engine::TryLockDiagram(const std::string& reason) {
+  return m_impl->parts.diagramLock->TryLock(reason);
+}
+
+std::string Engine::DiagramLockHolder() const {
+  return m_impl->parts.diagramLock->Holder();
+}
+
+bool Engine::IsExiting() const {
+  return m_impl->parts.exiting;
+}
+
+int Engine::ReleaseCount() const {
+  return m_impl->parts.releases;
+}
+
+void Engine::SetCheckLevel(int level) {
+  m_impl->parts.checkLevel = level;
+}
+
+long Engine::MultiEventWaits() const {
+  return m_impl->parts.multiEventWaits;
+}
+
+std::size_t Engine::ArmedTriggers() const {
+  return m_impl->parts.timers->Armed();
+}
+
+}  // namespace velquor

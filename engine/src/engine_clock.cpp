@@ -1,0 +1,110 @@
+#include "engine_clock.h"
+
+#include <time.h>
+
+namespace velquor {
+
+namespace {
+DAXOTimestamp MonotonicMicros() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000L + ts.tv_nsec / 1000;
+}
+}  // namespace
+
+DAXOTimestamp SystemMicros() {
+  // A fixed offset from CLOCK_MONOTONIC (about 11.6 days): only differences
+  // of this clock mean anything, and a module that measures on its own
+  // monotonic clock instead of the kernel's then stands out in tests.
+  constexpr DAXOTimestamp kOffset = 1000000000000L;
+  return MonotonicMicros() + kOffset;
+}
+
+EngineClock::EngineClock() : m_abort(false), m_condition(&m_conditionMutex, &m_abort, -1) {}
+
+EngineClock::~EngineClock() {
+  m_conditionMutex.Lock();
+  m_condition.Abort();
+  m_conditionMutex.Release();
+}
+
+DAXOTimestamp EngineClock::NowLocked(DAXOTimestamp system) const {
+  if (!m_started || m_paused || m_speed == 0) return m_reference;
+  // __int128: elapsed x speed overflows 64 bits after ~100 days at 1000x.
+  const __int128 advance = static_cast<__int128>(system - m_systemReference) * m_speed / 1000;
+  return m_reference + static_cast<DAXOTimestamp>(advance);
+}
+
+template <typename Change>
+void EngineClock::Apply(Change change) {
+  m_conditionMutex.Lock();
+  {
+    std::lock_guard<std::mutex> lock(m_state);
+    const DAXOTimestamp system = SystemMicros();
+    m_reference = NowLocked(system);
+    m_systemReference = system;
+    change();
+  }
+  m_condition.Signal();
+  m_conditionMutex.Release();
+}
+
+void EngineClock::Start() {
+  Apply([this] {
+    m_started = true;
+    m_paused = false;
+    m_reference = 0;
+  });
+}
+
+void EngineClock::SetPaused(bool paused) {
+  Apply([this, paused] {
+    if (m_started) m_paused = paused;
+  });
+}
+
+void EngineClock::SetSpeed(int speed) {
+  Apply([this, speed] { m_speed = speed; });
+}
+
+void EngineClock::SetTime(DAXOTimestamp t) {
+  Apply([this, t] { m_reference = t; });
+}
+
+DAXOTimestamp EngineClock::Now() {
+  std::lock_guard<std::mutex> lock(m_state);
+  return NowLocked(SystemMicros());
+}
+
+int EngineClock::Speed() {
+  std::lock_guard<std::mutex> lock(m_state);
+  return m_speed;
+}
+
+int EngineClock::AbsoluteSpeed() {
+  std::lock_guard<std::mutex> lock(m_state);
+  return (!m_started || m_paused) ? 0 : m_speed;
+}
+
+int EngineClock::State() {
+  std::lock_guard<std::mutex> lock(m_state);
+  if (!m_started) return 2;
+  return m_paused ? 1 : 0;
+}
+
+bool EngineClock::IsPaused() {
+  std::lock_guard<std::mutex> lock(m_state);
+  return m_paused;
+}
+
+bool EngineClock::IsStarted() {
+  std::lock_guard<std::mutex> lock(m_state);
+  return m_started;
+}
+
+DAXOTimestamp EngineClock::Reference() {
+  std::lock_guard<std::mutex> lock(m_state);
+  return m_reference;
+}
+
+}  // namespace velquor

@@ -1,0 +1,80 @@
+// EngineClock: engine time in microseconds, counted from the moment the clock
+// starts, at a speed in thousandths of real time (1000 real time, 0 holds,
+// negative runs backwards), with pause and jumps. It owns the time-change
+// condition: every speed, pause or time change signals it, so that every
+// engine-time wait wakes and re-evaluates.
+//
+// Engine time is rebased on every change: time = reference + elapsed system
+// time x speed / 1000 while advancing, the reference alone otherwise.
+//
+// Threading: every method from any thread. Readers (Now, Speed, State...)
+// take only the state lock. Changers take the condition's protecting mutex
+// first (the one BeginTimeComputation takes), then the state lock, and signal
+// the condition with the protecting mutex still held: a waiter that holds
+// the protecting mutex between Begin and WaitX sees no change it could miss.
+// Lock order: condition mutex -> state lock -> (Signal) event mutexes.
+// Nothing here calls out with the state lock held.
+#pragma once
+
+#include <mutex>
+
+#include "daxo_condition.h"
+#include "daxo_event.h"
+#include "daxo_mutex.h"
+#include "daxo_types.h"
+
+namespace velquor {
+
+/// The engine's system time in microseconds: CLOCK_MONOTONIC plus a fixed
+/// offset (steady_clock durations apply to it unchanged).
+DAXOTimestamp SystemMicros();
+
+class EngineClock {
+ public:
+  EngineClock();
+  /// Aborts every wait still armed on the condition.
+  ~EngineClock();
+  EngineClock(const EngineClock&) = delete;
+  EngineClock& operator=(const EngineClock&) = delete;
+
+  /// Starts (or restarts) engine time at 0, not paused.
+  void Start();
+  /// Holds or releases engine time (no effect before Start).
+  void SetPaused(bool paused);
+  void SetSpeed(int speed);
+  void SetTime(DAXOTimestamp t);
+
+  DAXOTimestamp Now();
+  int Speed();
+  /// 0 while paused or not started, the speed otherwise.
+  int AbsoluteSpeed();
+  /// 0 running, 1 paused, 2 stopped (not started).
+  int State();
+  bool IsPaused();
+  bool IsStarted();
+  /// Engine time at the last rebase.
+  DAXOTimestamp Reference();
+
+  DAXOCondition* Condition() { return &m_condition; }
+  /// Takes / gives back the condition's protecting mutex.
+  void BeginComputation() { m_conditionMutex.Lock(); }
+  void EndComputation() { m_conditionMutex.Release(); }
+
+ private:
+  template <typename Change>
+  void Apply(Change change);
+  DAXOTimestamp NowLocked(DAXOTimestamp system) const;
+
+  DAXOMutex m_conditionMutex;  // protects m_condition (see the banner)
+  DAXOEvent m_abort;
+  DAXOCondition m_condition;
+
+  std::mutex m_state;  // guards the fields below
+  bool m_started = false;
+  bool m_paused = false;
+  int m_speed = 1000;
+  DAXOTimestamp m_reference = 0;        // engine time at the rebase
+  DAXOTimestamp m_systemReference = 0;  // system time at the rebase
+};
+
+}  // namespace velquor

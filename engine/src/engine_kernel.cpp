@@ -1,0 +1,372 @@
+#include "engine_kernel.h"
+
+#include <exception>
+
+#include "daxo_msgbox.h"
+
+namespace velquor {
+
+void EngineParts::Report(const std::string& text, int level, int code, bool engineFlag) {
+  if (reports) reports->Report(ReportRecord{text, level, code, engineFlag});
+}
+
+namespace {
+std::string Text(const char* text) {
+  return text != nullptr ? std::string(text) : std::string();
+}
+}  // namespace
+
+void EngineKernel::Failed(const char* operation, const char* why) {
+  try {
+    m_parts.Report(std::string("Engine: ") + operation + " failed: " + why, 2,
+                   DAXO::FatalKernelError, true);
+  } catch (...) {
+    // Nothing left to tell it with.
+  }
+}
+
+template <typename R, typename Body>
+R EngineKernel::Guarded(const char* operation, R failure, Body body) {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    Failed(operation, e.what());
+  } catch (...) {
+    Failed(operation, "unexpected exception");
+  }
+  return failure;
+}
+
+template <typename Body>
+void EngineKernel::Guarded(const char* operation, Body body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    Failed(operation, e.what());
+  } catch (...) {
+    Failed(operation, "unexpected exception");
+  }
+}
+
+void EngineKernel::Neutral(const char* service) {
+  Guarded("neutral service", [&] {
+    {
+      std::lock_guard<std::mutex> lock(m_neutralLock);
+      if (!m_neutralSeen.insert(service).second) return;
+    }
+    m_parts.Report(
+        std::string("Engine: ") + service + " is not provided by this engine (neutral answer)", 3,
+        0, true);
+  });
+}
+
+// --- lifetime --------------------------------------------------------------------
+
+void EngineKernel::Exit() {
+  Guarded("Exit", [&] {
+    m_parts.exiting = true;
+    m_parts.shutdownEvent->Set();
+  });
+}
+
+void EngineKernel::Release() {
+  ++m_parts.releases;
+}
+
+// --- time ------------------------------------------------------------------------
+
+DAXOTimestamp EngineKernel::CurrentTime(bool, bool) {
+  return Guarded("CurrentTime", DAXOTimestamp{0}, [&] { return m_parts.clock->Now(); });
+}
+
+bool EngineKernel::SetCurrentTime(DAXOTimestamp t) {
+  return Guarded("SetCurrentTime", false, [&] {
+    m_parts.clock->SetTime(t);
+    return true;
+  });
+}
+
+int EngineKernel::TimeSpeed() {
+  return Guarded("TimeSpeed", 0, [&] { return m_parts.clock->Speed(); });
+}
+
+bool EngineKernel::SetTimeSpeed(int speed) {
+  return Guarded("SetTimeSpeed", false, [&] {
+    m_parts.clock->SetSpeed(speed);
+    return true;
+  });
+}
+
+int EngineKernel::GetAbsoluteTimeSpeed() {
+  return Guarded("GetAbsoluteTimeSpeed", 0, [&] { return m_parts.clock->AbsoluteSpeed(); });
+}
+
+int EngineKernel::TimeState() {
+  return Guarded("TimeState", 2, [&] { return m_parts.clock->State(); });
+}
+
+bool EngineKernel::IsPaused() {
+  return Guarded("IsPaused", false, [&] { return m_parts.clock->IsPaused(); });
+}
+
+void EngineKernel::SetPaused(bool paused) {
+  Guarded("SetPaused", [&] { m_parts.clock->SetPaused(paused); });
+}
+
+DAXOTimestamp EngineKernel::TimeReference() {
+  return Guarded("TimeReference", DAXOTimestamp{0}, [&] { return m_parts.clock->Reference(); });
+}
+
+DAXOTimestamp EngineKernel::GetSystemAccurateTiming() {
+  return SystemMicros();
+}
+
+DAXOCondition* EngineKernel::TimeChangeCondition() {
+  return m_parts.clock->Condition();
+}
+
+void EngineKernel::BeginTimeComputation() {
+  m_parts.clock->BeginComputation();
+}
+
+void EngineKernel::EndTimeComputation() {
+  m_parts.clock->EndComputation();
+}
+
+void EngineKernel::SetTimeAdapt(int) {
+  Neutral("SetTimeAdapt");
+}
+
+DAXOTimestamp EngineKernel::GetFirstTimestamp() {
+  Neutral("GetFirstTimestamp");
+  return 0;
+}
+
+DAXOTimestamp EngineKernel::GetLastTimestamp() {
+  Neutral("GetLastTimestamp");
+  return 0;
+}
+
+// --- events and timers -------------------------------------------------------------
+
+int EngineKernel::WaitForEvents(int n, DAXOEvent** events, DAXODelay timeout, bool) {
+  ++m_parts.multiEventWaits;
+  return Guarded("WaitForEvents", int{DAXO::FatalKernelError},
+                 [&] { return DAXOPrivate::WaitForMultipleEvents(n, events, timeout); });
+}
+
+bool EngineKernel::SetEventTrigger(DAXOEvent* event, DAXOTimestamp when) {
+  return Guarded("SetEventTrigger", false,
+                 [&] { return m_parts.timers->SetEventTrigger(event, when); });
+}
+
+void EngineKernel::ResetEventTrigger(DAXOEvent* event) {
+  Guarded("ResetEventTrigger", [&] { m_parts.timers->ResetEventTrigger(event); });
+}
+
+// --- reports -----------------------------------------------------------------------
+
+void EngineKernel::Report(const char* text, int level, int code, bool engineFlag) {
+  Guarded("Report", [&] { m_parts.Report(Text(text), level, code, engineFlag); });
+}
+
+void EngineKernel::MessageBox(const char* text, int kind, int code, bool engineFlag) {
+  Guarded("MessageBox", [&] {
+    const int level = kind < 0 ? 0 : (kind > 2 ? 2 : kind);
+    m_parts.Report(Text(text), level, code, engineFlag);
+    if (m_parts.messageBoxWindows) {
+      DAXO::MsgBox(engineFlag ? "Velquor Engine" : "Velquor", text != nullptr ? text : "", kind);
+    }
+  });
+}
+
+// --- engine state and properties ------------------------------------------------------
+
+int EngineKernel::GetState() {
+  return Guarded("GetState", 0, [&] {
+    int state = 0;
+    if (m_parts.clock->IsStarted()) state |= 0x1;
+    if (m_parts.clock->IsPaused()) state |= 0x2;
+    if (m_parts.exiting) state |= 0x4;
+    return state;
+  });
+}
+
+int EngineKernel::CheckLevel() {
+  return m_parts.checkLevel;
+}
+
+namespace {
+void NotFound(bool* found) {
+  if (found != nullptr) *found = false;
+}
+}  // namespace
+
+bool EngineKernel::GetBoolProperty(const char* name, bool* found) {
+  NotFound(found);
+  return Guarded("GetBoolProperty", false,
+                 [&] { return m_parts.properties->GetBool(Text(name), found); });
+}
+
+long EngineKernel::GetIntegerProperty(const char* name, bool* found) {
+  NotFound(found);
+  return Guarded("GetIntegerProperty", 0L,
+                 [&] { return m_parts.properties->GetInteger(Text(name), found); });
+}
+
+double EngineKernel::GetFloatProperty(const char* name, bool* found) {
+  NotFound(found);
+  return Guarded("GetFloatProperty", 0.0,
+                 [&] { return m_parts.properties->GetFloat(Text(name), found); });
+}
+
+const char* EngineKernel::GetStringProperty(const char* name, bool* found) {
+  NotFound(found);
+  return Guarded("GetStringProperty", "",
+                 [&] { return m_parts.properties->GetString(Text(name), found); });
+}
+
+DAXOEvent* EngineKernel::GetShutdownEvent() {
+  return m_parts.shutdownEvent.get();
+}
+
+const char* EngineKernel::GetGlobalConfigValue(const char*) {
+  Neutral("GetGlobalConfigValue");
+  return nullptr;
+}
+
+#define VELQUOR_NEUTRAL(Signature, Name, Answer) \
+  Signature {                                    \
+    Neutral(Name);                               \
+    return Answer;                               \
+  }
+
+VELQUOR_NEUTRAL(bool EngineKernel::IsRecording(), "IsRecording", false)
+VELQUOR_NEUTRAL(bool EngineKernel::IsReplaying(), "IsReplaying", false)
+VELQUOR_NEUTRAL(bool EngineKernel::IsDistributedAsMaster(), "IsDistributedAsMaster", false)
+VELQUOR_NEUTRAL(bool EngineKernel::IsDistributedAsSlave(), "IsDistributedAsSlave", false)
+VELQUOR_NEUTRAL(int EngineKernel::GetKeysState(), "GetKeysState", 0x600)
+
+long EngineKernel::GetNbFifoOverflows() {
+  return m_parts.fifoOverflows;
+}
+
+DAXOMutex* EngineKernel::GlobalOSMutex() {
+  return m_parts.globalMutex.get();
+}
+
+// --- engine control (neutral) -----------------------------------------------------------
+
+VELQUOR_NEUTRAL(bool EngineKernel::Reset(), "Reset", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Stop(), "Stop", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Next(), "Next", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Previous(), "Previous", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Record(), "Record", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Go2Index(int), "Go2Index", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Go2PreviousIndex(), "Go2PreviousIndex", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Go2NextIndex(), "Go2NextIndex", false)
+VELQUOR_NEUTRAL(bool EngineKernel::SetRecording(bool), "SetRecording", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Record(const char*, const char*, const char*, bool, bool),
+                "Record", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Replay(const char*), "Replay", false)
+VELQUOR_NEUTRAL(bool EngineKernel::Copy(const char*, const char*), "Copy", false)
+
+// --- element registry and diagram lock ---------------------------------------------------
+
+bool EngineKernel::RegisterSymbol(const char* fullName, DAXOSymbolKind kind, void* object) {
+  return Guarded("RegisterSymbol", false,
+                 [&] { return m_parts.symbols->Register(Text(fullName), kind, object); });
+}
+
+void EngineKernel::UnregisterSymbol(const char* fullName) {
+  Guarded("UnregisterSymbol", [&] { m_parts.symbols->Unregister(Text(fullName)); });
+}
+
+void* EngineKernel::FindSymbol(const char* fullName, DAXOSymbolKind kind) {
+  return Guarded("FindSymbol", static_cast<void*>(nullptr),
+                 [&] { return m_parts.symbols->Find(Text(fullName), kind); });
+}
+
+void EngineKernel::LockDiagram(const char* reason) {
+  Guarded("LockDiagram", [&] { m_parts.diagramLock->Lock(Text(reason)); });
+}
+
+void EngineKernel::UnlockDiagram() {
+  Guarded("UnlockDiagram", [&] { m_parts.diagramLock->Unlock(); });
+}
+
+void EngineKernel::NotifyModuleState(const char* moduleName, int state) {
+  Guarded("NotifyModuleState", [&] {
+    const std::string module = Text(moduleName);
+    m_parts.notices->Notify(module, state);
+    m_parts.Report("Engine: module " + module + " state " + std::to_string(state), 3, state, true);
+  });
+}
+
+// --- packages and engine functions ----------------------------------------------------------
+
+bool EngineKernel::RegisterPackage(const char* path, const char* name) {
+  return Guarded("RegisterPackage", false,
+                 [&] { return m_parts.packages->Load(Text(path), Text(name)); });
+}
+
+bool EngineKernel::UnregisterPackage(const char* name) {
+  return Guarded("UnregisterPackage", false, [&] { return m_parts.packages->Forget(Text(name)); });
+}
+
+VELQUOR_NEUTRAL(bool EngineKernel::LoadCoreFunction(const char*, const char*), "LoadCoreFunction",
+                false)
+VELQUOR_NEUTRAL(bool EngineKernel::UnloadCoreFunction(const char*), "UnloadCoreFunction", false)
+VELQUOR_NEUTRAL(void* EngineKernel::CoreFunction(const char*), "CoreFunction", nullptr)
+
+// --- recording signals, clocks, listeners, synchronisers ------------------------------------
+
+void EngineKernel::SignalFifoOverflow(void*) {
+  ++m_parts.fifoOverflows;
+}
+
+#define VELQUOR_NEUTRAL_VOID(Signature, Name) \
+  Signature {                                 \
+    Neutral(Name);                            \
+  }
+
+VELQUOR_NEUTRAL_VOID(void EngineKernel::SignalRecordSkipped(), "SignalRecordSkipped")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::FromNowOnDataAreUnsorted(), "FromNowOnDataAreUnsorted")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::StopSendingData(), "StopSendingData")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::StopReplaying(), "StopReplaying")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::InitializeSession(), "InitializeSession")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::RegisterStandardPackages(), "RegisterStandardPackages")
+VELQUOR_NEUTRAL(unsigned char EngineKernel::RegisterClock(void*), "RegisterClock", 0)
+VELQUOR_NEUTRAL_VOID(void EngineKernel::UnregisterClock(void*), "UnregisterClock")
+VELQUOR_NEUTRAL(unsigned char EngineKernel::GetCurrentClockID(), "GetCurrentClockID", 0)
+VELQUOR_NEUTRAL(unsigned char EngineKernel::GetMasterCurrentClockID(), "GetMasterCurrentClockID", 0)
+VELQUOR_NEUTRAL(bool EngineKernel::SetAbsoluteTimeSpeed(int, int), "SetAbsoluteTimeSpeed", false)
+VELQUOR_NEUTRAL_VOID(void EngineKernel::SignalMasterClockChanged(unsigned char),
+                     "SignalMasterClockChanged")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::SynchClockCurrentTime(), "SynchClockCurrentTime")
+VELQUOR_NEUTRAL(DAXOTimestamp EngineKernel::GetVirtualClockTimebase(), "GetVirtualClockTimebase", 0)
+VELQUOR_NEUTRAL(DAXOTimestamp EngineKernel::GetVirtualClockTimebaseX(), "GetVirtualClockTimebaseX",
+                0)
+VELQUOR_NEUTRAL_VOID(void EngineKernel::InitVirtualClockTime(long, long, int),
+                     "InitVirtualClockTime")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::UninitVirtualClockTime(), "UninitVirtualClockTime")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::RegisterListener(int, void*), "RegisterListener")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::UnregisterListener(int, void*), "UnregisterListener")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::UpdateKeysState(), "UpdateKeysState")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::UpdateFirstLastTimestamp(), "UpdateFirstLastTimestamp")
+VELQUOR_NEUTRAL_VOID(void EngineKernel::SignalSynchronizationCommand(long),
+                     "SignalSynchronizationCommand")
+
+bool EngineKernel::GetSynchronizer(void*, DAXOSynchronizer** s) {
+  Neutral("GetSynchronizer");
+  if (s != nullptr) *s = nullptr;
+  return false;
+}
+
+bool EngineKernel::ReleaseSynchronizer(void*, DAXOSynchronizer** s) {
+  Neutral("ReleaseSynchronizer");
+  if (s != nullptr) *s = nullptr;
+  return false;
+}
+
+}  // namespace velquor

@@ -1,0 +1,158 @@
+#include "package_loader.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+
+#include "daxo_definitions.h"
+#include "daxo_package.h"
+
+namespace velquor {
+
+namespace {
+
+using PckInitFn = int (*)(void*, int);
+using GetModulesFn = int (*)(const char*, void**, int);
+
+constexpr const char* kComponentGroup = "DAXOComponent";
+
+// Libraries opened by any loader of this process, with their loader.
+std::mutex g_openLock;
+std::vector<std::pair<void*, const PackageLoader*>> g_open;  // guarded by g_openLock
+
+std::string BaseName(const std::string& path) {
+  std::string base = path.substr(path.find_last_of('/') + 1);
+  const auto dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) base.erase(dot);
+  return base;
+}
+
+}  // namespace
+
+PackageLoader::PackageLoader(DAXOKernel* kernel, ReportFn report)
+    : m_kernel(kernel), m_report(std::move(report)) {}
+
+PackageLoader::~PackageLoader() {
+  for (auto it = m_libraries.rbegin(); it != m_libraries.rend(); ++it) {
+    {
+      std::lock_guard<std::mutex> lock(g_openLock);
+      std::erase_if(g_open, [&](const auto& entry) { return entry.first == *it; });
+    }
+    dlclose(*it);
+  }
+}
+
+void PackageLoader::Fail(const std::string& text) {
+  m_failures.push_back(text);
+}
+
+bool PackageLoader::Load(const std::string& path, const std::string& name) {
+  bool loaded = false;
+  std::vector<std::string> failures;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    ++m_depth;
+    try {
+      loaded = LoadLocked(path, name.empty() ? BaseName(path) : name);
+    } catch (const std::exception& e) {
+      Fail("Package \"" + path + "\": " + e.what());
+    } catch (...) {
+      Fail("Package \"" + path + "\": unexpected failure while loading");
+    }
+    if (--m_depth == 0) failures.swap(m_failures);
+  }
+  if (m_report) {
+    for (const std::string& text : failures) m_report(text, 2);
+  }
+  return loaded;
+}
+
+bool PackageLoader::LoadLocked(const std::string& path, const std::string& name) {
+  if (std::find(m_packages.begin(), m_packages.end(), name) != m_packages.end()) {
+    Fail("Package \"" + path + "\": a package named \"" + name + "\" is already loaded");
+    return false;
+  }
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const char* why = dlerror();
+    Fail("Package \"" + path + "\" cannot be loaded: " + (why != nullptr ? why : "unknown error"));
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_openLock);
+    auto open = std::find_if(g_open.begin(), g_open.end(),
+                             [&](const auto& entry) { return entry.first == library; });
+    if (open != g_open.end()) {
+      dlclose(library);  // only the reference this call took
+      Fail("Package \"" + path + "\" is already loaded in this process" +
+           (open->second == this ? std::string() : " by another engine") +
+           ": a package serves one engine");
+      return false;
+    }
+    g_open.emplace_back(library, this);
+  }
+  // Kept open even on failure: a refused DAXOPckInit may have left objects.
+  m_libraries.push_back(library);
+
+  auto init = reinterpret_cast<PckInitFn>(dlsym(library, "DAXOPckInit"));
+  auto getModules = reinterpret_cast<GetModulesFn>(dlsym(library, "DAXOGetModulesDefStruct"));
+  if (init == nullptr || getModules == nullptr) {
+    Fail("Package \"" + path + "\" is not a package: entry point " +
+         (init == nullptr ? "DAXOPckInit" : "DAXOGetModulesDefStruct") + " missing");
+    return false;
+  }
+  if (init(m_kernel, DAXO::PckInterfaceVersion) == 0) {
+    Fail("Package \"" + path + "\" refused the engine (DAXOPckInit returned 0)");
+    return false;
+  }
+  const int count = getModules(kComponentGroup, nullptr, 0);
+  if (count < 0) {
+    Fail("Package \"" + path + "\" cannot list its models");
+    return false;
+  }
+  std::vector<void*> table(static_cast<std::size_t>(count) + 1, nullptr);
+  const int fetched = count == 0 ? 0 : getModules(kComponentGroup, table.data(), count);
+  if (fetched < 0 || fetched > count) {
+    Fail("Package \"" + path + "\" cannot list its models");
+    return false;
+  }
+
+  m_packages.push_back(name);
+  for (int i = 0; i < fetched; ++i) {
+    auto* definition = static_cast<DAXOComponentDefinition*>(table[i]);
+    if (definition == nullptr || definition->name == nullptr) {
+      Fail("Package \"" + path + "\" declares a model without a name");
+      continue;
+    }
+    const std::string model = definition->name;
+    auto taken = std::find_if(m_models.begin(), m_models.end(),
+                              [&](const ModelInfo& info) { return info.name == model; });
+    if (taken != m_models.end()) {
+      Fail("Package \"" + path + "\": model \"" + model + "\" is already offered by package \"" +
+           taken->package + "\"; the first one is kept");
+      continue;
+    }
+    // Static records count their tables with -1 (until a zero row); every
+    // reader after this point needs the real row counts.
+    definition->ResolveCounts();
+    m_models.push_back(ModelInfo{model, definition->version != nullptr ? definition->version : "",
+                                 name, definition});
+  }
+  return true;
+}
+
+bool PackageLoader::Forget(const std::string& name) {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  auto package = std::find(m_packages.begin(), m_packages.end(), name);
+  if (package == m_packages.end()) return false;
+  m_packages.erase(package);
+  std::erase_if(m_models, [&](const ModelInfo& info) { return info.package == name; });
+  return true;
+}
+
+std::vector<ModelInfo> PackageLoader::Models() const {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  return m_models;
+}
+
+}  // namespace velquor

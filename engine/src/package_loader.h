@@ -1,0 +1,65 @@
+// PackageLoader: loads package libraries, binds them to the engine's kernel
+// and records the component models they declare.
+//
+// A package is opened with RTLD_NOW | RTLD_LOCAL (its symbols never serve
+// another package), bound with DAXOPckInit(kernel, 0x80538), which must
+// answer non-zero, and asked for its models in the group "DAXOComponent"
+// (DAXOGetModulesDefStruct counts with a null table, then fills one). A model
+// name already offered by another package is reported and the first one kept.
+// Libraries are never closed while the engine lives (objects of their code
+// may still exist); the destructor closes them, and the engine destroys the
+// loader after everything else.
+//
+// One library, one engine: a package binds the first kernel it is given and
+// keeps it, so a library already opened by a loader of this process (another
+// engine's, or this one under another name) is refused.
+//
+// Threading: every method from any thread. Load holds the loader's lock for
+// the whole load, so loads are serialised and a package's DAXOPckInit runs
+// under it; the lock is recursive because DAXOPckInit may itself load another
+// package through the kernel. Failures are reported once the outermost Load
+// has released the lock, so a sink never runs under it.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "daxo_kernel.h"
+#include "velquor/engine.h"
+
+namespace velquor {
+
+class PackageLoader {
+ public:
+  using ReportFn = std::function<void(const std::string& text, int level)>;
+
+  PackageLoader(DAXOKernel* kernel, ReportFn report);
+  /// Closes every library, last loaded first.
+  ~PackageLoader();
+  PackageLoader(const PackageLoader&) = delete;
+  PackageLoader& operator=(const PackageLoader&) = delete;
+
+  /// Loads the file at `path` as package `name` (the file's base name without
+  /// extension when empty). False after an error report that names the file.
+  bool Load(const std::string& path, const std::string& name);
+  /// Forgets the package's models; false when no such package is loaded.
+  bool Forget(const std::string& name);
+  std::vector<ModelInfo> Models() const;
+
+ private:
+  bool LoadLocked(const std::string& path, const std::string& name);
+  void Fail(const std::string& text);  // queues a report; m_lock held
+
+  DAXOKernel* m_kernel;
+  ReportFn m_report;
+  mutable std::recursive_mutex m_lock;  // guards everything below
+  std::vector<void*> m_libraries;       // every library opened, in load order
+  std::vector<std::string> m_packages;
+  std::vector<ModelInfo> m_models;
+  int m_depth = 0;                      // nesting of Load calls
+  std::vector<std::string> m_failures;  // reports queued until m_depth is 0
+};
+
+}  // namespace velquor

@@ -1,0 +1,45 @@
+// SymbolRegistry: every element's full name, registered once, with its kind
+// and object; removal notices for names that were unregistered.
+//
+// Threading: every method from any thread. One leaf lock guards the table
+// and the notice log; removal listeners are called after it is released, on
+// the unregistering thread, so a listener may call back into the registry.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "daxo_kernel.h"
+
+namespace velquor {
+
+class SymbolRegistry {
+ public:
+  using RemovalListener = std::function<void(const std::string&)>;
+
+  /// False when the name is taken (whatever its kind) or empty.
+  bool Register(const std::string& fullName, DAXOSymbolKind kind, void* object);
+  /// Removes the name (if present) and records a removal notice either way:
+  /// the notice tells that the element is gone, which holds in both cases.
+  void Unregister(const std::string& fullName);
+  /// The object under that name when it was registered with that kind.
+  void* Find(const std::string& fullName, DAXOSymbolKind kind) const;
+  std::vector<std::string> RemovalNotices() const;
+  void AddRemovalListener(RemovalListener listener);
+
+ private:
+  struct Entry {
+    DAXOSymbolKind kind;
+    void* object;
+  };
+
+  mutable std::mutex m_lock;  // guards everything below
+  std::unordered_map<std::string, Entry> m_symbols;
+  std::vector<std::string> m_removals;
+  std::vector<RemovalListener> m_listeners;
+};
+
+}  // namespace velquor

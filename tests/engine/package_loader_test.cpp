@@ -1,0 +1,108 @@
+// Package loading through the engine: every failure reports an error naming
+// the file; a real package is bound to the engine's kernel and its models are
+// listed; duplicate models keep the first package's.
+#include <dlfcn.h>
+
+#include <string>
+
+#include "engine_test_pck_probe.h"
+#include "engine_test_support.h"
+
+namespace velquor::test {
+namespace {
+
+class PackageLoader : public EngineTest {
+ protected:
+  bool ErrorNames(const std::string& file) {
+    return reports->Contains([&](const ReportRecord& r) {
+      return r.level == 2 && r.engineFlag && r.text.find(file) != std::string::npos;
+    });
+  }
+};
+
+TEST_F(PackageLoader, AMissingFileFailsWithAReportNamingIt) {
+  const std::string path = "/nonexistent/velquor/missing.pck";
+  EXPECT_FALSE(engine.LoadPackage(path));
+  EXPECT_TRUE(ErrorNames(path));
+  EXPECT_TRUE(engine.Models().empty());
+}
+
+TEST_F(PackageLoader, AFileThatIsNotALibraryFails) {
+  EXPECT_FALSE(kernel()->RegisterPackage(VELQUOR_TEST_NOT_A_LIBRARY, nullptr));
+  EXPECT_TRUE(ErrorNames(VELQUOR_TEST_NOT_A_LIBRARY));
+}
+
+TEST_F(PackageLoader, ALibraryWithoutEntryPointsFails) {
+  EXPECT_FALSE(engine.LoadPackage(VELQUOR_TEST_NO_ENTRY_LIB));
+  EXPECT_TRUE(ErrorNames(VELQUOR_TEST_NO_ENTRY_LIB));
+  EXPECT_TRUE(reports->Contains(
+      [](const ReportRecord& r) { return r.text.find("DAXOPckInit") != std::string::npos; }));
+}
+
+using ProbeFn = int (*)(const char*, void**, int);
+
+VelquorEngineTestProbe* Probe(const char* path) {
+  // The engine opened the package already: this only finds it. The probe
+  // stays valid while the engine keeps the library loaded.
+  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return nullptr;
+  auto get = reinterpret_cast<ProbeFn>(dlsym(handle, "DAXOGetModulesDefStruct"));
+  void* table[1] = {nullptr};
+  const int n = get != nullptr ? get("VelquorEngineTestProbe", table, 1) : 0;
+  dlclose(handle);
+  return n == 1 ? static_cast<VelquorEngineTestProbe*>(table[0]) : nullptr;
+}
+
+TEST_F(PackageLoader, ARealPackageIsBoundAndListsItsModels) {
+  ASSERT_TRUE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
+  VelquorEngineTestProbe* probe = Probe(VELQUOR_ENGINE_TEST_PCK);
+  ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(probe->boundKernel(), static_cast<void*>(kernel()));
+
+  const auto models = engine.Models();
+  ASSERT_EQ(models.size(), 2u);
+  EXPECT_EQ(models[0].name, "EngineTestModelA");
+  EXPECT_EQ(models[0].version, "1.2.0");
+  EXPECT_EQ(models[0].package, "engine_test_pck");
+  EXPECT_EQ(models[1].name, "EngineTestModelB");
+  EXPECT_EQ(models[1].version, "0.9.1");
+
+  // The same name twice is refused; a copy under another name offers only
+  // models that are taken, so the first package keeps them.
+  EXPECT_FALSE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
+  ASSERT_TRUE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK_COPY, "copy"));
+  EXPECT_TRUE(ErrorNames(VELQUOR_ENGINE_TEST_PCK_COPY));
+  ASSERT_EQ(engine.Models().size(), 2u);
+  EXPECT_EQ(engine.Models()[0].package, "engine_test_pck");
+
+  EXPECT_TRUE(kernel()->UnregisterPackage("engine_test_pck"));
+  EXPECT_TRUE(engine.Models().empty());
+  EXPECT_FALSE(kernel()->UnregisterPackage("engine_test_pck"));
+  // The library stays loaded while the engine lives.
+  EXPECT_NE(Probe(VELQUOR_ENGINE_TEST_PCK), nullptr);
+}
+
+TEST_F(PackageLoader, APackageServesOneEngine) {
+  // A package keeps the first kernel that binds it: a second engine of the
+  // same process must not believe it has it.
+  ASSERT_TRUE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
+  {
+    Engine second(EngineOptions{false, false});
+    auto secondReports = std::make_shared<MemoryReportSink>();
+    second.AddReportSink(secondReports);
+    EXPECT_FALSE(second.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
+    EXPECT_TRUE(secondReports->Contains([](const ReportRecord& r) {
+      return r.level == 2 && r.text.find(VELQUOR_ENGINE_TEST_PCK) != std::string::npos &&
+             r.text.find("another engine") != std::string::npos;
+    }));
+    EXPECT_TRUE(second.Models().empty());
+  }
+  // The first engine is untouched by the second one's end.
+  EXPECT_EQ(engine.Models().size(), 2u);
+  VelquorEngineTestProbe* probe = Probe(VELQUOR_ENGINE_TEST_PCK);
+  ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(probe->boundKernel(), static_cast<void*>(kernel()));
+}
+
+}  // namespace
+}  // namespace velquor::test
