@@ -27,7 +27,7 @@ if [ $quick -eq 0 ]; then
   if [ -f fuzz/CMakeLists.txt ]; then
     echo "=== fuzz: build and run each target briefly"
     cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$jobs"
+    cmake --build --preset fuzz -j "$jobs" --target velquor_fuzzers
     for f in build/fuzz/fuzz/*_fuzz; do
       [ -x "$f" ] || continue
       echo "--- $(basename "$f")"
