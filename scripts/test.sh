@@ -11,13 +11,28 @@ jobs=${VELQUOR_JOBS:-2}
 
 scripts/setup.sh
 
+passed=0
+failed=0
 run_preset() {
-  local preset=$1
+  local preset=$1 log
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: test"
-  ctest --preset "$preset" -j "$jobs"
+  log=$(mktemp)
+  local status=0
+  ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log" || status=$?
+  # "100% tests passed, 0 tests failed out of 235"
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  rm -f "$log"
+  total=$(echo "$line" | sed -E 's/.*out of ([0-9]+).*/\1/')
+  bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed.*/\1/')
+  if [ -n "$line" ]; then
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+  return $status
 }
 
 run_preset release
@@ -36,3 +51,4 @@ if [ $quick -eq 0 ]; then
   fi
 fi
 echo "=== all test stages passed"
+echo "tests: $passed passed, $failed failed"

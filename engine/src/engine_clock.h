@@ -32,7 +32,10 @@ DAXOTimestamp SystemMicros();
 class EngineClock {
  public:
   EngineClock();
-  /// Aborts every wait still armed on the condition.
+  /// Sets the condition's abort event. This does not make it safe to destroy
+  /// the clock under a waiter: a woken waiter still touches the condition, so
+  /// no time-change wait may be in progress (the engine outlives every
+  /// module bound to it).
   ~EngineClock();
   EngineClock(const EngineClock&) = delete;
   EngineClock& operator=(const EngineClock&) = delete;
