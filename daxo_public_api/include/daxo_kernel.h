@@ -21,6 +21,7 @@
 
 #include "daxo_types.h"
 
+class DAXOComponent;
 class DAXOEvent;
 class DAXOCondition;
 class DAXOMutex;
@@ -190,6 +191,19 @@ class DAXOKernel {
   virtual void UnlockDiagram() = 0;
   /// A module's state word changed (DAXO::DeadState ... StartAutomatically).
   virtual void NotifyModuleState(const char* moduleName, int state) = 0;
+
+  // --- component threads --------------------------------------------------------
+  /// Runs the life of a threaded component on the calling thread (the one
+  /// its Start created) and returns when the component is dead: calls
+  /// Birth() once, then SignalBirth(), then Core() (after
+  /// PerformanceMonitoring()) until AskedToDie(); DAXO::ModuleDied ends the
+  /// loop quietly, any other exception from Birth or Core is reported with a
+  /// fixed text naming the component and ends it too; finally
+  /// RunDeathSequence(). Every call on the component is a virtual one, so
+  /// that it runs the component's own copy of the SDK. Once
+  /// RunDeathSequence has returned the component may already be destroyed
+  /// by its owner: the engine does not touch it again. Never throws.
+  virtual void ComponentMainThread(DAXOComponent* component) = 0;
 
   // --- packages and engine functions -----------------------------------------
   /// Loads the package file at `path` under `name` (null: the file's base

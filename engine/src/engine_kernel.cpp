@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "component_runner.h"
 #include "daxo_msgbox.h"
 
 namespace velquor {
@@ -293,6 +294,13 @@ void EngineKernel::LockDiagram(const char* reason) {
 
 void EngineKernel::UnlockDiagram() {
   Guarded("UnlockDiagram", [&] { m_parts.diagramLock->Unlock(); });
+}
+
+void EngineKernel::ComponentMainThread(DAXOComponent* component) {
+  if (component == nullptr) return;
+  RunComponentLife(*component, [this](const std::string& text, int level, int code, bool flag) {
+    m_parts.Report(text, level, code, flag);
+  });
 }
 
 void EngineKernel::NotifyModuleState(const char* moduleName, int state) {

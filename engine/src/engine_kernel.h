@@ -125,6 +125,7 @@ class EngineKernel final : public DAXOKernel {
   void LockDiagram(const char* reason) override;
   void UnlockDiagram() override;
   void NotifyModuleState(const char* moduleName, int state) override;
+  void ComponentMainThread(DAXOComponent* component) override;
 
   bool RegisterPackage(const char* path, const char* name) override;
   bool UnregisterPackage(const char* name) override;

@@ -1,0 +1,366 @@
+// DAXOComponent: construction from the model's definition, the callbacks of
+// the standard component properties, and the lifecycle (start, death,
+// shutdown).
+#include "daxo_component.h"
+
+#include <exception>
+
+#include "daxo_kernel.h"
+#include "daxo_services.h"
+#include "daxo_thread.h"
+
+// name, default, unit, needs2BeInitialized, canBeModifiedAfterStart, readOnly,
+// locked, subtype.
+const DAXOPropertyDefinition DAXOComponent::ThreadedPropertyDefinition{
+    "threaded", new DAXOPropertyValue(false), nullptr, false, false, false, true};
+const DAXOPropertyDefinition DAXOComponent::PriorityPropertyDefinition{
+    "priority", new DAXOPropertyValue(128L), nullptr, false, true, false, true};
+const DAXOPropertyDefinition DAXOComponent::AutoStartPropertyDefinition{
+    "autoStart", new DAXOPropertyValue(true), nullptr, false, true, false, true};
+const DAXOPropertyDefinition DAXOComponent::VersionPropertyDefinition{
+    "componentModelVersion", new DAXOPropertyValue(""), nullptr, false, false, true, true};
+const DAXOPropertyDefinition DAXOComponent::PrimaryThreadIDPropertyDefinition{
+    "primaryThreadID", new DAXOPropertyValue(-1L), nullptr, false, false, true, true};
+
+DAXOComponent::DAXOComponent(const char* name, DAXOComponentDefinition& definition)
+    : DAXOModule(name, true, true), m_definition(&definition) {
+  // Never started: dead, and its death counts as done.
+  ChangeState(DAXO::DeadState, DAXO::LivingState);
+
+  DAXOProperty* threaded = NewSpecialProperty(ThreadedPropertyDefinition);
+  DirectSet(*threaded, definition.threaded);
+  m_threaded = definition.threaded;
+  threaded->SetSetCallback(&SetThreadedPropertyCallback);
+  DAXOProperty* priority = NewSpecialProperty(PriorityPropertyDefinition);
+  DirectSet(*priority, static_cast<long>(definition.priority));
+  priority->SetSetCallback(&SetPriorityPropertyCallback);
+  NewSpecialProperty(AutoStartPropertyDefinition)->SetSetCallback(&SetAutoStartPropertyCallback);
+  DirectSet(*NewSpecialProperty(VersionPropertyDefinition),
+            DAXOString(definition.version != nullptr ? definition.version : ""));
+  NewSpecialProperty(PrimaryThreadIDPropertyDefinition);
+
+  // A table still counted "until the zero row" is walked to that row.
+  const DAXOUInt32 n = definition.nbProperties;
+  for (DAXOUInt32 i = 0; definition.properties != nullptr && i < n; ++i) {
+    const DAXOPropertyDefinition& row = definition.properties[i];
+    if (n == DAXOComponentDefinition::CountUntilZeroRow && row.name == nullptr) break;
+    NewProperty(row);
+  }
+}
+
+DAXOComponent::~DAXOComponent() {
+  DAXOUInt32& limit = m_definition->maxInstances;
+  if (limit != 0) limit = (limit == 0xFFFFFFFF) ? 1 : limit + 1;
+  if ((State() & DAXO::DeadState) == 0) {
+    DAXOStreamedString text("The destructor of component ");
+    text << name << " was called though " << name << " is still alive.";
+    DAXOPrivate::Report(text, DAXO::Error, 1, true);
+  }
+}
+
+const char* DAXOComponent::Kind() const {
+  return "component";
+}
+
+bool DAXOComponent::IsThreaded() {
+  return m_threaded.load();
+}
+
+// The callbacks run under the value locks of the property's module: they
+// read the stored value directly.
+
+void DAXOComponent::SetThreadedPropertyCallback(DAXOProperty& property) {
+  auto* component = static_cast<DAXOComponent*>(property.Owner());
+  component->m_threaded = property.BoolValue();
+}
+
+void DAXOComponent::SetPriorityPropertyCallback(DAXOProperty& property) {
+  auto* component = static_cast<DAXOComponent*>(property.Owner());
+  const auto priority = static_cast<DAXOUInt32>(property.IntegerValue());
+  if (priority > 255) {
+    component->DirectSet(property, 128L);
+    component->Error(
+        "Invalid priority value. Component's priority should be set between 0 and 255.", 1);
+  }
+  component->ApplyPriority(static_cast<int>(priority));
+}
+
+void DAXOComponent::SetAutoStartPropertyCallback(DAXOProperty& property) {
+  auto* component = static_cast<DAXOComponent*>(property.Owner());
+  if (property.BoolValue()) {
+    component->ChangeState(DAXO::StartAutomaticallyState, 0);
+  } else {
+    component->ChangeState(0, DAXO::StartAutomaticallyState);
+  }
+}
+
+// --- lifecycle -------------------------------------------------------------------
+
+namespace {
+
+constexpr DAXODelay kBirthTimeout = 3000000;
+constexpr DAXODelay kRefusesToDieLimit = 10000000;
+
+const char kThreadedNotAllowed[] =
+    "Threaded behaviour is not allowed anymore for this component (its threading model may have "
+    "changed since last save operation).";
+const char kSequentialNotAllowed[] =
+    "Sequential behaviour is not allowed anymore for this component (its threading model may "
+    "have changed since last save operation).";
+const char kCatchUp[] = " Trying to catch up but the component might crash later.";
+
+}  // namespace
+
+void* DAXOComponent::MainThreadEntry(void* component) {
+  // The kernel's main-thread operation never throws.
+  DAXOPrivate::kernel->ComponentMainThread(static_cast<DAXOComponent*>(component));
+  return nullptr;
+}
+
+void DAXOComponent::SignalBirth() {
+  m_birthEvent.Set();
+}
+
+bool DAXOComponent::AskedToDie() {
+  return (State() & DAXO::DyingState) != 0 || DieEvent().State();
+}
+
+void DAXOComponent::SetIfPresent(const char* property, long value) {
+  if (HasProperty(property)) DirectSet(*Property(property), value);
+}
+
+void DAXOComponent::Start() {
+  {
+    DAXOMutexGuard guard(ModuleLock());
+    if ((State() & DAXO::LivingState) != 0) {
+      NotifyState();
+      return;
+    }
+    ChangeState(DAXO::LivingState, DAXO::ErrorState);
+  }
+  DAXOMutexGuard lifecycle(m_lifecycleLock);
+
+  const int own = NbProperties();
+  for (int i = 0; i < own; ++i) {
+    auto* property = static_cast<DAXOPropertyImplementation*>(Property(i));
+    bool uninitialised;
+    {
+      ValueGuard values(*this);
+      uninitialised = property->definition.needs2BeInitialized;
+    }
+    if (uninitialised) {
+      ChangeState(DAXO::ErrorState, DAXO::LivingState);
+      lifecycle.unlock();
+      DAXOStreamedString text("Unable to start component ");
+      text << name << ". Its property " << property->Name() << " needs to be initialized.";
+      DAXOPrivate::KernelError(text, 1);
+    }
+  }
+
+  // Output buffers are allocated here once components have outputs
+  // (AllocOutputBuffer per output; an error clears LivingState and throws on).
+
+  {
+    DAXOMutexGuard guard(ModuleLock());
+    DieEvent().Reset();
+    AllLivesLostEvent().Reset();
+    ChangeState(0, DAXO::DyingState | DAXO::DeadState);
+  }
+
+  const DAXOUInt32 kind = m_definition->kind;
+  if (IsThreaded() && (kind & DAXO::Threaded) == 0) {
+    Report(kThreadedNotAllowed, DAXO::Warning, 0);
+    // Written directly: the property is not modifiable while living.
+    DirectSet(*Property("threaded"), false);
+    m_threaded = false;
+  }
+  if (!IsThreaded() && (kind & DAXO::Sequential) == 0) {
+    Report(kSequentialNotAllowed, DAXO::Warning, 0);
+    DirectSet(*Property("threaded"), true);
+    m_threaded = true;
+  }
+
+  if (IsThreaded()) {
+    // The main thread's life is counted before the thread exists, so that a
+    // death racing with its start still waits for it.
+    m_deathCalled = false;
+    m_birthEvent.Reset();
+    OneMoreLife();
+    // The main thread runs the life through the bound engine: without one
+    // there is nobody to run it.
+    if (DAXOPrivate::kernel == nullptr || !DAXO::CreateThread(&MainThreadEntry, this)) {
+      LoseOneLife();
+      m_deathCalled = true;
+      ChangeState(DAXO::ErrorState | DAXO::DeadState, DAXO::LivingState);
+      lifecycle.unlock();
+      Error("Failed to start component main thread", 1);
+    }
+    if (DAXO::GetBoolProperty("Engine.sequentialStart")) {
+      DAXOEvent* events[2] = {&m_birthEvent, &DieEvent()};
+      const int fired = DAXOEvent::Wait(2, events, kBirthTimeout);
+      if (fired == DAXO::TimeOut) {
+        Report("Couldn't start. Birth didn't occur correctly (3s timeout).", DAXO::Info, 0);
+      } else if (fired == 1) {
+        Report("Couldn't start. Birth didn't occur correctly (died at birth).", DAXO::Info, 0);
+      }
+    }
+  } else {
+    SetIfPresent("primaryThreadID", 0);
+    DAXOMutexGuard death(m_deathLock);
+    m_deathCalled = false;
+    OneMoreLife();
+    try {
+      Birth();
+      // A Birth that ended its own life (CommitSuicide) is dead already.
+      if (!m_deathCalled) ChangeState(0, DAXO::DeadState);
+      // The inputs' waiting data are drained here once components have
+      // inputs (Core per due element, by subsampling and reader type).
+    } catch (...) {
+      SequentialStartFailed();
+    }
+  }
+  NotifyState();
+}
+
+void DAXOComponent::FatalReport(const DAXOString& text) {
+  DAXOPrivate::MessageBox(text, 2, 2, true);
+  DAXO::ReportError(text, 0);
+}
+
+void DAXOComponent::SequentialStartFailed() {
+  DAXOStreamedString prefix(Kind());
+  prefix << " " << name;
+  try {
+    throw;
+  } catch (int code) {
+    if (code != DAXO::ErrorException) {
+      DAXOStreamedString text(prefix);
+      text << " : Fatal error : Unhandled integer exception thrown." << kCatchUp;
+      FatalReport(text);
+    }
+    DAXOStreamedString text(prefix);
+    text << " (sequential) died due to an error.";
+    DAXO::ReportWarning(text, 1);
+  } catch (const std::exception& e) {
+    DAXOStreamedString text(prefix);
+    text << " : Fatal error : Unhandled std::exception thrown: " << e.what() << kCatchUp;
+    FatalReport(text);
+  } catch (...) {
+    DAXOStreamedString text(prefix);
+    text << " : Fatal error : Unhandled exception thrown." << kCatchUp;
+    FatalReport(text);
+  }
+  if (!m_deathCalled) DeathSequence();
+}
+
+void DAXOComponent::DeathSequence() {
+  if ((State() & DAXO::DyingState) == 0 || !DieEvent().State()) Die();
+  m_deathCalled = true;
+  LoseOneLife();
+  try {
+    Banzai();
+  } catch (...) {
+    // A failing Banzai must not keep the component from dying.
+    DAXOStreamedString text(name);
+    text << ": unhandled exception thrown from Banzai(). Trying to catch up. The component "
+            "might crash later.";
+    DAXOPrivate::Report(text, DAXO::Error, 2, true);
+  }
+  Wait4Death();
+  CallDeath();
+  Die4Good();
+}
+
+void DAXOComponent::RunDeathSequence() {
+  DeathSequence();
+}
+
+void DAXOComponent::CallDeath() {
+  const char* tail = ". Trying to catch up. The component might crash later.";
+  try {
+    Death();
+  } catch (int code) {
+    DAXOStreamedString text(name);
+    if (code == DAXO::ErrorException) {
+      text << ": DAXO::ErrorException thrown from Death()" << tail;
+      DAXOPrivate::Report(text, DAXO::Error, 0, true);
+    } else {
+      text << ": unhandled integer exception thrown from Death()" << tail;
+      DAXOPrivate::Report(text, DAXO::Error, 2, true);
+    }
+  } catch (const std::exception& e) {
+    DAXOStreamedString text(name);
+    text << ": unhandled std::exception thrown from Death() (" << e.what() << ")" << tail;
+    DAXOPrivate::Report(text, DAXO::Error, 2, true);
+  } catch (...) {
+    DAXOStreamedString text(name);
+    text << ": unhandled exception thrown from Death()" << tail;
+    DAXOPrivate::Report(text, DAXO::Error, 2, true);
+  }
+}
+
+void DAXOComponent::Die4Good() {
+  // Inputs in the middle of a read get StopReading here once components
+  // have inputs; the period statistics are reset here once they are kept.
+  DAXOStreamedString text("Component ");
+  text << name << " is dead.";
+  DAXOPrivate::Report(text, DAXO::Info, 0, true);
+  SetIfPresent("counter", 0);
+  SetIfPresent("averagePeriod", 0);
+  SetIfPresent("minPeriod", 0);
+  SetIfPresent("maxPeriod", 0);
+  m_birthEvent.Reset();
+  // The engine hears of the dead state before it is stored: once it is
+  // stored, Shutdown may return and the owner destroy the component, so the
+  // store is the last touch of this object.
+  const DAXOUInt32 dead = (State() & ~(DAXO::DyingState | DAXO::LivingState)) | DAXO::DeadState;
+  if (DAXOPrivate::kernel != nullptr) {
+    DAXOPrivate::kernel->NotifyModuleState(name, static_cast<int>(dead));
+  }
+  ChangeStateQuietly(DAXO::DeadState, DAXO::DyingState | DAXO::LivingState);
+}
+
+void DAXOComponent::CommitSuicide() {
+  Die();
+  if (IsThreaded()) throw DAXO::ModuleDied;
+  // Sequential: the caller (Birth or Core) runs under the death lock.
+  if (!m_deathCalled) DeathSequence();
+}
+
+void DAXOComponent::SequentialDeath() {
+  if (IsThreaded()) return;
+  SetIfPresent("primaryThreadID", -1);
+  DAXOMutexGuard death(m_deathLock);
+  if (!m_deathCalled) DeathSequence();
+}
+
+void DAXOComponent::CleanUp() {
+  // Inputs' reading flags and subsampling counters, and the FIFO reader
+  // entries of the outputs, are reset here once components have them.
+  ChangeState(0, DAXO::DyingState);
+}
+
+void DAXOComponent::Shutdown() {
+  Die();
+  if (!IsThreaded()) {
+    SetIfPresent("primaryThreadID", -1);
+    DAXOMutexGuard death(m_deathLock);
+    if (!m_deathCalled) DeathSequence();
+  }
+  const DAXOTimestamp begin = DAXO::GetSystemAccurateTiming();
+  while ((State() & DAXO::DeadState) == 0) {
+    if (DAXO::GetSystemAccurateTiming() - begin > kRefusesToDieLimit) {
+      DAXOStreamedString text("Component ");
+      text << name << " refuses to die after 10 seconds. The component model "
+           << (m_definition->name != nullptr ? m_definition->name : "") << " must be bugged.";
+      DAXOPrivate::Report(text, DAXO::Warning, 1, true);
+      break;
+    }
+    DAXO::Wait4AWhile();
+  }
+  // Readers blocked on the outputs are woken (and acknowledged) here once
+  // components have outputs.
+  CleanUp();
+  FreeBuffers();
+  NotifyState();
+}

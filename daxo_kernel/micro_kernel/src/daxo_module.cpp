@@ -1,0 +1,828 @@
+// DAXOModule: state word, reports and errors, and the property operations.
+// Lock order: module lock -> property lock -> threads lock / error lock.
+#include "daxo_module.h"
+
+#include "daxo_file.h"
+#include "daxo_kernel.h"
+#include "daxo_regexp.h"
+#include "daxo_services.h"
+#include "daxo_thread.h"
+
+// --- built-in property definitions --------------------------------------------
+// Fields: name, default, unit, needs2BeInitialized, canBeModifiedAfterStart,
+// readOnly, locked, subtype.
+const DAXOPropertyDefinition DAXOModule::PeriodicPropertyDefinition{
+    "periodic", new DAXOPropertyValue(false), nullptr, false, false, false, true};
+const DAXOPropertyDefinition DAXOModule::FifoSizePropertyDefinition{
+    "fifosize", new DAXOPropertyValue(16L), nullptr, false, true, false, true};
+const DAXOPropertyDefinition DAXOModule::IOSubsamplingPropertyDefinition{
+    "subsampling", new DAXOPropertyValue(1L), nullptr, false, true, false, true};
+const DAXOPropertyDefinition DAXOModule::ReaderTypePropertyDefinition{
+    "readerType", new DAXOPropertyValue(0L), nullptr, false, true, false, true};
+const DAXOPropertyDefinition DAXOModule::ProcessorPropertyDefinition{
+    "processor", new DAXOPropertyValue(-1L), nullptr, false, true, false, true};
+const DAXOPropertyDefinition DAXOModule::CounterPropertyDefinition{
+    "counter", new DAXOPropertyValue(0L), nullptr, false, false, true, true};
+const DAXOPropertyDefinition DAXOModule::NbPeriodsPropertyDefinition{
+    "nbPeriods", new DAXOPropertyValue(10L), nullptr, false, true, false, true};
+const DAXOPropertyDefinition DAXOModule::AveragePeriodPropertyDefinition{
+    "averagePeriod", new DAXOPropertyValue(0L), nullptr, false, false, true, true};
+const DAXOPropertyDefinition DAXOModule::MinPeriodPropertyDefinition{
+    "minPeriod", new DAXOPropertyValue(0L), nullptr, false, false, true, true};
+const DAXOPropertyDefinition DAXOModule::MaxPeriodPropertyDefinition{
+    "maxPeriod", new DAXOPropertyValue(0L), nullptr, false, false, true, true};
+const DAXOPropertyDefinition DAXOModule::ContextSwitchesPropertyDefinition{
+    "contextSwitches", new DAXOPropertyValue(0L), nullptr, false, false, true, true};
+const DAXOPropertyDefinition DAXOModule::CPULoadPropertyDefinition{
+    "CPULoad", new DAXOPropertyValue(0L), nullptr, false, false, true, true};
+
+namespace {
+
+DAXOPropertyImplementation& Impl(DAXOProperty& property) {
+  return static_cast<DAXOPropertyImplementation&>(property);
+}
+
+DAXOStreamedString Message(const char* head, const char* name, const char* tail = nullptr) {
+  DAXOStreamedString text(head);
+  text << name;
+  if (tail != nullptr) text << tail;
+  return text;
+}
+
+bool IsEnum(const DAXOPropertyImplementation& p) {
+  return p.value.type == DAXO::PropertyTypeEnum;
+}
+
+}  // namespace
+
+// --- construction ----------------------------------------------------------------
+
+DAXOModule::DAXOModule(const char* moduleName, bool performanceMonitoring, bool processorSelection)
+    : DAXOModuleBase(moduleName) {
+  m_registeredNames.PushBack(DAXOString(name));
+  try {
+    if (processorSelection) {
+      NewSpecialProperty(ProcessorPropertyDefinition)->SetSetCallback(&SetProcessorProperty);
+    }
+    if (performanceMonitoring) {
+      NewSpecialProperty(CounterPropertyDefinition);
+      NewSpecialProperty(NbPeriodsPropertyDefinition);
+      NewSpecialProperty(AveragePeriodPropertyDefinition);
+      NewSpecialProperty(MinPeriodPropertyDefinition);
+      NewSpecialProperty(MaxPeriodPropertyDefinition);
+      NewSpecialProperty(ContextSwitchesPropertyDefinition)->SetGetCallback(&GetPerfMonProperties);
+      NewSpecialProperty(CPULoadPropertyDefinition)->SetGetCallback(&GetPerfMonProperties);
+    }
+  } catch (...) {
+    // The destructor will not run: give back what was registered so far.
+    TearDown();
+    throw;
+  }
+}
+
+DAXOModule::~DAXOModule() {
+  TearDown();
+}
+
+void DAXOModule::TearDown() {
+  DAXOMutexGuard guard(m_moduleLock);
+  for (DAXOListIterator it = m_registeredNames.First(); it != nullptr; ++it) {
+    Unregister(m_registeredNames.Value(it));
+  }
+  m_registeredNames.Clear();
+  for (DAXOListIterator it = m_properties.First(); it != nullptr; ++it) {
+    delete m_properties.Value(it);
+  }
+  m_properties.Clear();
+  m_nbSpecialProperties = 0;
+  m_lastSpecialProperty = nullptr;
+  m_dynamicPropertyCursor = nullptr;
+}
+
+void DAXOModule::Unregister(const char* fullName) {
+  if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->UnregisterSymbol(fullName);
+}
+
+// --- state, reports, errors ----------------------------------------------------------
+
+const char* DAXOModule::Kind() const {
+  return "module";
+}
+
+void DAXOModule::NotifyState() {
+  if (DAXOPrivate::kernel != nullptr) {
+    DAXOPrivate::kernel->NotifyModuleState(name, static_cast<int>(m_state.load()));
+  }
+}
+
+void DAXOModule::ChangeState(DAXOUInt32 set, DAXOUInt32 clear) {
+  ChangeStateQuietly(set, clear);
+  NotifyState();
+}
+
+void DAXOModule::ChangeStateQuietly(DAXOUInt32 set, DAXOUInt32 clear) {
+  DAXOUInt32 state = m_state.load();
+  while (!m_state.compare_exchange_weak(state, (state & ~clear) | set)) {
+  }
+}
+
+void DAXOModule::Report(const char* text, int level, int code) {
+  DAXOStreamedString full(Kind());
+  full << " " << (name != nullptr ? name : "") << ": " << text;
+  DAXOPrivate::Report(full, level, code, false);
+}
+
+void DAXOModule::Error(const char* text, int code, ErrorCode errorCode) {
+  {
+    DAXOMutexGuard guard(m_errorLock);
+    m_errorCode = errorCode;
+    m_lastError = text;
+  }
+  ChangeState(DAXO::ErrorState, 0);
+  Report(text, DAXO::Error, code);
+  throw DAXO::ErrorException;
+}
+
+ErrorCode DAXOModule::LastErrorCode() {
+  DAXOMutexGuard guard(m_errorLock);
+  return m_errorCode;
+}
+
+DAXOString DAXOModule::LastErrorMessage() {
+  DAXOMutexGuard guard(m_errorLock);
+  return m_lastError;
+}
+
+void DAXOModule::Start() {
+  DAXOMutexGuard guard(m_moduleLock);
+  m_dieEvent.Reset();
+  m_allLivesLostEvent.Reset();
+  ChangeState(DAXO::LivingState, DAXO::ErrorState | DAXO::DeadState | DAXO::DyingState);
+}
+
+void DAXOModule::OneMoreLife() {
+  DAXOMutexGuard guard(m_moduleLock);
+  ++m_lives;
+}
+
+void DAXOModule::LoseOneLife() {
+  DAXOMutexGuard guard(m_moduleLock);
+  if (--m_lives == 0) m_allLivesLostEvent.Set();
+}
+
+int DAXOModule::Lives() {
+  DAXOMutexGuard guard(m_moduleLock);
+  return m_lives;
+}
+
+bool DAXOModule::Wait4Death() {
+  bool found = false;
+  DAXODelay timeout = DAXO::GetIntegerProperty("Engine.shutdownTimeout", &found);
+  if (!found || timeout < 0) timeout = 10000000;
+  if (m_allLivesLostEvent.Wait(timeout) == 0) return true;
+  DAXOStreamedString text("Some threads are still running after ");
+  if (timeout > 999999) {
+    text << timeout / 1000000 << " second(s)";
+  } else {
+    text << timeout << " microsecond(s)";
+  }
+  text << ". The model must be bugged. If this is considered as normal however, consider "
+          "increase the value of the Engine.shutdownTimeout property. I destroy the component "
+          "anyway. This might result in a system crash.";
+  Report(text, DAXO::Warning, 2);
+  return false;
+}
+
+void DAXOModule::Die() {
+  ChangeState(DAXO::DyingState, 0);
+  m_dieEvent.Set();
+}
+
+void DAXOModule::AddThread(DAXOThread* thread) {
+  DAXOMutexGuard guard(m_threadsLock);
+  m_threads.PushBack(thread);
+}
+
+void DAXOModule::RemoveThread(DAXOThread* thread) {
+  DAXOMutexGuard guard(m_threadsLock);
+  DAXOListIterator it = m_threads.Find(thread);
+  if (it != nullptr) m_threads.Remove(it);
+}
+
+// --- writes ----------------------------------------------------------------------------
+
+void DAXOModule::CheckWritable(DAXOPropertyImplementation& p, WriteKind kind, bool guarded) {
+  if (guarded) {
+    if (!p.definition.canBeModifiedAfterStart && (m_state.load() & DAXO::LivingState) != 0) {
+      Error(Message("Failure while trying to set value of property ", p.name,
+                    ". This property can't be modified after start."));
+    }
+    if (p.definition.readOnly) {
+      Error(Message("Failure while trying to set value of property ", p.name,
+                    ". This property is read only."));
+    }
+    if (!p.IsMutable()) {
+      Error(Message("Failure while trying to set value of property ", p.name,
+                    ". This property is not mutable."));
+    }
+  }
+  const int type = p.Type();
+  switch (kind) {
+    case WriteKind::Bool:
+      if (type != DAXO::PropertyTypeBool)
+        Error(Message("Can't set boolean value for property ", p.name));
+      break;
+    case WriteKind::Integer:
+      if (type != DAXO::PropertyTypeInteger && type != DAXO::PropertyTypeEnum) {
+        Error(Message("Can't set integer value for property ", p.name));
+      }
+      break;
+    case WriteKind::Float:
+      if (type != DAXO::PropertyTypeFloat)
+        Error(Message("Can't set float value for property ", p.name));
+      break;
+    case WriteKind::String:
+      if (type != DAXO::PropertyTypeString && type != DAXO::PropertyTypeEnum) {
+        Error(Message("Can't set string value for property ", p.name));
+      }
+      break;
+    case WriteKind::Enum:
+      if (type != DAXO::PropertyTypeEnum)
+        Error(Message("Can't set enum values for property ", p.name));
+      break;
+  }
+}
+
+void DAXOModule::StoreInteger(DAXOPropertyImplementation& p, long v) {
+  if (!IsEnum(p)) {
+    p.value.value.integer = v;
+    return;
+  }
+  DAXOEnumStruct& e = *p.value.value.enumeration;
+  const int n = e.Count();
+  if (n == 0) {
+    if (v != -1) {
+      DAXOStreamedString text("Index ");
+      text << v << " not among possible values for enum property " << p.name << " [-1]";
+      Report(text, DAXO::Error, 0);
+    }
+    e.selected = -1;
+    return;
+  }
+  if (v >= 0 && v < n) {
+    e.selected = static_cast<int>(v);
+    return;
+  }
+  DAXOStreamedString text("Index ");
+  text << v << " not among possible values for enum property " << p.name << " [0";
+  if (n > 1) text << ".." << (n - 1);
+  text << "]";
+  Report(text, DAXO::Error, 0);
+}
+
+// Returns false when nothing was stored (a direct write the enumeration
+// cannot take), so that the changed flag stays as it is.
+bool DAXOModule::StoreString(DAXOPropertyImplementation& p, const DAXOString& v, bool guarded) {
+  if (!IsEnum(p)) {
+    const int subtype = p.definition.subtype;
+    if ((subtype & DAXO::PropertySubTypeMustExist) != 0 && v.Length() > 0) {
+      if ((subtype & DAXO::PropertySubTypeFile) != 0) {
+        if (!DAXOFile(v).IsReadable()) {
+          DAXO::ReportError(DAXOStreamedString(v) << " does not exist or is not readable.");
+        }
+      } else if ((subtype & DAXO::PropertySubTypePath) != 0) {
+        if (!DAXOFile(v).IsDirectory())
+          DAXO::ReportError(DAXOStreamedString(v) << " is not a directory.");
+      }
+    }
+    if (p.value.value.string == nullptr) {
+      p.value.value.string = new DAXOString(v);
+    } else {
+      *p.value.value.string = v;
+    }
+    return true;
+  }
+  DAXOEnumStruct& e = *p.value.value.enumeration;
+  if (DAXOEnumStruct::IsEnumString(v)) {
+    e.FromString(v, guarded && p.definition.locked);
+    return true;
+  }
+  if (e.values == nullptr) {
+    Report(Message(
+               guarded ? "No possible value for property " : "No possible value for enum property ",
+               p.name),
+           DAXO::Error, 0);
+    return guarded;
+  }
+  const int previous = e.selected;
+  if (e.Select(v)) return true;
+  if (guarded) {
+    Report(DAXOStreamedString(v) << " does not match any of the possible properties for property "
+                                 << p.name,
+           DAXO::Error, 0);
+  } else {
+    e.selected = previous;
+    Report(DAXOStreamedString("\"")
+               << v << "\" not among possible values for enum property " << p.name,
+           DAXO::Error, 0);
+  }
+  return true;
+}
+
+// Called with the value locks held, after the value is stored.
+void DAXOModule::FinishWrite(DAXOPropertyImplementation& p, bool guarded) {
+  if (guarded) {
+    p.definition.needs2BeInitialized = false;
+    if (p.setCallback != nullptr) p.setCallback(p);
+  }
+  p.changed = true;
+  p.changedEvent.Set();
+}
+
+void DAXOModule::Set(DAXOProperty& property, bool v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Bool, true);
+  ValueGuard guard(*this);
+  p.value.value.boolean = v;
+  FinishWrite(p, true);
+}
+
+void DAXOModule::Set(DAXOProperty& property, long v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Integer, true);
+  ValueGuard guard(*this);
+  StoreInteger(p, v);
+  FinishWrite(p, true);
+}
+
+void DAXOModule::Set(DAXOProperty& property, double v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Float, true);
+  ValueGuard guard(*this);
+  p.value.value.floating = v;
+  FinishWrite(p, true);
+}
+
+void DAXOModule::Set(DAXOProperty& property, const DAXOString& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::String, true);
+  ValueGuard guard(*this);
+  StoreString(p, v, true);
+  FinishWrite(p, true);
+}
+
+void DAXOModule::Set(DAXOProperty& property, const DAXOEnumStruct& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Enum, true);
+  ValueGuard guard(*this);
+  p.value.value.enumeration->Copy(v);
+  FinishWrite(p, true);
+}
+
+void DAXOModule::Set(DAXOProperty& property, const DAXOString& values, int selected) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Enum, true);
+  ValueGuard guard(*this);
+  p.value.value.enumeration->FromString(values, p.definition.locked);
+  p.value.value.enumeration->selected = selected;
+  FinishWrite(p, true);
+}
+
+void DAXOModule::DirectSet(DAXOProperty& property, bool v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Bool, false);
+  ValueGuard guard(*this);
+  p.value.value.boolean = v;
+  FinishWrite(p, false);
+}
+
+void DAXOModule::DirectSet(DAXOProperty& property, long v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Integer, false);
+  ValueGuard guard(*this);
+  StoreInteger(p, v);
+  FinishWrite(p, false);
+}
+
+void DAXOModule::DirectSet(DAXOProperty& property, double v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Float, false);
+  ValueGuard guard(*this);
+  p.value.value.floating = v;
+  FinishWrite(p, false);
+}
+
+void DAXOModule::DirectSet(DAXOProperty& property, const DAXOString& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::String, false);
+  ValueGuard guard(*this);
+  if (StoreString(p, v, false)) FinishWrite(p, false);
+}
+
+void DAXOModule::DirectSet(DAXOProperty& property, const DAXOEnumStruct& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Enum, false);
+  ValueGuard guard(*this);
+  p.value.value.enumeration->Copy(v);
+  FinishWrite(p, false);
+}
+
+void DAXOModule::DirectSet(DAXOProperty& property, const DAXOString& values, int selected) {
+  DAXOPropertyImplementation& p = Impl(property);
+  CheckWritable(p, WriteKind::Enum, false);
+  ValueGuard guard(*this);
+  p.value.value.enumeration->FromString(values, p.definition.locked);
+  p.value.value.enumeration->selected = selected;
+  FinishWrite(p, false);
+}
+
+// --- reads -------------------------------------------------------------------------------
+
+void DAXOModule::Get(DAXOProperty& property, bool& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  ValueGuard guard(*this);
+  if (p.value.type != DAXO::PropertyTypeBool) {
+    guard.unlock();
+    Error(Message("Can't get boolean value from property ", p.name));
+  }
+  bool copy = p.value.value.boolean;
+  if (p.getCallback != nullptr) p.getCallback(p, &copy);
+  v = copy;
+}
+
+void DAXOModule::Get(DAXOProperty& property, long& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  ValueGuard guard(*this);
+  long copy = 0;
+  if (p.value.type == DAXO::PropertyTypeInteger) {
+    copy = p.value.value.integer;
+  } else if (IsEnum(p)) {
+    copy = p.value.value.enumeration->selected;
+  } else {
+    guard.unlock();
+    Error(Message("Can't get integer value from property ", p.name));
+  }
+  if (p.getCallback != nullptr) p.getCallback(p, &copy);
+  v = copy;
+}
+
+void DAXOModule::Get(DAXOProperty& property, double& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  ValueGuard guard(*this);
+  if (p.value.type != DAXO::PropertyTypeFloat) {
+    guard.unlock();
+    Error(Message("Can't get floating point value from property ", p.name));
+  }
+  double copy = p.value.value.floating;
+  if (p.getCallback != nullptr) p.getCallback(p, &copy);
+  v = copy;
+}
+
+void DAXOModule::Get(DAXOProperty& property, DAXOString& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  ValueGuard guard(*this);
+  if (IsEnum(p)) {
+    v = p.value.value.enumeration->SelectedValue();
+    return;
+  }
+  if (p.value.type != DAXO::PropertyTypeString) {
+    guard.unlock();
+    Error(Message("Can't get string value from property ", p.name));
+  }
+  DAXOString copy;
+  if (p.value.value.string != nullptr) copy = *p.value.value.string;
+  if (p.getCallback != nullptr) p.getCallback(p, &copy);
+  v = copy;
+}
+
+void DAXOModule::Get(DAXOProperty& property, DAXOEnumStruct& v) {
+  DAXOPropertyImplementation& p = Impl(property);
+  ValueGuard guard(*this);
+  if (!IsEnum(p)) {
+    guard.unlock();
+    Error(Message("Can't get enum values from property ", p.name));
+  }
+  DAXOEnumStruct copy(*p.value.value.enumeration);
+  if (p.getCallback != nullptr) p.getCallback(p, &copy);
+  v = copy;
+}
+
+namespace {
+
+// Reads a property of another module under that module's module and
+// property locks, when `accepts` says the kind matches.
+template <class T>
+bool GetOther(DAXOModule& other, DAXOProperty& property, T& value, bool (*accepts)(int)) {
+  DAXOMutexGuard moduleGuard(other.ModuleLock());
+  DAXOMutexGuard propertyGuard(other.PropertyLock());
+  if (!accepts(property.Type())) return false;
+  property.Get(value);
+  return true;
+}
+
+}  // namespace
+
+bool DAXOModule::Get(DAXOModule& other, DAXOProperty& property, bool& value) {
+  return GetOther(other, property, value, [](int t) { return t == DAXO::PropertyTypeBool; });
+}
+bool DAXOModule::Get(DAXOModule& other, DAXOProperty& property, long& value) {
+  return GetOther(other, property, value, [](int t) {
+    return t == DAXO::PropertyTypeInteger || t == DAXO::PropertyTypeEnum;
+  });
+}
+bool DAXOModule::Get(DAXOModule& other, DAXOProperty& property, double& value) {
+  return GetOther(other, property, value, [](int t) { return t == DAXO::PropertyTypeFloat; });
+}
+bool DAXOModule::Get(DAXOModule& other, DAXOProperty& property, DAXOString& value) {
+  return GetOther(other, property, value, [](int t) {
+    return t == DAXO::PropertyTypeString || t == DAXO::PropertyTypeEnum;
+  });
+}
+bool DAXOModule::Get(DAXOModule& other, DAXOProperty& property, DAXOEnumStruct& value) {
+  return GetOther(other, property, value, [](int t) { return t == DAXO::PropertyTypeEnum; });
+}
+
+// --- finding -------------------------------------------------------------------------------
+
+bool DAXOModule::HasProperty(const char* shortName) {
+  DAXOMutexGuard guard(m_moduleLock);
+  for (DAXOListIterator it = m_properties.First(); it != nullptr && it != m_dynamicPropertyCursor;
+       ++it) {
+    if (Impl(*m_properties.Value(it)).shortName == (shortName != nullptr ? shortName : "")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int DAXOModule::NbProperties() {
+  DAXOMutexGuard guard(m_moduleLock);
+  return m_properties.Length() - m_nbSpecialProperties;
+}
+
+DAXOProperty* DAXOModule::Property(int index) {
+  DAXOMutexGuard guard(m_moduleLock);
+  if (index >= 0 && index < m_properties.Length() - m_nbSpecialProperties) {
+    DAXOListIterator it(m_lastSpecialProperty != nullptr
+                            ? m_lastSpecialProperty->Successor()
+                            : static_cast<DAXOBasicListItem*>(m_properties.First()));
+    for (int i = 0; i < index; ++i) ++it;
+    return m_properties.Value(it);
+  }
+  guard.unlock();
+  DAXOStreamedString text("Trying to access unknown property #");
+  text << index << " of " << Kind() << " " << (name != nullptr ? name : "");
+  DAXOPrivate::KernelError(text, 0);
+}
+
+DAXOProperty* DAXOModule::Property(const char* shortName) {
+  DAXOMutexGuard guard(m_moduleLock);
+  for (DAXOListIterator it = m_properties.First(); it != nullptr; ++it) {
+    if (Impl(*m_properties.Value(it)).shortName == (shortName != nullptr ? shortName : "")) {
+      return m_properties.Value(it);
+    }
+  }
+  guard.unlock();
+  DAXOStreamedString text("Trying to access unknown property ");
+  text << (shortName != nullptr ? shortName : "") << " of " << Kind() << " "
+       << (name != nullptr ? name : "");
+  DAXOPrivate::KernelError(text, 0);
+}
+
+DAXOBasicListItem* DAXOModule::FindItem(DAXOProperty* property) {
+  return m_properties.Find(property);
+}
+
+// --- creating and removing ---------------------------------------------------------------
+
+DAXOProperty* DAXOModule::NewProperty(const DAXOPropertyDefinition& definition,
+                                      const char* shortName) {
+  return CreateProperty(definition, shortName, false);
+}
+
+DAXOProperty* DAXOModule::NewSpecialProperty(const DAXOPropertyDefinition& definition,
+                                             const char* shortName) {
+  return CreateProperty(definition, shortName, true);
+}
+
+DAXOProperty* DAXOModule::CreateProperty(const DAXOPropertyDefinition& definition,
+                                         const char* shortName, bool special) {
+  DAXOMutexGuard guard(m_moduleLock);
+  if ((m_state.load() & DAXO::DyingState) != 0) {
+    guard.unlock();
+    throw DAXO::ModuleDied;
+  }
+  if (definition.name == nullptr) Error("Call to NewProperty failed. Bad property definition.");
+  if (shortName != nullptr) {
+    static const DAXORegExp validName("^[a-zA-Z][a-zA-Z_0-9]*$");
+    if (!validName.Test(shortName)) {
+      Error(Message("Trying to create a property with an invalid name: ", shortName));
+    }
+  } else {
+    shortName = definition.name;
+  }
+  DAXOStreamedString fullName(name != nullptr ? name : "");
+  fullName << "." << shortName;
+
+  bool created = true;
+  DAXOProperty* property = nullptr;
+  if (special) {
+    property = new DAXOPropertyImplementation(fullName, definition.name, this);
+    DAXOBasicListItem* item = m_properties.PushFront(property);
+    if (m_lastSpecialProperty == nullptr) m_lastSpecialProperty = item;
+    ++m_nbSpecialProperties;
+  } else {
+    property = NewPropertyX(fullName, definition.name, created);
+  }
+  if (!created) return property;
+
+  DAXOPropertyImplementation& p = Impl(*property);
+  p.shortName = shortName;
+  p.definition = definition.CopyWithoutValue();
+  if (definition.value != nullptr) p.value.Copy(*definition.value);
+  if (DAXOPrivate::kernel != nullptr &&
+      !DAXOPrivate::kernel->RegisterSymbol(fullName, DAXOSymbolKind::Property, property)) {
+    RemovePropertyX(property);
+    Error(Message("Can't create property ", fullName, ". The symbol already exists."));
+  }
+  m_registeredNames.PushBack(fullName);
+  return property;
+}
+
+DAXOProperty* DAXOModule::NewPropertyX(const DAXOString& fullName, const char* definitionName,
+                                       bool& created) {
+  DAXOMutexGuard guard(m_moduleLock);
+  created = true;
+  if (m_dynamicPropertyCursor == nullptr) {
+    DAXOProperty* property = new DAXOPropertyImplementation(fullName, definitionName, this);
+    m_properties.PushBack(property);
+    return property;
+  }
+  DAXOBasicListItem* found = nullptr;
+  for (DAXOListIterator it(m_dynamicPropertyCursor); it != nullptr; ++it) {
+    if (Impl(*m_properties.Value(it)).name == fullName) {
+      found = it;
+      break;
+    }
+  }
+  if (found == nullptr) {
+    DAXOProperty* property = new DAXOPropertyImplementation(fullName, definitionName, this);
+    m_properties.InsertBefore(m_dynamicPropertyCursor, property);
+    return property;
+  }
+  // Properties skipped by the re-declaration are gone; removing the cursor's
+  // property moves the cursor on, until it reaches the one found.
+  while (m_dynamicPropertyCursor != found) {
+    RemoveProperty(m_properties.ValueOf(m_dynamicPropertyCursor));
+  }
+  DAXOProperty* old = m_properties.ValueOf(found);
+  if (Impl(*old).definition.name == definitionName) {
+    m_dynamicPropertyCursor = found->Successor();
+    created = false;
+    return old;
+  }
+  DAXOProperty* property = new DAXOPropertyImplementation(fullName, definitionName, this);
+  m_properties.InsertBefore(found, property);
+  m_dynamicPropertyCursor = found->Successor();
+  // The old property's name is given back before the new one registers it.
+  RemoveProperty(old);
+  return property;
+}
+
+void DAXOModule::RemoveProperty(DAXOProperty* property) {
+  DAXOMutexGuard guard(m_moduleLock);
+  if (property == nullptr || FindItem(property) == nullptr) return;
+  const DAXOString fullName(property->Name());
+  Unregister(fullName);
+  DAXOListIterator it = m_registeredNames.Find(fullName);
+  if (it != nullptr) m_registeredNames.Remove(it);
+  RemovePropertyX(property);
+}
+
+void DAXOModule::RemovePropertyX(DAXOProperty* property) {
+  DAXOMutexGuard guard(m_moduleLock);
+  DAXOBasicListItem* item = FindItem(property);
+  if (item == nullptr) return;
+  if (item == m_dynamicPropertyCursor) m_dynamicPropertyCursor = item->Successor();
+  if (m_lastSpecialProperty != nullptr) {
+    bool special = false;
+    for (DAXOListIterator it = m_properties.First(); it != nullptr; ++it) {
+      if (it == item) special = true;
+      if (it == m_lastSpecialProperty) break;
+    }
+    if (special) {
+      --m_nbSpecialProperties;
+      if (item == m_lastSpecialProperty) {
+        m_lastSpecialProperty = m_nbSpecialProperties > 0 ? item->Predecessor() : nullptr;
+      }
+    }
+  }
+  // Value accesses take the module lock, held here: nobody is reading it.
+  delete property;
+  m_properties.Remove(item);
+}
+
+void DAXOModule::BeginPropertyRedeclaration() {
+  DAXOMutexGuard guard(m_moduleLock);
+  m_dynamicPropertyCursor = m_lastSpecialProperty != nullptr
+                                ? m_lastSpecialProperty->Successor()
+                                : static_cast<DAXOBasicListItem*>(m_properties.First());
+}
+
+void DAXOModule::EndPropertyRedeclaration() {
+  DAXOMutexGuard guard(m_moduleLock);
+  while (m_dynamicPropertyCursor != nullptr) {
+    RemoveProperty(m_properties.ValueOf(m_dynamicPropertyCursor));
+  }
+}
+
+// --- callbacks of the built-in properties --------------------------------------------------
+
+void DAXOModule::SetProcessorProperty(DAXOProperty& property) {
+  DAXOModule* module = property.Owner();
+  const int processor = static_cast<int>(Impl(property).value.value.integer);
+  DAXOMutexGuard guard(module->m_threadsLock);
+  for (DAXOListIterator it = module->m_threads.First(); it != nullptr; ++it) {
+    module->m_threads.Value(it)->SetProcessor(processor);
+  }
+}
+
+void DAXOModule::ApplyPriority(int priority) {
+  DAXOMutexGuard guard(m_threadsLock);
+  for (DAXOListIterator it = m_threads.First(); it != nullptr; ++it) {
+    m_threads.Value(it)->SetPriority(priority);
+  }
+}
+
+void DAXOModule::GetPerfMonProperties(DAXOProperty& property, void* value) {
+  DAXOModule* module = property.Owner();
+  const bool load = Impl(property).shortName == "CPULoad";
+  long sum = 0;
+  {
+    DAXOMutexGuard guard(module->m_threadsLock);
+    if (module->m_threads.Empty()) {
+      *static_cast<long*>(value) = 0;
+      return;
+    }
+    for (DAXOListIterator it = module->m_threads.First(); it != nullptr; ++it) {
+      DAXOThread* thread = module->m_threads.Value(it);
+      sum += load ? thread->GetCPULoad() : thread->GetContextSwitches();
+    }
+  }
+  *static_cast<long*>(value) = load ? (sum + 50) / 100 : sum;
+}
+
+// --- engine-wide lookups ------------------------------------------------------------------
+
+DAXOProperty* DAXO::Property(const char* fullName) {
+  if (DAXOPrivate::kernel == nullptr || fullName == nullptr) return nullptr;
+  return static_cast<DAXOProperty*>(
+      DAXOPrivate::kernel->FindSymbol(fullName, DAXOSymbolKind::Property));
+}
+
+namespace {
+
+// Finds `fullName` and checks its kind; on failure answers through `found`
+// or the kernel error path. Null when the caller must return an empty value.
+DAXOProperty* LookUp(const char* fullName, bool* found, bool (*accepts)(int),
+                     const char* notThatKind) {
+  DAXOProperty* property = DAXO::Property(fullName);
+  const char* shown = fullName != nullptr ? fullName : "";
+  if (property == nullptr) {
+    if (found != nullptr) {
+      *found = false;
+      return nullptr;
+    }
+    DAXOPrivate::KernelError(
+        Message("Can't get value of property ", shown, ". The symbol is undefined."), 0);
+  }
+  if (!accepts(property->Type())) {
+    if (found != nullptr) {
+      *found = false;
+      return nullptr;
+    }
+    DAXOPrivate::KernelError(Message("Can't get string value of property ", shown, notThatKind), 0);
+  }
+  if (found != nullptr) *found = true;
+  return property;
+}
+
+}  // namespace
+
+DAXOString DAXO::GetStringProperty(const char* fullName, bool* found) {
+  DAXOProperty* property = LookUp(
+      fullName, found,
+      [](int t) { return t == DAXO::PropertyTypeString || t == DAXO::PropertyTypeEnum; },
+      ". It is not a string or an enum.");
+  DAXOString value;
+  if (property != nullptr) property->Owner()->Get(*property, value);
+  return value;
+}
+
+DAXOEnumStruct DAXO::GetEnumsProperty(const char* fullName, bool* found) {
+  DAXOProperty* property = LookUp(
+      fullName, found, [](int t) { return t == DAXO::PropertyTypeEnum; }, ". It is not an enum.");
+  DAXOEnumStruct value;
+  if (property != nullptr) property->Owner()->Get(*property, value);
+  return value;
+}

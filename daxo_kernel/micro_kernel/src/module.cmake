@@ -1,0 +1,8 @@
+# The module and component bases and their properties.
+daxo_sdk_part(daxo_sdk_module
+  SOURCES
+    daxo_module.cpp
+    daxo_property.cpp
+    daxo_component.cpp
+  DEPS daxo_sdk_registry daxo_sdk_definitions daxo_sdk_services
+)

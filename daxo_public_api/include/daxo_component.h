@@ -1,0 +1,154 @@
+// DAXOComponent: the base of every component. Built from its model's
+// DAXOComponentDefinition: the standard module properties, then the standard
+// component properties ("threaded", "priority", "autoStart",
+// "componentModelVersion", "primaryThreadID", all special), then the
+// definition's property rows, which are the component's own properties.
+//
+// Lifecycle: a new component is dead (DAXO::DeadState) and counts as having
+// run its death already. Start makes it living: a threaded component gets a
+// main thread on which the engine runs Birth, Core until the die event, and
+// the death sequence (DAXOKernel::ComponentMainThread); a sequential one runs
+// Birth inside Start and Core on its writers' threads. Die asks for death;
+// Shutdown asks and waits; the death sequence (lose the life, Banzai, wait
+// for every life, Death, Die4Good) ends in DAXO::DeadState, from which Start
+// may run again.
+//
+// Engine entry points: the engine runs a threaded component's life from its
+// own copy of the SDK, so it reaches the component only through virtual
+// operations (Birth, SignalBirth, AskedToDie, PerformanceMonitoring, Core,
+// RunDeathSequence, Kind): virtual dispatch lands in the code of the module
+// that built the object. Those operations must stay virtual.
+//
+// Threading: constructed, started, shut down and destroyed on the engine's
+// control thread; Birth, Core and the death sequence run on the component's
+// main thread (threaded) or on the caller's (sequential). The property
+// callbacks run on the thread that writes the property, under the module's
+// value locks (see daxo_module.h); they take no other lock than the module's
+// threads lock. Lock order: lifecycle lock -> death lock -> module lock ->
+// property lock. The death lock is held around a sequential component's
+// Birth and death sequence, so that it dies once.
+#pragma once
+
+#include "daxo_module.h"
+
+class DAXOComponent : public DAXOModule {
+ public:
+  /// The location shown by the engine: x and y are -1 and z 0 at
+  /// construction.
+  struct Point {
+    DAXOInt32 x;
+    DAXOInt32 y;
+    DAXOInt32 z;
+  };
+
+  /// Builds the component named `name` from `definition` (not owned; it
+  /// must outlive the component). Throws DAXO::ErrorException (after the
+  /// error report) when a property of the definition cannot be created.
+  DAXOComponent(const char* name, DAXOComponentDefinition& definition);
+  /// Gives the instance back to the model's instance limit; reports an
+  /// error when the component is not dead.
+  ~DAXOComponent() override;
+
+  /// "component".
+  const char* Kind() const override;
+
+  /// Re-declares the dynamic elements; nothing by default.
+  virtual void Dynamic() {}
+  /// One step of the component's work; every component defines it.
+  virtual void Core() = 0;
+  // Defaults do nothing.
+  virtual void Birth() {}
+  virtual void Banzai() {}
+  virtual void Death() {}
+  /// Frees the output buffers; nothing while there are no outputs.
+  virtual void FreeBuffers() {}
+  /// The location's address (valid as long as the component).
+  virtual Point* GetLocation() { return &m_location; }
+  virtual void SetLocation(const Point& location) { m_location = location; }
+
+  // --- engine entry points (virtual: see the banner) ----------------------
+  /// Sets the birth event (Start may be waiting for it). Called once Birth
+  /// has returned.
+  virtual void SignalBirth();
+  /// True once the component was asked to die (DAXO::DyingState or the die
+  /// event): the engine stops calling Core.
+  virtual bool AskedToDie();
+  /// The death sequence: marks death called (and dying, with the die event,
+  /// when it was not yet: a fatal exception ends the life), LoseOneLife,
+  /// Banzai, Wait4Death, CallDeath, Die4Good. Blocks at most as long as
+  /// Wait4Death. The component may be destroyed by its owner as soon as
+  /// DAXO::DeadState is set, i.e. the moment this returns.
+  virtual void RunDeathSequence();
+
+  // --- lifecycle (engine control thread) -------------------------------------
+  /// Starts the component: a living one only repeats its state notice.
+  /// Otherwise checks that every own property needing initialisation was
+  /// set (if not: kernel error, throws DAXO::ErrorException, LivingState
+  /// clear and ErrorState set), applies the definition's threading model,
+  /// then starts the main thread (threaded; waits up to 3 s for Birth when
+  /// "Engine.sequentialStart" is true) or runs Birth on the caller
+  /// (sequential). Failing to create the thread raises Error.
+  void Start();
+  /// Asks the component to die, runs a sequential component's death, and
+  /// waits (polling, at most 10 s, then reports) until it is dead; then
+  /// resets the reading state and frees the buffers. Blocks.
+  void Shutdown();
+  /// Calls Death() and reports and drops any exception it throws.
+  void CallDeath();
+  /// The last step of every death: reports "Component <name> is dead.",
+  /// zeroes the period properties and leaves only DAXO::DeadState (with
+  /// StartAutomaticallyState when set).
+  void Die4Good();
+  /// Ends the component from its own code: threaded, throws
+  /// DAXO::ModuleDied (let it leave Core); sequential, runs the death
+  /// sequence at once and returns.
+  void CommitSuicide();
+  /// A sequential component's death, once: later calls do nothing.
+  void SequentialDeath();
+  /// Resets the reading state of inputs and FIFO readers (none yet) and
+  /// clears DAXO::DyingState.
+  void CleanUp();
+  bool BirthSignalled() const { return m_birthEvent.State(); }
+
+  DAXOComponentDefinition* Definition() const { return m_definition; }
+  /// The threading model chosen through the "threaded" property.
+  bool IsThreaded();
+
+  // Set callbacks of the standard properties.
+  static void SetThreadedPropertyCallback(DAXOProperty& property);
+  /// Values outside 0..255 (read as unsigned, so negative ones too) are set
+  /// back to 128 and raise an error; others go to every thread's priority.
+  static void SetPriorityPropertyCallback(DAXOProperty& property);
+  static void SetAutoStartPropertyCallback(DAXOProperty& property);
+
+  // Standard component property definitions.
+  static const DAXOPropertyDefinition ThreadedPropertyDefinition;
+  static const DAXOPropertyDefinition PriorityPropertyDefinition;
+  static const DAXOPropertyDefinition AutoStartPropertyDefinition;
+  static const DAXOPropertyDefinition VersionPropertyDefinition;
+  static const DAXOPropertyDefinition PrimaryThreadIDPropertyDefinition;
+
+ protected:
+  DAXOMutex2 m_lifecycleLock;
+  DAXOMutex m_deathLock;
+  // Written under the death lock by the sequential model; atomic because
+  // the threaded model's death runs on the main thread without it.
+  std::atomic<bool> m_deathCalled{true};
+  DAXOEvent m_birthEvent;
+  bool m_inDynamic = false;
+
+ private:
+  /// The death sequence proper; the caller holds the death lock or runs the
+  /// threaded model.
+  void DeathSequence();
+  /// Reacts to an exception of the sequential start (Birth): reports,
+  /// marks dying, runs the death sequence. Call from a catch block.
+  void SequentialStartFailed();
+  void FatalReport(const DAXOString& text);
+  void SetIfPresent(const char* property, long value);
+  static void* MainThreadEntry(void* component);
+
+  DAXOComponentDefinition* m_definition;
+  std::atomic<bool> m_threaded{false};
+  Point m_location{-1, -1, 0};
+};

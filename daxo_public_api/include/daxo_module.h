@@ -1,0 +1,271 @@
+// DAXOModule: the base of everything the engine runs. It owns the module's
+// state word (watched by the engine), its properties, the names it registered
+// in the engine and the list of its threads, and it carries the property
+// operations (create, find, read, write) with their checks and messages.
+//
+// Lifecycle: the constructor creates the standard module properties; the
+// destructor unregisters every name the module registered in the engine and
+// frees its properties. A bare module is living from construction; Start
+// makes it living again after an error or a death.
+//
+// Threading and lock order (outermost first):
+//   module lock (DAXOMutex2: state changes, property list, registered names)
+//   -> property lock (DAXOMutex2: every property value read and write, and
+//      the callbacks, which may themselves look up, read or write properties
+//      of the same module)
+//   -> threads lock and error lock (leaves: the thread list, the last error)
+// Value reads and writes take the module lock and then the property lock
+// (ValueGuard), so a callback may take the module lock again (every lookup
+// does) without inverting the order. The state word itself is atomic: the
+// write checks and the callbacks read and change it without a lock.
+// Reports and errors may be made with these locks held: the engine's report
+// and state operations never call back into the module.
+// Failures are raised with Error (report at error level, then throw the
+// integer DAXO::ErrorException); lookups of absent properties go through the
+// kernel error path (DAXOPrivate::KernelError, also throwing -5).
+#pragma once
+
+#include <atomic>
+
+#include "daxo_definitions.h"
+#include "daxo_event.h"
+#include "daxo_list.h"
+#include "daxo_module_management.h"
+#include "daxo_mutex.h"
+#include "daxo_property.h"
+#include "daxo_string.h"
+
+class DAXOThread;
+
+using ErrorCode = int;
+
+namespace DAXO {
+// Module state bits (DAXOModule::State()).
+constexpr DAXOUInt32 DeadState = 0x1;
+constexpr DAXOUInt32 DyingState = 0x2;
+constexpr DAXOUInt32 LivingState = 0x4;
+constexpr DAXOUInt32 ErrorState = 0x8;
+constexpr DAXOUInt32 StartAutomaticallyState = 0x10;
+
+constexpr ErrorCode ErrorGeneric = 0;
+
+/// The property registered in the engine under `fullName`, or null.
+DAXOProperty* Property(const char* fullName);
+/// The value of a string or enumeration property (the selected value's text)
+/// anywhere in the engine. Absent or of another kind: with `found`, *found is
+/// false and the text empty; without it, the kernel error path throws.
+DAXOString GetStringProperty(const char* fullName, bool* found = nullptr);
+/// The same for an enumeration property.
+DAXOEnumStruct GetEnumsProperty(const char* fullName, bool* found = nullptr);
+}  // namespace DAXO
+
+class DAXOModule : public DAXOModuleBase {
+ public:
+  /// A living module named `name`, with the "processor" property when
+  /// `processorSelection` is set and the performance properties ("counter",
+  /// "nbPeriods", "averagePeriod", "minPeriod", "maxPeriod",
+  /// "contextSwitches", "CPULoad") when `performanceMonitoring` is set. May
+  /// throw DAXO::ErrorException when the engine refuses a property name.
+  explicit DAXOModule(const char* name, bool performanceMonitoring = false,
+                      bool processorSelection = false);
+  /// Unregisters every name the module registered and frees its properties.
+  ~DAXOModule() override;
+
+  /// "module"; a component answers "component".
+  virtual const char* Kind() const;
+  /// Does nothing in a module.
+  virtual void SequentialCore(class DAXOInput* /*input*/) {}
+  /// Stores the error, sets DAXO::ErrorState, tells the engine, reports
+  /// `text` at error level and throws DAXO::ErrorException. Never returns.
+  [[noreturn]] virtual void Error(const char* text, int code = 0,
+                                  ErrorCode errorCode = DAXO::ErrorGeneric);
+  /// Reports Kind() + " " + name + ": " + text to the engine.
+  virtual void Report(const char* text, int level, int code);
+  /// Period statistics; nothing yet in a bare module.
+  virtual void PerformanceMonitoring() {}
+
+  // Typed reads. The property must be of the kind asked for (integer and
+  // string reads also accept an enumeration); otherwise Error is raised.
+  virtual void Get(DAXOProperty& property, bool& value);
+  virtual void Get(DAXOProperty& property, long& value);
+  virtual void Get(DAXOProperty& property, double& value);
+  virtual void Get(DAXOProperty& property, DAXOString& value);
+  virtual void Get(DAXOProperty& property, DAXOEnumStruct& value);
+  // Guarded writes: after-start, read-only, mutable and kind checks (in that
+  // order; the first failure raises Error), then store, set callback,
+  // changed flag and event.
+  virtual void Set(DAXOProperty& property, bool value);
+  virtual void Set(DAXOProperty& property, long value);
+  virtual void Set(DAXOProperty& property, double value);
+  virtual void Set(DAXOProperty& property, const DAXOString& value);
+  virtual void Set(DAXOProperty& property, const DAXOEnumStruct& value);
+  void Set(DAXOProperty& property, const DAXOString& values, int selected);
+
+  // Direct writes (the module's own updates of read-only values): only the
+  // kind check; no set callback.
+  void DirectSet(DAXOProperty& property, bool value);
+  void DirectSet(DAXOProperty& property, long value);
+  void DirectSet(DAXOProperty& property, double value);
+  void DirectSet(DAXOProperty& property, const DAXOString& value);
+  void DirectSet(DAXOProperty& property, const DAXOEnumStruct& value);
+  void DirectSet(DAXOProperty& property, const DAXOString& values, int selected);
+
+  // Reads of a property of `other` under its module and property locks.
+  // False (value untouched) when the kinds do not match.
+  static bool Get(DAXOModule& other, DAXOProperty& property, bool& value);
+  static bool Get(DAXOModule& other, DAXOProperty& property, long& value);
+  static bool Get(DAXOModule& other, DAXOProperty& property, double& value);
+  static bool Get(DAXOModule& other, DAXOProperty& property, DAXOString& value);
+  static bool Get(DAXOModule& other, DAXOProperty& property, DAXOEnumStruct& value);
+
+  /// True when a property before the dynamic property cursor has that short
+  /// name (null matches an empty short name).
+  bool HasProperty(const char* shortName);
+  /// The index-th property after the special ones; out of range: kernel
+  /// error "Trying to access unknown property #i of <kind> <name>".
+  DAXOProperty* Property(int index);
+  /// The property with that short name; none: kernel error.
+  DAXOProperty* Property(const char* shortName);
+  /// Number of properties after the special ones.
+  int NbProperties();
+
+  /// Creates (or, while the module re-declares its properties, re-uses) a
+  /// property from `definition` named `shortName` (default: the
+  /// definition's name) and registers it in the engine. Throws
+  /// DAXO::ModuleDied while the module is dying; failures raise Error.
+  DAXOProperty* NewProperty(const DAXOPropertyDefinition& definition,
+                            const char* shortName = nullptr);
+  /// The placing step of NewProperty, under the module lock: the property
+  /// named `fullName` re-used from the dynamic cursor on (created false,
+  /// when it was made from the same definition name pointer), or a new bare
+  /// one linked in (created true).
+  DAXOProperty* NewPropertyX(const DAXOString& fullName, const char* definitionName, bool& created);
+  /// As NewProperty for the built-in properties: inserted at the front of
+  /// the list, counted as special, no cursor.
+  DAXOProperty* NewSpecialProperty(const DAXOPropertyDefinition& definition,
+                                   const char* shortName = nullptr);
+  /// Unregisters the property's name from the engine, then RemovePropertyX.
+  void RemoveProperty(DAXOProperty* property);
+  /// Destroys the property if it is one of this module's; no engine notice.
+  void RemovePropertyX(DAXOProperty* property);
+
+  /// Places the dynamic property cursor at the first property after the
+  /// special ones: the following NewProperty calls re-declare the module's
+  /// own properties in order.
+  void BeginPropertyRedeclaration();
+  /// Removes every property from the cursor on (not re-declared) and clears
+  /// the cursor.
+  void EndPropertyRedeclaration();
+
+  /// Clears DAXO::ErrorState, DeadState and DyingState, sets LivingState,
+  /// resets the die and all-lives-lost events; tells the engine.
+  void Start();
+  /// Sets DAXO::DyingState and the die event. Never blocks.
+  void Die();
+
+  // Lives: one per thread that runs the module's code (the component's main
+  // thread, extra threads). The death sequence waits until every life is
+  // lost before it calls Death, so that no thread still runs the module's
+  // code while it is being taken down.
+  /// One more life, under the module lock.
+  void OneMoreLife();
+  /// One life less, under the module lock; reaching 0 sets the
+  /// all-lives-lost event.
+  void LoseOneLife();
+  int Lives();
+  /// Blocks until every life is lost, at most "Engine.shutdownTimeout" µs
+  /// (when that engine property exists and is not negative; otherwise 10 s).
+  /// True when they were; on time-out reports a warning (level 1, code 2)
+  /// and answers false.
+  bool Wait4Death();
+  DAXOEvent& AllLivesLostEvent() { return m_allLivesLostEvent; }
+  DAXOUInt32 State() const { return m_state.load(); }
+  DAXOEvent& DieEvent() { return m_dieEvent; }
+  ErrorCode LastErrorCode();
+  DAXOString LastErrorMessage();
+
+  /// Threads of the module (not owned): receive the "processor" and
+  /// priority choices and answer the performance properties.
+  void AddThread(DAXOThread* thread);
+  void RemoveThread(DAXOThread* thread);
+
+  /// Held around every value read and write: the module lock, then the
+  /// property lock. Taking the module lock too lets a callback look up
+  /// properties of its module (a lookup takes the module lock) without
+  /// inverting the lock order.
+  class ValueGuard {
+   public:
+    explicit ValueGuard(DAXOModule& module)
+        : m_module(module.m_moduleLock), m_property(module.m_propertyLock) {}
+    /// Releases both (before an error report, for instance).
+    void unlock() {
+      m_property.unlock();
+      m_module.unlock();
+    }
+
+   private:
+    DAXOMutexGuard m_module;  // declared first: released last
+    DAXOMutexGuard m_property;
+  };
+
+  DAXOMutex2& ModuleLock() { return m_moduleLock; }
+  DAXOMutex2& PropertyLock() { return m_propertyLock; }
+
+  // Callbacks of the built-in properties.
+  static void SetProcessorProperty(DAXOProperty& property);
+  static void GetPerfMonProperties(DAXOProperty& property, void* value);
+
+  // Built-in property definitions.
+  static const DAXOPropertyDefinition PeriodicPropertyDefinition;
+  static const DAXOPropertyDefinition FifoSizePropertyDefinition;
+  static const DAXOPropertyDefinition IOSubsamplingPropertyDefinition;
+  static const DAXOPropertyDefinition ReaderTypePropertyDefinition;
+  static const DAXOPropertyDefinition ProcessorPropertyDefinition;
+  static const DAXOPropertyDefinition CounterPropertyDefinition;
+  static const DAXOPropertyDefinition NbPeriodsPropertyDefinition;
+  static const DAXOPropertyDefinition AveragePeriodPropertyDefinition;
+  static const DAXOPropertyDefinition MinPeriodPropertyDefinition;
+  static const DAXOPropertyDefinition MaxPeriodPropertyDefinition;
+  static const DAXOPropertyDefinition ContextSwitchesPropertyDefinition;
+  static const DAXOPropertyDefinition CPULoadPropertyDefinition;
+
+ protected:
+  /// Sets the bits of `set`, clears those of `clear`, tells the engine.
+  void ChangeState(DAXOUInt32 set, DAXOUInt32 clear);
+  /// As ChangeState without telling the engine (the caller has told it).
+  void ChangeStateQuietly(DAXOUInt32 set, DAXOUInt32 clear);
+  /// Tells the engine the current state.
+  void NotifyState();
+  /// Hands `priority` to every thread of the module.
+  void ApplyPriority(int priority);
+
+ private:
+  enum class WriteKind { Bool, Integer, Float, String, Enum };
+  void CheckWritable(DAXOPropertyImplementation& property, WriteKind kind, bool guarded);
+  void StoreInteger(DAXOPropertyImplementation& property, long value);
+  bool StoreString(DAXOPropertyImplementation& property, const DAXOString& value, bool guarded);
+  void FinishWrite(DAXOPropertyImplementation& property, bool guarded);
+  DAXOProperty* CreateProperty(const DAXOPropertyDefinition& definition, const char* shortName,
+                               bool special);
+  void TearDown();
+  void Unregister(const char* fullName);
+  DAXOBasicListItem* FindItem(DAXOProperty* property);
+
+  std::atomic<DAXOUInt32> m_state{DAXO::LivingState};
+  DAXOMutex m_errorLock;  // leaf; guards the two fields below
+  ErrorCode m_errorCode = DAXO::ErrorGeneric;
+  DAXOString m_lastError;
+  DAXOEvent m_dieEvent;
+  DAXOEvent m_allLivesLostEvent;
+  int m_lives = 0;  // guarded by the module lock
+  DAXOMutex2 m_moduleLock;
+  DAXOMutex2 m_propertyLock;
+  // Guarded by the module lock.
+  DAXOList<DAXOProperty*> m_properties;  // owned pointers
+  int m_nbSpecialProperties = 0;
+  DAXOBasicListItem* m_lastSpecialProperty = nullptr;  // the boundary item
+  DAXOBasicListItem* m_dynamicPropertyCursor = nullptr;
+  DAXOList<DAXOString> m_registeredNames;  // own name first
+  DAXOMutex m_threadsLock;                 // leaf; guards m_threads
+  DAXOList<DAXOThread*> m_threads;         // not owned
+};

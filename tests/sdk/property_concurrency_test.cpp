@@ -1,0 +1,94 @@
+// Properties under concurrent use: writers, readers, callbacks that read the
+// same module and readers of another module's property, all at once, while
+// the property list changes.
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "property_test_support.h"
+
+namespace velquor::test {
+namespace {
+
+const DAXOPropertyDefinition kCount{"count", new DAXOPropertyValue(0L), nullptr, false, true, false,
+                                    false};
+const DAXOPropertyDefinition kMirror{
+    "mirror", new DAXOPropertyValue(0L), nullptr, false, true, false, false};
+const DAXOPropertyDefinition kChoice{
+    "choice", new DAXOPropertyValue("a|b|c|d", 0), nullptr, false, true, false, false};
+const DAXOPropertyDefinition kScratch{
+    "scratch", new DAXOPropertyValue(0L), nullptr, false, true, false, false};
+
+using PropertyConcurrency = PropertyTest;
+
+TEST_F(PropertyConcurrency, ConcurrentReadsWritesAndListChangesStayConsistent) {
+  TestModule m("m", true, true);
+  TestModule observer("observer");
+  DAXOProperty* count = m.NewProperty(kCount);
+  DAXOProperty* mirror = m.NewProperty(kMirror);
+  DAXOProperty* choice = m.NewProperty(kChoice);
+  // The callback copies the new value into another property of the same
+  // module: a recursive use of the property lock, under contention.
+  count->SetSetCallback([](DAXOProperty& p) {
+    p.Owner()->DirectSet(*p.Owner()->Property("mirror"), p.IntegerValue());
+  });
+
+  constexpr int kWriters = 3;
+  constexpr int kWrites = 400;
+  std::atomic<bool> go{false};
+  std::atomic<int> writersLeft{kWriters};
+  std::atomic<int> torn{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kWrites; ++i) {
+        count->Set(static_cast<long>(w * kWrites + i));
+        choice->Set(static_cast<long>(i % 4));
+        choice->Set(i % 2 == 0 ? "b" : "d");
+      }
+      writersLeft.fetch_sub(1);
+    });
+  }
+  // Readers: an enumeration's text always matches one of its values, and the
+  // mirror is always a value some writer wrote.
+  for (int r = 0; r < 2; ++r) {
+    threads.emplace_back([&] {
+      while (!go.load()) std::this_thread::yield();
+      while (writersLeft.load() > 0) {
+        DAXOString text;
+        if (!DAXOModule::Get(m, *choice, text)) torn.fetch_add(1);
+        if (!(text == "a" || text == "b" || text == "c" || text == "d")) torn.fetch_add(1);
+        long value = -1;
+        mirror->Get(value);
+        if (value < 0 || value >= kWriters * kWrites) torn.fetch_add(1);
+        long load = -1;
+        m.Property("CPULoad")->Get(load);
+        if (load != 0) torn.fetch_add(1);
+      }
+    });
+  }
+  // The list changes while the others look properties up.
+  threads.emplace_back([&] {
+    while (!go.load()) std::this_thread::yield();
+    while (writersLeft.load() > 0) {
+      DAXOProperty* scratch = m.NewProperty(kScratch);
+      if (!m.HasProperty("count")) torn.fetch_add(1);
+      m.RemoveProperty(scratch);
+      bool found = false;
+      DAXO::GetStringProperty("m.choice", &found);
+      if (!found) torn.fetch_add(1);
+    }
+  });
+  go.store(true);
+  for (std::thread& t : threads) t.join();
+
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(m.NbProperties(), 3);
+  EXPECT_EQ(mirror->IntegerValue(), count->IntegerValue())
+      << "the callback ran after the last write";
+  EXPECT_EQ(DAXO::Property("m.scratch"), nullptr);
+}
+
+}  // namespace
+}  // namespace velquor::test
