@@ -245,6 +245,10 @@ class DAXOModule : public DAXOModuleBase {
   void StoreInteger(DAXOPropertyImplementation& property, long value);
   bool StoreString(DAXOPropertyImplementation& property, const DAXOString& value, bool guarded);
   void FinishWrite(DAXOPropertyImplementation& property, bool guarded);
+  // One write: the checks, then `store` under the locks, then the flags and
+  // the event (a store that returns false changed nothing).
+  template <class Store>
+  void Write(DAXOProperty& property, WriteKind kind, bool guarded, Store store);
   DAXOProperty* CreateProperty(const DAXOPropertyDefinition& definition, const char* shortName,
                                bool special);
   void TearDown();

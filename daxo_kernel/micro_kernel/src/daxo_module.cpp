@@ -339,101 +339,99 @@ void DAXOModule::FinishWrite(DAXOPropertyImplementation& p, bool guarded) {
   p.changedEvent.Set();
 }
 
-void DAXOModule::Set(DAXOProperty& property, bool v) {
+template <class Store>
+void DAXOModule::Write(DAXOProperty& property, WriteKind kind, bool guarded, Store store) {
   DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Bool, true);
+  CheckWritable(p, kind, guarded);
   ValueGuard guard(*this);
-  p.value.value.boolean = v;
-  FinishWrite(p, true);
+  if (store(p)) FinishWrite(p, guarded);
+}
+
+// Guarded writes (the flag checks, then the set callback) and direct writes
+// (the kind check only) store alike, but for a string into an enumeration.
+
+void DAXOModule::Set(DAXOProperty& property, bool v) {
+  Write(property, WriteKind::Bool, true, [&](DAXOPropertyImplementation& p) {
+    p.value.value.boolean = v;
+    return true;
+  });
 }
 
 void DAXOModule::Set(DAXOProperty& property, long v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Integer, true);
-  ValueGuard guard(*this);
-  StoreInteger(p, v);
-  FinishWrite(p, true);
+  Write(property, WriteKind::Integer, true, [&](DAXOPropertyImplementation& p) {
+    StoreInteger(p, v);
+    return true;
+  });
 }
 
 void DAXOModule::Set(DAXOProperty& property, double v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Float, true);
-  ValueGuard guard(*this);
-  p.value.value.floating = v;
-  FinishWrite(p, true);
+  Write(property, WriteKind::Float, true, [&](DAXOPropertyImplementation& p) {
+    p.value.value.floating = v;
+    return true;
+  });
 }
 
 void DAXOModule::Set(DAXOProperty& property, const DAXOString& v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::String, true);
-  ValueGuard guard(*this);
-  StoreString(p, v, true);
-  FinishWrite(p, true);
+  Write(property, WriteKind::String, true, [&](DAXOPropertyImplementation& p) {
+    StoreString(p, v, true);
+    return true;
+  });
 }
 
 void DAXOModule::Set(DAXOProperty& property, const DAXOEnumStruct& v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Enum, true);
-  ValueGuard guard(*this);
-  p.value.value.enumeration->Copy(v);
-  FinishWrite(p, true);
+  Write(property, WriteKind::Enum, true, [&](DAXOPropertyImplementation& p) {
+    p.value.value.enumeration->Copy(v);
+    return true;
+  });
 }
 
 void DAXOModule::Set(DAXOProperty& property, const DAXOString& values, int selected) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Enum, true);
-  ValueGuard guard(*this);
-  p.value.value.enumeration->FromString(values, p.definition.locked);
-  p.value.value.enumeration->selected = selected;
-  FinishWrite(p, true);
+  Write(property, WriteKind::Enum, true, [&](DAXOPropertyImplementation& p) {
+    p.value.value.enumeration->FromString(values, p.definition.locked);
+    p.value.value.enumeration->selected = selected;
+    return true;
+  });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, bool v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Bool, false);
-  ValueGuard guard(*this);
-  p.value.value.boolean = v;
-  FinishWrite(p, false);
+  Write(property, WriteKind::Bool, false, [&](DAXOPropertyImplementation& p) {
+    p.value.value.boolean = v;
+    return true;
+  });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, long v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Integer, false);
-  ValueGuard guard(*this);
-  StoreInteger(p, v);
-  FinishWrite(p, false);
+  Write(property, WriteKind::Integer, false, [&](DAXOPropertyImplementation& p) {
+    StoreInteger(p, v);
+    return true;
+  });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, double v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Float, false);
-  ValueGuard guard(*this);
-  p.value.value.floating = v;
-  FinishWrite(p, false);
+  Write(property, WriteKind::Float, false, [&](DAXOPropertyImplementation& p) {
+    p.value.value.floating = v;
+    return true;
+  });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, const DAXOString& v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::String, false);
-  ValueGuard guard(*this);
-  if (StoreString(p, v, false)) FinishWrite(p, false);
+  Write(property, WriteKind::String, false,
+        [&](DAXOPropertyImplementation& p) { return StoreString(p, v, false); });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, const DAXOEnumStruct& v) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Enum, false);
-  ValueGuard guard(*this);
-  p.value.value.enumeration->Copy(v);
-  FinishWrite(p, false);
+  Write(property, WriteKind::Enum, false, [&](DAXOPropertyImplementation& p) {
+    p.value.value.enumeration->Copy(v);
+    return true;
+  });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, const DAXOString& values, int selected) {
-  DAXOPropertyImplementation& p = Impl(property);
-  CheckWritable(p, WriteKind::Enum, false);
-  ValueGuard guard(*this);
-  p.value.value.enumeration->FromString(values, p.definition.locked);
-  p.value.value.enumeration->selected = selected;
-  FinishWrite(p, false);
+  Write(property, WriteKind::Enum, false, [&](DAXOPropertyImplementation& p) {
+    p.value.value.enumeration->FromString(values, p.definition.locked);
+    p.value.value.enumeration->selected = selected;
+    return true;
+  });
 }
 
 // --- reads -------------------------------------------------------------------------------
