@@ -12,6 +12,23 @@ namespace {
 
 using EngineClock = EngineTest;
 
+// An engine-time wait for `target` on a thread of its own; `done` is set when
+// it returns, `waiting` counts its enrolments on the time-change condition.
+struct BackgroundWait {
+  BackgroundWait(DAXOKernel* kernel, DAXOTimestamp target)
+      : thread([this, kernel, target] {
+          result = WaitForEngineTime(kernel, target, kGenerous, &waiting);
+          done.Set();
+        }) {}
+  ~BackgroundWait() {
+    if (thread.joinable()) thread.join();
+  }
+  Counter waiting;
+  DAXOEvent done;
+  EngineTimeWait result;
+  std::thread thread;  // last: starts once the fields above exist
+};
+
 TEST_F(EngineClock, ReportsItsStateFromStoppedToRunningToPaused) {
   EXPECT_EQ(kernel()->TimeState(), 2);
   EXPECT_EQ(kernel()->GetAbsoluteTimeSpeed(), 0);
@@ -44,13 +61,9 @@ TEST_F(EngineClock, PauseHoldsTimeAndTheWaitUntilResumed) {
   engine.StartClock();
   // Far enough that a loaded machine cannot reach it before the pause.
   const DAXOTimestamp target = engine.Now() + 1500000;
-  Counter waiting;
-  DAXOEvent done;
-  EngineTimeWait result;
-  std::thread waiter([&] {
-    result = WaitForEngineTime(kernel(), target, kGenerous, &waiting);
-    done.Set();
-  });
+  BackgroundWait wait(kernel(), target);
+  Counter& waiting = wait.waiting;
+  DAXOEvent& done = wait.done;
   ASSERT_TRUE(waiting.WaitAtLeast(1));
   engine.PauseClock();
   // The pause woke the waiter; it is enrolled again, now without a timer.
@@ -61,7 +74,8 @@ TEST_F(EngineClock, PauseHoldsTimeAndTheWaitUntilResumed) {
   EXPECT_LT(held, target);
   engine.ResumeClock();
   EXPECT_EQ(done.Wait(kGenerous), 0);
-  waiter.join();
+  wait.thread.join();
+  const EngineTimeWait& result = wait.result;
   EXPECT_TRUE(result.reached);
   EXPECT_GE(result.timeChanges, 2);
   EXPECT_GE(engine.Now(), target);
@@ -70,17 +84,14 @@ TEST_F(EngineClock, PauseHoldsTimeAndTheWaitUntilResumed) {
 TEST_F(EngineClock, AJumpWakesAWaiterToReevaluate) {
   engine.StartClock();
   const DAXOTimestamp target = engine.Now() + 3600 * kSecond;
-  Counter waiting;
-  DAXOEvent done;
-  EngineTimeWait result;
-  std::thread waiter([&] {
-    result = WaitForEngineTime(kernel(), target, kGenerous, &waiting);
-    done.Set();
-  });
+  BackgroundWait wait(kernel(), target);
+  Counter& waiting = wait.waiting;
+  DAXOEvent& done = wait.done;
   ASSERT_TRUE(waiting.WaitAtLeast(1));
   ASSERT_TRUE(kernel()->SetCurrentTime(target + kSecond));
   EXPECT_EQ(done.Wait(kGenerous), 0);
-  waiter.join();
+  wait.thread.join();
+  const EngineTimeWait& result = wait.result;
   EXPECT_TRUE(result.reached);
   EXPECT_EQ(result.timeChanges, 1);
   EXPECT_GE(kernel()->TimeReference(), target + kSecond);
