@@ -16,8 +16,8 @@
 // Engine entry points: the engine runs a threaded component's life from its
 // own copy of the SDK, so it reaches the component only through virtual
 // operations (Birth, SignalBirth, AskedToDie, PerformanceMonitoring, Core,
-// RunDeathSequence, Kind): virtual dispatch lands in the code of the module
-// that built the object. Those operations must stay virtual.
+// RunDeathSequence, EngineStart, EngineDie, EngineShutdown, Kind): virtual dispatch lands in the
+// code of the module that built the object. Those operations must stay virtual.
 //
 // Threading: constructed, started, shut down and destroyed on the engine's
 // control thread; Birth, Core and the death sequence run on the component's
@@ -79,6 +79,13 @@ class DAXOComponent : public DAXOModule {
   /// Wait4Death. The component may be destroyed by its owner as soon as
   /// DAXO::DeadState is set, i.e. the moment this returns.
   virtual void RunDeathSequence();
+  /// Start and Shutdown as the engine's diagram calls them: the engine's
+  /// copy of the SDK must not run the lifecycle of a component built by a
+  /// package, so it goes through these. Same contracts as Start and
+  /// Shutdown (EngineStart throws what Start throws).
+  virtual void EngineStart() { Start(); }
+  virtual void EngineDie() { Die(); }
+  virtual void EngineShutdown() { Shutdown(); }
 
   // --- lifecycle (engine control thread) -------------------------------------
   /// Starts the component: a living one only repeats its state notice.
@@ -146,7 +153,6 @@ class DAXOComponent : public DAXOModule {
   void SequentialStartFailed();
   void FatalReport(const DAXOString& text);
   void SetIfPresent(const char* property, long value);
-  static void* MainThreadEntry(void* component);
 
   DAXOComponentDefinition* m_definition;
   std::atomic<bool> m_threaded{false};

@@ -204,6 +204,11 @@ class DAXOKernel {
   /// RunDeathSequence has returned the component may already be destroyed
   /// by its owner: the engine does not touch it again. Never throws.
   virtual void ComponentMainThread(DAXOComponent* component) = 0;
+  /// Starts a thread owned by the engine that runs ComponentMainThread for
+  /// `component`. False when no thread could be started. The engine keeps
+  /// the thread joinable, so that no thread still runs a package's code when
+  /// the package's library is closed.
+  virtual bool StartComponentThread(DAXOComponent* component) = 0;
 
   // --- packages and engine functions -----------------------------------------
   /// Loads the package file at `path` under `name` (null: the file's base

@@ -184,6 +184,34 @@ class DAXOModule : public DAXOModuleBase {
   ErrorCode LastErrorCode();
   DAXOString LastErrorMessage();
 
+  // --- engine-time waits (daxo_module_waits.cpp) ------------------------------
+  // Every wait below has the die event in its wait set and throws
+  // DAXO::ModuleDied when the module is dying on waking. Time-outs and delays
+  // are engine-time microseconds: they follow the engine's speed, pause and
+  // time jumps (re-evaluated whenever the engine's time-change condition
+  // fires). Called on the module's own threads, with none of its locks held.
+  /// Waits for `event` at most `timeout` (-1: no limit). True when it fired,
+  /// false on time-out.
+  bool Wait4Event(DAXOEvent* event, DAXODelay timeout);
+  bool Wait4Event(DAXOEvent& event, DAXODelay timeout);
+  /// Waits for any of `n` events (at most 254), with the die event last when
+  /// `withDeath`. The index of the event that fired, or DAXO::TimeOut (-3).
+  int Wait4Events(int n, DAXOEvent** events, DAXODelay timeout, bool withDeath);
+  /// Message-aware forms; the time-out is passed on unchanged (real time).
+  int MsgWait4Event(DAXOEvent* event, DAXODelay timeout);
+  int MsgWait4Events(int n, DAXOEvent** events, DAXODelay timeout, bool withDeath);
+  /// Sleeps `delay` of engine time (forwards or backwards with the speed).
+  /// False when `cancel` fired, true otherwise.
+  bool Rest(DAXODelay delay, DAXOEvent* cancel = nullptr);
+  /// Sleeps until engine time `t`. False when `cancel` fired.
+  bool Wait(DAXOTimestamp t, DAXOEvent* cancel = nullptr);
+  /// Waits until engine time `t` through DAXO::WaitForTimestamp. True when
+  /// `t` was reached; false when a cancel event fired (*which: its index
+  /// among the caller's events) or the wait failed (reported as an error).
+  /// *timeChanged tells whether the engine's time changed meanwhile.
+  bool WaitForTimestamp(DAXOTimestamp t, DAXOEvent* cancel, bool* timeChanged);
+  bool WaitForTimestamp(DAXOTimestamp t, int n, DAXOEvent** events, int* which, bool* timeChanged);
+
   /// Threads of the module (not owned): receive the "processor" and
   /// priority choices and answer the performance properties.
   void AddThread(DAXOThread* thread);

@@ -54,6 +54,13 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
   parts.packages = std::make_unique<PackageLoader>(
       &m_impl->kernel,
       [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); });
+  parts.diagram = std::make_unique<Diagram>(
+      *parts.packages, *parts.diagramLock,
+      [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); },
+      [this](DAXOComponent* component) { m_impl->kernel.ComponentMainThread(component); },
+      [&parts](const std::string& fullName) {
+        return parts.symbols->Find(fullName, DAXOSymbolKind::Property);
+      });
   parts.shutdownEvent = std::make_unique<DAXOEvent>(false);
   parts.globalMutex = std::make_unique<DAXOMutex>();
   // libvelquor's own SDK copy (the condition's events, the waits run here).
@@ -64,10 +71,15 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
 
 Engine::~Engine() {
   EngineParts& parts = m_impl->parts;
+  // Components go first, while every service (timers included) still
+  // stands: they may use any of them while dying. A main thread that did
+  // not end keeps running the package's code: its library stays open.
+  if (!parts.diagram->DestroyAll()) parts.packages->KeepLibrariesLoaded();
   // Nothing fires any more: no trigger may set an event destroyed below.
   parts.timers->Stop();
   // The packages go while every service still stands: their static
   // destructors may still call the kernel (drop a trigger, report, ...).
+  parts.diagram.reset();
   parts.packages.reset();
   {
     std::lock_guard<std::mutex> lock(g_enginesLock);
@@ -99,6 +111,54 @@ bool Engine::UnloadPackage(const std::string& name) {
 
 std::vector<ModelInfo> Engine::Models() const {
   return m_impl->parts.packages->Models();
+}
+
+bool Engine::AddModel(DAXOComponentDefinition& definition) {
+  return m_impl->parts.diagram->AddModel(definition);
+}
+
+bool Engine::CreateComponent(const std::string& model, const std::string& name) {
+  return m_impl->parts.diagram->Create(model, name);
+}
+
+DAXOComponent* Engine::Component(const std::string& name) const {
+  return m_impl->parts.diagram->Find(name);
+}
+
+std::vector<std::string> Engine::Components() const {
+  return m_impl->parts.diagram->Names();
+}
+
+bool Engine::StartComponent(const std::string& name) {
+  return m_impl->parts.diagram->Start(name);
+}
+
+bool Engine::ShutdownComponent(const std::string& name) {
+  return m_impl->parts.diagram->Shutdown(name);
+}
+
+bool Engine::DestroyComponent(const std::string& name) {
+  return m_impl->parts.diagram->Destroy(name);
+}
+
+bool Engine::StartDiagram() {
+  EngineParts& parts = m_impl->parts;
+  if (!parts.clock->IsStarted()) parts.clock->Start();
+  parts.Report("Engine: diagram started", 0, 0, true);
+  return parts.diagram->StartAll();
+}
+
+void Engine::ShutdownDiagram() {
+  m_impl->parts.diagram->ShutdownAll();
+  m_impl->parts.Report("Engine: diagram shut down", 0, 0, true);
+}
+
+RunEnd Engine::RunDiagram(DAXODelay limit) {
+  return m_impl->parts.diagram->Run(limit);
+}
+
+void Engine::RequestShutdown() {
+  m_impl->parts.diagram->RequestShutdown();
 }
 
 void Engine::StartClock() {

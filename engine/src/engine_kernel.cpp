@@ -303,10 +303,25 @@ void EngineKernel::ComponentMainThread(DAXOComponent* component) {
   });
 }
 
+bool EngineKernel::StartComponentThread(DAXOComponent* component) {
+  return Guarded("StartComponentThread", false,
+                 [&] { return m_parts.diagram->StartThread(component); });
+}
+
+bool EngineKernel::Run() {
+  return Guarded("Run", false, [&] { return m_parts.diagram->StartAll(); });
+}
+
+bool EngineKernel::Shutdown() {
+  Guarded("Shutdown", [&] { m_parts.diagram->RequestShutdown(); });
+  return true;
+}
+
 void EngineKernel::NotifyModuleState(const char* moduleName, int state) {
   Guarded("NotifyModuleState", [&] {
     const std::string module = Text(moduleName);
     m_parts.notices->Notify(module, state);
+    m_parts.diagram->StateChanged(module, state);
     m_parts.Report("Engine: module " + module + " state " + std::to_string(state), 3, state, true);
   });
 }

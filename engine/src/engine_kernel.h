@@ -25,6 +25,7 @@
 #include "daxo_event.h"
 #include "daxo_kernel.h"
 #include "daxo_mutex.h"
+#include "diagram.h"
 #include "diagram_lock.h"
 #include "engine_clock.h"
 #include "engine_properties.h"
@@ -48,6 +49,7 @@ struct EngineParts {
   std::unique_ptr<DiagramLock> diagramLock;
   std::unique_ptr<ModuleNotices> notices;
   std::unique_ptr<PackageLoader> packages;
+  std::unique_ptr<Diagram> diagram;
   std::unique_ptr<DAXOEvent> shutdownEvent;
   std::unique_ptr<DAXOMutex> globalMutex;
   std::atomic<bool> exiting{false};
@@ -126,6 +128,12 @@ class EngineKernel final : public DAXOKernel {
   void UnlockDiagram() override;
   void NotifyModuleState(const char* moduleName, int state) override;
   void ComponentMainThread(DAXOComponent* component) override;
+  bool StartComponentThread(DAXOComponent* component) override;
+  /// Starts every auto-start component of the diagram.
+  bool Run() override;
+  /// Asks the engine's run to end (Engine::RunDiagram returns and shuts the
+  /// diagram down); never blocks, so a component may call it.
+  bool Shutdown() override;
 
   bool RegisterPackage(const char* path, const char* name) override;
   bool UnregisterPackage(const char* name) override;

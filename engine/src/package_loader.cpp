@@ -33,6 +33,7 @@ PackageLoader::PackageLoader(DAXOKernel* kernel, ReportFn report)
     : m_kernel(kernel), m_report(std::move(report)) {}
 
 PackageLoader::~PackageLoader() {
+  if (m_keepLoaded) return;
   for (auto it = m_libraries.rbegin(); it != m_libraries.rend(); ++it) {
     {
       std::lock_guard<std::mutex> lock(g_openLock);
@@ -148,6 +149,11 @@ bool PackageLoader::Forget(const std::string& name) {
   m_packages.erase(package);
   std::erase_if(m_models, [&](const ModelInfo& info) { return info.package == name; });
   return true;
+}
+
+void PackageLoader::KeepLibrariesLoaded() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  m_keepLoaded = true;
 }
 
 std::vector<ModelInfo> PackageLoader::Models() const {

@@ -47,6 +47,9 @@ class PackageLoader {
   /// Forgets the package's models; false when no such package is loaded.
   bool Forget(const std::string& name);
   std::vector<ModelInfo> Models() const;
+  /// The destructor will leave every library open (and refused to later
+  /// loaders): a thread of a package's code may still be running.
+  void KeepLibrariesLoaded();
 
  private:
   bool LoadLocked(const std::string& path, const std::string& name);
@@ -58,7 +61,8 @@ class PackageLoader {
   std::vector<void*> m_libraries;       // every library opened, in load order
   std::vector<std::string> m_packages;
   std::vector<ModelInfo> m_models;
-  int m_depth = 0;                      // nesting of Load calls
+  int m_depth = 0;  // nesting of Load calls
+  bool m_keepLoaded = false;
   std::vector<std::string> m_failures;  // reports queued until m_depth is 0
 };
 

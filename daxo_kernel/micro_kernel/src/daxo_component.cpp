@@ -111,12 +111,6 @@ const char kCatchUp[] = " Trying to catch up but the component might crash later
 
 }  // namespace
 
-void* DAXOComponent::MainThreadEntry(void* component) {
-  // The kernel's main-thread operation never throws.
-  DAXOPrivate::kernel->ComponentMainThread(static_cast<DAXOComponent*>(component));
-  return nullptr;
-}
-
 void DAXOComponent::SignalBirth() {
   m_birthEvent.Set();
 }
@@ -186,9 +180,9 @@ void DAXOComponent::Start() {
     m_deathCalled = false;
     m_birthEvent.Reset();
     OneMoreLife();
-    // The main thread runs the life through the bound engine: without one
-    // there is nobody to run it.
-    if (DAXOPrivate::kernel == nullptr || !DAXO::CreateThread(&MainThreadEntry, this)) {
+    // The engine owns the main thread and runs the life on it: without an
+    // engine there is nobody to run it.
+    if (DAXOPrivate::kernel == nullptr || !DAXOPrivate::kernel->StartComponentThread(this)) {
       LoseOneLife();
       m_deathCalled = true;
       ChangeState(DAXO::ErrorState | DAXO::DeadState, DAXO::LivingState);

@@ -4,5 +4,6 @@ daxo_sdk_part(daxo_sdk_module
     daxo_module.cpp
     daxo_property.cpp
     daxo_component.cpp
+    daxo_module_waits.cpp
   DEPS daxo_sdk_registry daxo_sdk_definitions daxo_sdk_services
 )

@@ -28,6 +28,7 @@
 #include "velquor/api.h"
 #include "velquor/reports.h"
 
+class DAXOComponent;
 struct DAXOComponentDefinition;
 
 namespace velquor {
@@ -55,15 +56,18 @@ struct ModuleStateNotice {
   int state = 0;
 };
 
+/// How Engine::RunDiagram ended.
+enum class RunEnd { AllDead, ShutdownRequested, TimeLimit };
+
 /// The engine's version text ("Engine.version").
 VELQUOR_API const char* EngineVersion();
 
 class VELQUOR_API Engine {
  public:
   explicit Engine(EngineOptions options = {});
-  /// Stops the timer service, closes the package libraries while every
-  /// service still stands (their static destructors may call the kernel),
-  /// unbinds the engine's SDK copy, then tears down the rest.
+  /// Shuts down and destroys every component, stops the timer service,
+  /// closes the package libraries while every service still stands (their static destructors may
+  /// call the kernel), unbinds the engine's SDK copy, then tears down the rest.
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -79,6 +83,40 @@ class VELQUOR_API Engine {
   bool UnloadPackage(const std::string& name);
   /// Every model of the loaded packages, in load order.
   std::vector<ModelInfo> Models() const;
+
+  // --- diagram ----------------------------------------------------------------
+  // Components are built by their model's code and run by the engine; see
+  // the banner of each call for what blocks. Create, start, shut down and
+  // destroy a given component from one thread at a time.
+  /// Offers a model defined by the embedding program (it must outlive the
+  /// engine). False, reported, when its name is taken or it cannot be
+  /// instantiated.
+  bool AddModel(DAXOComponentDefinition& definition);
+  /// Builds component `name` of `model`. False, with a report naming both,
+  /// when the model is unknown, the name taken or the model's code refuses.
+  bool CreateComponent(const std::string& model, const std::string& name);
+  /// The component, or null. Valid until it is destroyed.
+  DAXOComponent* Component(const std::string& name) const;
+  /// Component names in creation order.
+  std::vector<std::string> Components() const;
+  /// Starts one component; false (reported) when unknown or its start failed.
+  bool StartComponent(const std::string& name);
+  /// Asks the component to die and waits until it is dead (blocks; the
+  /// component's own limit applies). False when unknown or still running.
+  bool ShutdownComponent(const std::string& name);
+  /// Shuts the component down if it runs, then destroys it.
+  bool DestroyComponent(const std::string& name);
+  /// Starts the clock when it does not run yet, then every component whose
+  /// "autoStart" is set, in creation order. True when all started.
+  bool StartDiagram();
+  /// Asks every living component to die, then waits for each (blocks).
+  void ShutdownDiagram();
+  /// Blocks until every component has died, RequestShutdown (or the
+  /// kernel's Shutdown) is called, or `limit` µs of real time have passed
+  /// (negative: no limit). Shuts nothing down itself.
+  RunEnd RunDiagram(DAXODelay limit = -1);
+  /// Ends RunDiagram; any thread.
+  void RequestShutdown();
 
   // --- clock ------------------------------------------------------------------
   /// Starts engine time at 0 (real time unless a speed was set); a restart

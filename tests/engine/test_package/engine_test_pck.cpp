@@ -1,7 +1,12 @@
-// A package for the engine's loader tests: two component models in
-// "DAXOComponent" (real component definitions, as the loader reads them) and
-// a probe in a group of its own through which the tests see the package's
-// bound kernel.
+// A package for the engine's tests: component models in "DAXOComponent" (two
+// bare records as the loader reads them, and "EngineTestTicker", a threaded
+// component the diagram tests run) and a probe in a group of its own through
+// which the tests see inside the package.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "daxo_component.h"
 #include "daxo_definitions.h"
 #include "daxo_kernel.h"
 #include "daxo_package.h"
@@ -12,11 +17,88 @@ namespace {
 DAXOComponentDefinition modelA{"EngineTestModelA", "1.2.0"};
 DAXOComponentDefinition modelB{"EngineTestModelB", "0.9.1"};
 
+std::mutex g_lock;
+std::condition_variable g_changed;
+long g_cores = 0;   // guarded by g_lock
+long g_deaths = 0;  // guarded by g_lock
+std::atomic<int> g_mode{0};
+
+class Ticker : public DAXOComponent {
+ public:
+  Ticker(const char* name, DAXOComponentDefinition& definition) : DAXOComponent(name, definition) {}
+
+  void Core() override {
+    {
+      std::lock_guard<std::mutex> guard(g_lock);
+      ++g_cores;
+    }
+    g_changed.notify_all();
+    switch (g_mode.load()) {
+      case 1:
+        CommitSuicide();
+        return;
+      case 2:
+        g_mode = 0;
+        DAXOPrivate::kernel->Shutdown();
+        break;
+      case 3:
+        throw 42;
+      case 4: {
+        std::unique_lock<std::mutex> guard(g_lock);
+        g_changed.wait(guard, [] { return g_mode.load() != 4; });
+        return;
+      }
+      default:
+        break;
+    }
+    DieEvent().Wait(1000);
+  }
+  void Death() override {
+    std::lock_guard<std::mutex> guard(g_lock);
+    ++g_deaths;
+  }
+};
+
+DAXOComponent* NewTicker(const char* name, DAXOComponentDefinition& definition) {
+  return new Ticker(name, definition);
+}
+
+DAXOComponentDefinition ticker = [] {
+  DAXOComponentDefinition d{"EngineTestTicker", "1.0.0", &NewTicker};
+  d.kind = DAXO::Threaded;
+  d.threaded = true;
+  d.priority = 128;
+  return d;
+}();
+
 void* BoundKernel() {
   return DAXOPrivate::kernel;
 }
 
-VelquorEngineTestProbe probe{BoundKernel};
+long Cores() {
+  std::lock_guard<std::mutex> guard(g_lock);
+  return g_cores;
+}
+
+bool WaitCores(long n) {
+  std::unique_lock<std::mutex> guard(g_lock);
+  return g_changed.wait_for(guard, std::chrono::seconds(10), [n] { return g_cores >= n; });
+}
+
+long Deaths() {
+  std::lock_guard<std::mutex> guard(g_lock);
+  return g_deaths;
+}
+
+void SetMode(int mode) {
+  {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_mode = mode;
+  }
+  g_changed.notify_all();
+}
+
+VelquorEngineTestProbe probe{BoundKernel, Cores, WaitCores, Deaths, SetMode};
 
 }  // namespace
 
@@ -24,4 +106,6 @@ DAXO_DECLARE_MODULE(velquor_engine_test_model_a, "DAXOComponent", "EngineTestMod
                     &modelA);
 DAXO_DECLARE_MODULE(velquor_engine_test_model_b, "DAXOComponent", "EngineTestModelB", "0.9.1",
                     &modelB);
+DAXO_DECLARE_MODULE(velquor_engine_test_ticker, "DAXOComponent", "EngineTestTicker", "1.0.0",
+                    &ticker);
 DAXO_DECLARE_MODULE(velquor_engine_test_probe, "VelquorEngineTestProbe", "probe", "1.0.0", &probe);

@@ -6,4 +6,15 @@
 struct VelquorEngineTestProbe {
   /// DAXOPrivate::kernel inside the package.
   void* (*boundKernel)();
+  /// Core calls of every "EngineTestTicker" component so far.
+  long (*tickerCores)();
+  /// Blocks until tickerCores() reaches `n` (at most 10 s); true when it did.
+  bool (*waitTickerCores)(long n);
+  /// Death() calls of every ticker so far.
+  long (*tickerDeaths)();
+  /// What the following Core calls do after counting: 0 rest a millisecond
+  /// (or until death), 1 CommitSuicide, 2 ask the engine to shut down
+  /// (kernel Shutdown) once, then rest, 3 throw the integer 42, 4 block,
+  /// deaf to the die event, until setTickerMode sets another mode.
+  void (*setTickerMode)(int mode);
 };

@@ -1,0 +1,2 @@
+// Engine-time waits of DAXOModule.
+#include "daxo_module.h"

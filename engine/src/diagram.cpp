@@ -1,0 +1,374 @@
+// The engine's diagram: component creation, lifecycle and main threads.
+#include "diagram.h"
+
+#include <algorithm>
+
+#include "daxo_component.h"
+#include "diagram_lock.h"
+#include "package_loader.h"
+
+namespace velquor {
+
+namespace {
+
+// After a component's Shutdown has seen it dead, its main thread only has
+// to return from the death sequence.
+constexpr std::chrono::seconds kJoinAfterDeath{5};
+
+/// Holds the engine's diagram lock for a scope.
+class DiagramScope {
+ public:
+  DiagramScope(DiagramLock& lock, const std::string& reason) : m_lock(lock) { m_lock.Lock(reason); }
+  ~DiagramScope() { m_lock.Unlock(); }
+  DiagramScope(const DiagramScope&) = delete;
+  DiagramScope& operator=(const DiagramScope&) = delete;
+
+ private:
+  DiagramLock& m_lock;
+};
+
+std::string Describe(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (int code) {
+    return "error code " + std::to_string(code);
+  } catch (const char* text) {
+    return text != nullptr ? text : "unknown error";
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
+}  // namespace
+
+Diagram::Diagram(PackageLoader& packages, DiagramLock& lock, ReportFn report, LifeFn life,
+                 FindPropertyFn findProperty)
+    : m_packages(packages),
+      m_lock(lock),
+      m_report(std::move(report)),
+      m_life(std::move(life)),
+      m_findProperty(std::move(findProperty)) {}
+
+Diagram::~Diagram() {
+  // Only lives that never ended are left (DestroyAll reported them): a
+  // thread stuck in a component cannot be joined, and must not end the
+  // process as a joinable std::thread would.
+  for (auto& life : m_lives) {
+    if (life->thread.joinable()) life->thread.detach();
+  }
+}
+
+void Diagram::Fail(const std::string& text) const {
+  m_report(text, 2);
+}
+
+bool Diagram::AddModel(DAXOComponentDefinition& definition) {
+  if (definition.name == nullptr || definition.name[0] == '\0' ||
+      definition.instantiate == nullptr) {
+    Fail("Engine: a model without a name or without an instantiation function cannot be added.");
+    return false;
+  }
+  if (FindModel(definition.name) != nullptr) {
+    Fail(std::string("Engine: model ") + definition.name + " exists already.");
+    return false;
+  }
+  definition.ResolveCounts();
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_models.push_back(&definition);
+  return true;
+}
+
+DAXOComponentDefinition* Diagram::FindModel(const std::string& model) const {
+  for (const ModelInfo& info : m_packages.Models()) {
+    if (info.name == model) return info.definition;
+  }
+  std::lock_guard<std::mutex> guard(m_mutex);
+  for (DAXOComponentDefinition* definition : m_models) {
+    if (model == definition->name) return definition;
+  }
+  return nullptr;
+}
+
+Diagram::Entry* Diagram::FindEntry(const std::string& name) {
+  for (Entry& entry : m_entries) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+const Diagram::Entry* Diagram::FindEntry(const std::string& name) const {
+  return const_cast<Diagram*>(this)->FindEntry(name);
+}
+
+bool Diagram::Create(const std::string& model, const std::string& name) {
+  const std::string what = "Engine: cannot create component " + name + " of model " + model;
+  if (name.empty()) {
+    Fail("Engine: cannot create a component without a name.");
+    return false;
+  }
+  DiagramScope scope(m_lock, "create component " + name);
+  DAXOComponentDefinition* definition = FindModel(model);
+  if (definition == nullptr) {
+    Fail(what + ": no loaded package offers that model.");
+    return false;
+  }
+  if (definition->instantiate == nullptr) {
+    Fail(what + ": the model cannot be instantiated.");
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (FindEntry(name) != nullptr) {
+      Fail(what + ": the name is taken.");
+      return false;
+    }
+  }
+  DAXOComponent* component = nullptr;
+  try {
+    component = definition->instantiate(name.c_str(), *definition);
+  } catch (...) {
+    Fail(what + ": " + Describe(std::current_exception()) + ".");
+    return false;
+  }
+  if (component == nullptr) {
+    Fail(what + ": the model refused (instance limit reached?).");
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_entries.push_back(Entry{name, model, component, static_cast<int>(component->State())});
+  return true;
+}
+
+DAXOComponent* Diagram::Find(const std::string& name) const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  const Entry* entry = FindEntry(name);
+  return entry != nullptr ? entry->component : nullptr;
+}
+
+std::vector<std::string> Diagram::Names() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  std::vector<std::string> names;
+  names.reserve(m_entries.size());
+  for (const Entry& entry : m_entries) names.push_back(entry.name);
+  return names;
+}
+
+bool Diagram::Start(const std::string& name) {
+  DAXOComponent* component = Find(name);
+  if (component == nullptr) {
+    Fail("Engine: cannot start unknown component " + name + ".");
+    return false;
+  }
+  // The lives of an earlier run have ended: their threads are joined now
+  // rather than piling up over restarts.
+  JoinThreads(component, std::chrono::milliseconds(0));
+  try {
+    component->EngineStart();
+  } catch (...) {
+    // The component reported the reason itself (error state, report).
+    Fail("Engine: component " + name + " failed to start (" + Describe(std::current_exception()) +
+         ").");
+    return false;
+  }
+  return true;
+}
+
+bool Diagram::AutoStart(const std::string& name, DAXOComponent* component) const {
+  auto* property = static_cast<DAXOProperty*>(m_findProperty(name + ".autoStart"));
+  bool value = true;
+  if (property == nullptr) return value;
+  try {
+    component->Get(*property, value);  // virtual: the component's own read
+  } catch (...) {
+    // Unreadable: the property's default.
+  }
+  return value;
+}
+
+bool Diagram::StartAll() {
+  std::vector<std::pair<std::string, DAXOComponent*>> entries;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    for (const Entry& entry : m_entries) entries.emplace_back(entry.name, entry.component);
+  }
+  bool all = true;
+  for (const auto& [name, component] : entries) {
+    if (AutoStart(name, component)) all = Start(name) && all;
+  }
+  return all;
+}
+
+bool Diagram::Shutdown(const std::string& name) {
+  DAXOComponent* component = Find(name);
+  if (component == nullptr) {
+    Fail("Engine: cannot shut down unknown component " + name + ".");
+    return false;
+  }
+  if ((component->State() & DAXO::DeadState) != 0) {
+    return JoinThreads(component, kJoinAfterDeath);
+  }
+  try {
+    component->EngineShutdown();
+  } catch (...) {
+    Fail("Engine: shutting down component " + name + " failed (" +
+         Describe(std::current_exception()) + ").");
+  }
+  const bool dead = (component->State() & DAXO::DeadState) != 0;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (Entry* entry = FindEntry(name)) entry->givenUp = !dead;
+  }
+  return dead && JoinThreads(component, kJoinAfterDeath);
+}
+
+bool Diagram::GivenUp(const std::string& name) const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  const Entry* entry = FindEntry(name);
+  return entry != nullptr && entry->givenUp;
+}
+
+void Diagram::ShutdownAll() {
+  std::vector<std::pair<std::string, DAXOComponent*>> living;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    for (const Entry& entry : m_entries) {
+      if ((entry.component->State() & DAXO::DeadState) == 0) {
+        living.emplace_back(entry.name, entry.component);
+      }
+    }
+  }
+  // Every component hears the request before any is waited for: a reader
+  // blocked on a writer that is shutting down wakes with its own death.
+  for (auto& [name, component] : living) component->EngineDie();
+  for (auto it = living.rbegin(); it != living.rend(); ++it) Shutdown(it->first);
+}
+
+bool Diagram::Destroy(const std::string& name) {
+  DiagramScope scope(m_lock, "destroy component " + name);
+  DAXOComponent* component = Find(name);
+  if (component == nullptr) {
+    Fail("Engine: cannot destroy unknown component " + name + ".");
+    return false;
+  }
+  // A component whose Shutdown gave up waiting is not asked again: that
+  // would only wait as long again.
+  if ((component->State() & DAXO::DeadState) == 0 && !GivenUp(name)) Shutdown(name);
+  if ((component->State() & DAXO::DeadState) == 0 || !JoinThreads(component, kJoinAfterDeath)) {
+    Fail("Engine: component " + name + " is still running; it is not destroyed.");
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::erase_if(m_entries, [&](const Entry& entry) { return entry.component == component; });
+  }
+  delete component;  // virtual: the model's own destructor
+  return true;
+}
+
+bool Diagram::DestroyAll() {
+  ShutdownAll();
+  bool all = true;
+  for (const std::string& name : [this] {
+         std::vector<std::string> names = Names();
+         std::reverse(names.begin(), names.end());
+         return names;
+       }()) {
+    all = Destroy(name) && all;
+  }
+  if (!JoinThreads(nullptr, kJoinAfterDeath)) {
+    Fail("Engine: some component threads are still running; their packages stay loaded.");
+    return false;
+  }
+  return all;
+}
+
+bool Diagram::StartThread(DAXOComponent* component) {
+  if (component == nullptr) return false;
+  auto life = std::make_unique<Life>();
+  life->component = component;
+  Life* raw = life.get();
+  std::lock_guard<std::mutex> guard(m_mutex);
+  try {
+    // Started under the mutex so that the thread's own end (which takes
+    // it) cannot come before the record exists.
+    raw->thread = std::thread([this, raw] {
+      m_life(raw->component);
+      {
+        std::lock_guard<std::mutex> done(m_mutex);
+        raw->finished = true;
+      }
+      m_changed.notify_all();
+    });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  m_lives.push_back(std::move(life));
+  return true;
+}
+
+bool Diagram::JoinThreads(DAXOComponent* component, std::chrono::milliseconds wait) {
+  auto mine = [component](const std::unique_ptr<Life>& life) {
+    return component == nullptr || life->component == component;
+  };
+  std::vector<std::unique_ptr<Life>> done;
+  bool allFinished = false;
+  {
+    std::unique_lock<std::mutex> guard(m_mutex);
+    allFinished = m_changed.wait_for(guard, wait, [&] {
+      return std::none_of(m_lives.begin(), m_lives.end(),
+                          [&](const auto& life) { return mine(life) && !life->finished; });
+    });
+    for (auto it = m_lives.begin(); it != m_lives.end();) {
+      if (mine(*it) && (*it)->finished) {
+        done.push_back(std::move(*it));
+        it = m_lives.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& life : done) life->thread.join();
+  return allFinished;
+}
+
+void Diagram::StateChanged(const std::string& module, int state) {
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    Entry* entry = FindEntry(module);
+    if (entry == nullptr) return;
+    entry->state = state;
+  }
+  m_changed.notify_all();
+}
+
+bool Diagram::AllDead() const {
+  return std::all_of(m_entries.begin(), m_entries.end(),
+                     [](const Entry& entry) { return (entry.state & DAXO::DeadState) != 0; });
+}
+
+RunEnd Diagram::Run(DAXODelay limit) {
+  std::unique_lock<std::mutex> guard(m_mutex);
+  auto done = [this] { return m_shutdownRequested || AllDead(); };
+  if (limit < 0) {
+    m_changed.wait(guard, done);
+  } else if (!m_changed.wait_for(guard, std::chrono::microseconds(limit), done)) {
+    return RunEnd::TimeLimit;
+  }
+  if (m_shutdownRequested) {
+    m_shutdownRequested = false;
+    return RunEnd::ShutdownRequested;
+  }
+  return RunEnd::AllDead;
+}
+
+void Diagram::RequestShutdown() {
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_shutdownRequested = true;
+  }
+  m_changed.notify_all();
+}
+
+}  // namespace velquor

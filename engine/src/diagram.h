@@ -1,0 +1,142 @@
+// Diagram: the components of an engine, created from the models of the loaded
+// packages (or of models the embedding program adds), and their lifecycle:
+// start, shut down, destroy, and running until every component has died.
+//
+// Components are built by their model's code (the definition's instantiate
+// function) and reached only through virtual operations (EngineStart,
+// EngineShutdown, the destructor), so that each runs its own copy of the SDK.
+// The main threads of threaded components are the diagram's: started by the
+// kernel's StartComponentThread, joined once their component is dead, so no
+// thread still runs a package's code when the engine closes the libraries.
+//
+// Threading: every method from any thread, but one control thread at a time
+// for create, start, shutdown and destroy of the same component (the
+// embedding program's, or the tool's). Locks, outer first: the engine's
+// diagram lock (held while components are created and destroyed, never
+// while they start or die: a dying component may take it itself) -> the
+// diagram's own mutex, a leaf held only around its tables, never while a
+// component is called. State notices (StateChanged) come from component
+// threads and only take the leaf mutex.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "daxo_types.h"
+#include "velquor/engine.h"
+
+class DAXOComponent;
+struct DAXOComponentDefinition;
+
+namespace velquor {
+
+class DiagramLock;
+class PackageLoader;
+
+class Diagram {
+ public:
+  using ReportFn = std::function<void(const std::string& text, int level)>;
+  /// Runs the life of a threaded component (the kernel's ComponentMainThread).
+  using LifeFn = std::function<void(DAXOComponent*)>;
+  /// The element registered under a full name as a property, or null.
+  using FindPropertyFn = std::function<void*(const std::string& fullName)>;
+
+  Diagram(PackageLoader& packages, DiagramLock& lock, ReportFn report, LifeFn life,
+          FindPropertyFn findProperty);
+  /// DestroyAll must have run.
+  ~Diagram();
+  Diagram(const Diagram&) = delete;
+  Diagram& operator=(const Diagram&) = delete;
+
+  /// Offers a model defined by the embedding program (its code must stay
+  /// loaded as long as the engine). False, reported, when the name is taken
+  /// or the record has no name or no instantiate function.
+  bool AddModel(DAXOComponentDefinition& definition);
+  /// Every model: the packages' (load order), then the added ones.
+  DAXOComponentDefinition* FindModel(const std::string& model) const;
+
+  /// Builds component `name` of `model`. False, reported with the reason,
+  /// when the model is unknown, the name is empty or taken, or the model's
+  /// code refuses (instance limit, constructor failure).
+  bool Create(const std::string& model, const std::string& name);
+  DAXOComponent* Find(const std::string& name) const;
+  /// Names in creation order.
+  std::vector<std::string> Names() const;
+
+  /// Starts one component. False, reported, when it is unknown or its start
+  /// failed (the component reported why).
+  bool Start(const std::string& name);
+  /// Starts every component whose "autoStart" property is true, in creation
+  /// order; true when all of them started.
+  bool StartAll();
+  /// Asks the component to die and waits until it is dead (at most the
+  /// component's own limit), then joins its main thread.
+  bool Shutdown(const std::string& name);
+  /// Asks every component to die first (so that they die together, not one
+  /// after the other), then shuts each down, last created first.
+  void ShutdownAll();
+  /// Shuts the component down if needed and destroys it. False when unknown;
+  /// a component whose main thread did not end is left alive (reported).
+  bool Destroy(const std::string& name);
+  /// Destroys every component, last created first. False when some main
+  /// thread could not be joined: the caller must then keep the packages'
+  /// code loaded.
+  bool DestroyAll();
+
+  /// Starts the main thread of `component` (the kernel's operation).
+  bool StartThread(DAXOComponent* component);
+  /// A state notice from a component (the kernel's NotifyModuleState).
+  void StateChanged(const std::string& module, int state);
+  /// Blocks until every component has died (true at once without
+  /// components), RequestShutdown is called, or `limit` µs of real time have
+  /// passed (negative: no limit). Shuts nothing down itself.
+  RunEnd Run(DAXODelay limit);
+  /// Wakes Run; any thread (a component may ask the engine to stop).
+  void RequestShutdown();
+
+ private:
+  struct Entry {
+    std::string name;
+    std::string model;
+    DAXOComponent* component = nullptr;
+    int state = 0;         // last notified state word
+    bool givenUp = false;  // its last Shutdown gave up waiting for its death
+  };
+  struct Life {
+    DAXOComponent* component = nullptr;
+    std::thread thread;
+    bool finished = false;  // guarded by m_mutex; set when the life returned
+  };
+
+  Entry* FindEntry(const std::string& name);  // m_mutex held
+  const Entry* FindEntry(const std::string& name) const;
+  bool AllDead() const;  // m_mutex held
+  bool GivenUp(const std::string& name) const;
+  /// Joins the main threads of `component` (every component's when null)
+  /// once they have finished, waiting at most `wait` for them. False when
+  /// one of them is still running (it stays recorded).
+  bool JoinThreads(DAXOComponent* component, std::chrono::milliseconds wait);
+  void Fail(const std::string& text) const;
+  bool AutoStart(const std::string& name, DAXOComponent* component) const;
+
+  PackageLoader& m_packages;
+  DiagramLock& m_lock;
+  ReportFn m_report;
+  LifeFn m_life;
+  FindPropertyFn m_findProperty;
+  mutable std::mutex m_mutex;  // leaf; guards everything below
+  std::condition_variable m_changed;
+  std::vector<DAXOComponentDefinition*> m_models;  // added by the program
+  std::vector<Entry> m_entries;                    // creation order
+  std::vector<std::unique_ptr<Life>> m_lives;
+  bool m_shutdownRequested = false;
+};
+
+}  // namespace velquor

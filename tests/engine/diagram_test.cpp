@@ -1,0 +1,221 @@
+// The engine's diagram: components built by a real package's code, started,
+// run, shut down, restarted and destroyed through the engine; the ends of a
+// run (every component dead, a shutdown request, a time limit).
+#include <string>
+
+#include "daxo_component.h"
+#include "engine_test_pck_access.h"
+#include "engine_test_support.h"
+
+namespace velquor::test {
+namespace {
+
+class Diagram : public EngineTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
+    probe = Probe(VELQUOR_ENGINE_TEST_PCK);
+    ASSERT_NE(probe, nullptr);
+    probe->setTickerMode(0);
+  }
+  void TearDown() override {
+    if (probe != nullptr) probe->setTickerMode(0);
+  }
+
+  int State(const std::string& name) { return engine.ModuleState(name); }
+  bool Reported(const std::string& text) {
+    return reports->Contains([&](const ReportRecord& r) { return r.text == text; });
+  }
+  bool ReportedPart(const std::string& part) {
+    return reports->Contains(
+        [&](const ReportRecord& r) { return r.text.find(part) != std::string::npos; });
+  }
+
+  VelquorEngineTestProbe* probe = nullptr;
+};
+
+TEST_F(Diagram, APackageComponentStartsRunsShutsDownAndRestarts) {
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "tick"));
+  EXPECT_EQ(engine.Components(), std::vector<std::string>{"tick"});
+  ASSERT_NE(engine.Component("tick"), nullptr);
+
+  for (int round = 1; round <= 2; ++round) {
+    const long cores = probe->tickerCores();
+    const long deaths = probe->tickerDeaths();
+    reports->Clear();
+    ASSERT_TRUE(engine.StartDiagram());
+    EXPECT_NE(State("tick") & DAXO::LivingState, 0);
+    ASSERT_TRUE(probe->waitTickerCores(cores + 3)) << "round " << round;
+
+    engine.ShutdownDiagram();
+    EXPECT_EQ(State("tick") & (DAXO::DeadState | DAXO::LivingState), DAXO::DeadState);
+    EXPECT_EQ(probe->tickerDeaths(), deaths + 1);
+    EXPECT_TRUE(Reported("Component tick is dead."));
+  }
+  EXPECT_TRUE(engine.DestroyComponent("tick"));
+  EXPECT_EQ(engine.Component("tick"), nullptr);
+  EXPECT_TRUE(engine.Components().empty());
+}
+
+TEST_F(Diagram, CreationFailuresAreReportedWithTheirReason) {
+  EXPECT_FALSE(engine.CreateComponent("NoSuchModel", "x"));
+  EXPECT_TRUE(ReportedPart("cannot create component x of model NoSuchModel"));
+  // A bare record (no instantiation function) is listed but not buildable.
+  EXPECT_FALSE(engine.CreateComponent("EngineTestModelA", "a"));
+  EXPECT_TRUE(ReportedPart("cannot be instantiated"));
+
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "t"));
+  EXPECT_FALSE(engine.CreateComponent("EngineTestTicker", "t"));
+  EXPECT_TRUE(ReportedPart("the name is taken"));
+  EXPECT_FALSE(engine.CreateComponent("EngineTestTicker", ""));
+  EXPECT_EQ(engine.Components().size(), 1u);
+  EXPECT_FALSE(engine.StartComponent("ghost"));
+  EXPECT_FALSE(engine.DestroyComponent("ghost"));
+}
+
+TEST_F(Diagram, RunEndsWhenEveryComponentHasDied) {
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "a"));
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "b"));
+  const long cores = probe->tickerCores();
+  ASSERT_TRUE(engine.StartDiagram());
+  ASSERT_TRUE(probe->waitTickerCores(cores + 2));
+  EXPECT_EQ(engine.RunDiagram(kSecond / 100), RunEnd::TimeLimit);
+
+  // Both end their own lives: the run is over once the second one is dead.
+  probe->setTickerMode(1);
+  EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
+  EXPECT_NE(State("a") & DAXO::DeadState, 0);
+  EXPECT_NE(State("b") & DAXO::DeadState, 0);
+}
+
+TEST_F(Diagram, AComponentCanAskTheEngineToShutDown) {
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "t"));
+  probe->setTickerMode(2);
+  ASSERT_TRUE(engine.StartDiagram());
+  EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::ShutdownRequested);
+  // The request only ends the run: the component still lives until the
+  // engine's owner shuts the diagram down.
+  EXPECT_NE(State("t") & DAXO::LivingState, 0);
+  engine.ShutdownDiagram();
+  EXPECT_NE(State("t") & DAXO::DeadState, 0);
+}
+
+TEST_F(Diagram, AFailingCoreEndsTheComponentAndTheRun) {
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "t"));
+  probe->setTickerMode(3);
+  ASSERT_TRUE(engine.StartDiagram());
+  EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
+  EXPECT_TRUE(ReportedPart("t"));
+  EXPECT_TRUE(Reported("Component t is dead."));
+  // Dead components are started again by the next run.
+  probe->setTickerMode(0);
+  const long cores = probe->tickerCores();
+  ASSERT_TRUE(engine.StartDiagram());
+  EXPECT_TRUE(probe->waitTickerCores(cores + 1));
+}
+
+TEST_F(Diagram, AutoStartDecidesWhatTheDiagramStarts) {
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "manual"));
+  DAXOComponent* manual = engine.Component("manual");
+  ASSERT_NE(manual, nullptr);
+  manual->Set(*manual->Property("autoStart"), false);
+  ASSERT_TRUE(engine.StartDiagram());
+  EXPECT_NE(State("manual") & DAXO::DeadState, 0);
+  EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead) << "nothing runs";
+  ASSERT_TRUE(engine.StartComponent("manual"));
+  EXPECT_NE(State("manual") & DAXO::LivingState, 0);
+  EXPECT_TRUE(engine.ShutdownComponent("manual"));
+}
+
+TEST_F(Diagram, DestroyingARunningComponentShutsItDownFirst) {
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "t"));
+  const long cores = probe->tickerCores();
+  const long deaths = probe->tickerDeaths();
+  ASSERT_TRUE(engine.StartComponent("t"));
+  ASSERT_TRUE(probe->waitTickerCores(cores + 1));
+  EXPECT_TRUE(engine.DestroyComponent("t"));
+  EXPECT_EQ(probe->tickerDeaths(), deaths + 1);
+  EXPECT_TRUE(engine.Components().empty());
+}
+
+TEST_F(Diagram, AComponentStuckInCoreIsGivenUpAfterTenSeconds) {
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "stuck"));
+  const long cores = probe->tickerCores();
+  probe->setTickerMode(4);
+  ASSERT_TRUE(engine.StartComponent("stuck"));
+  ASSERT_TRUE(probe->waitTickerCores(cores + 1));
+  const DAXOTimestamp begin = DAXO::GetSystemAccurateTiming();
+  EXPECT_FALSE(engine.ShutdownComponent("stuck"));
+  EXPECT_GE(DAXO::GetSystemAccurateTiming() - begin, 10 * kSecond);
+  EXPECT_TRUE(
+      Reported("Component stuck refuses to die after 10 seconds. The component model "
+               "EngineTestTicker must be bugged."));
+  EXPECT_FALSE(engine.DestroyComponent("stuck")) << "its thread still runs the model's code";
+  EXPECT_NE(engine.Component("stuck"), nullptr);
+
+  // Once Core lets go, the component ends its death and can be destroyed.
+  probe->setTickerMode(0);
+  EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
+  EXPECT_TRUE(engine.DestroyComponent("stuck"));
+}
+
+/// A sequential model of this executable, offered to the engine directly.
+class Local : public DAXOComponent {
+ public:
+  Local(const char* name, DAXOComponentDefinition& definition) : DAXOComponent(name, definition) {}
+  void Birth() override { ++births; }
+  void Core() override {}
+  void Death() override { ++deaths; }
+  int births = 0;
+  int deaths = 0;
+};
+
+DAXOComponent* NewLocal(const char* name, DAXOComponentDefinition& definition) {
+  return new Local(name, definition);
+}
+
+TEST_F(Diagram, ModelsOfTheEmbeddingProgramRunInTheSameDiagram) {
+  DAXOComponentDefinition model{"LocalSequential", "1.0", &NewLocal};
+  model.kind = DAXO::Sequential;
+  ASSERT_TRUE(engine.AddModel(model));
+  EXPECT_FALSE(engine.AddModel(model)) << "a name is offered once";
+  DAXOComponentDefinition taken{"EngineTestTicker", "1.0", &NewLocal};
+  EXPECT_FALSE(engine.AddModel(taken)) << "a package's model keeps its name";
+
+  ASSERT_TRUE(engine.CreateComponent("LocalSequential", "local"));
+  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "tick"));
+  auto* local = static_cast<Local*>(engine.Component("local"));
+  ASSERT_TRUE(engine.StartDiagram());
+  EXPECT_EQ(local->births, 1);
+  engine.ShutdownDiagram();
+  EXPECT_EQ(local->deaths, 1);
+  EXPECT_NE(State("tick") & DAXO::DeadState, 0);
+}
+
+TEST(DiagramTeardown, TheEngineShutsDownAndDestroysRunningComponents) {
+  auto sink = std::make_shared<MemoryReportSink>();
+  {
+    Engine engine(EngineOptions{false, false});
+    engine.AddReportSink(sink);
+    KernelBinding binding(engine);
+    ASSERT_TRUE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
+    VelquorEngineTestProbe* probe = Probe(VELQUOR_ENGINE_TEST_PCK);
+    ASSERT_NE(probe, nullptr);
+    probe->setTickerMode(0);
+    const long cores = probe->tickerCores();
+    ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "a"));
+    ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "b"));
+    ASSERT_TRUE(engine.StartDiagram());
+    ASSERT_TRUE(probe->waitTickerCores(cores + 2));
+  }
+  // Both died (and were destroyed) before the engine closed the package.
+  for (const char* name : {"a", "b"}) {
+    const std::string dead = std::string("Component ") + name + " is dead.";
+    EXPECT_TRUE(sink->Contains([&](const ReportRecord& r) { return r.text == dead; })) << name;
+  }
+  EXPECT_FALSE(sink->Contains(
+      [](const ReportRecord& r) { return r.text.find("still alive") != std::string::npos; }));
+}
+
+}  // namespace
+}  // namespace velquor::test
