@@ -52,6 +52,23 @@ class DAXOComponent : public DAXOModule {
   /// "component".
   const char* Kind() const override;
 
+  /// Serves `input` on the caller's thread (a writer of a connected output):
+  /// Core for every due sample, under the death lock, unless the component
+  /// is dying or dead. Exceptions end the component as in its start; a
+  /// time-out or an unknown integer is thrown on to the writer.
+  void SequentialCore(DAXOInput* input) override;
+  // Elements made from the rows of the component's definition: by record
+  // (component outputs take no '.' or ':' in their names), by row index, or
+  // by the row's name (the model name) with the element's short name.
+  using DAXOModule::NewInput;
+  using DAXOModule::NewProperty;
+  DAXOOutput& NewOutput(const DAXOOutputDefinition& definition, const char* shortName = nullptr);
+  DAXOInput& NewInput(int index, const char* shortName = nullptr);
+  DAXOOutput& NewOutput(int index, const char* shortName = nullptr);
+  DAXOProperty* NewProperty(int index, const char* shortName = nullptr);
+  DAXOInput& NewInput(const char* model, const char* shortName);
+  DAXOOutput& NewOutput(const char* model, const char* shortName);
+  DAXOProperty* NewProperty(const char* model, const char* shortName);
   /// Re-declares the dynamic elements; nothing by default.
   virtual void Dynamic() {}
   /// One step of the component's work; every component defines it.
@@ -60,8 +77,8 @@ class DAXOComponent : public DAXOModule {
   virtual void Birth() {}
   virtual void Banzai() {}
   virtual void Death() {}
-  /// Frees the output buffers; nothing while there are no outputs.
-  virtual void FreeBuffers() {}
+  /// Frees every output's buffer, under the module lock.
+  virtual void FreeBuffers();
   /// The location's address (valid as long as the component).
   virtual Point* GetLocation() { return &m_location; }
   virtual void SetLocation(const Point& location) { m_location = location; }
@@ -152,6 +169,11 @@ class DAXOComponent : public DAXOModule {
   /// marks dying, runs the death sequence. Call from a catch block.
   void SequentialStartFailed();
   void FatalReport(const DAXOString& text);
+  /// Core for each due sample of `input` (input subsampling; samples not due
+  /// are taken and given back). `releaseAll`: every input gives back what it
+  /// holds after each Core.
+  void ServeInput(DAXOInput& input, bool releaseAll = false);
+  void ReleaseAllInputs();
   void SetIfPresent(const char* property, long value);
 
   DAXOComponentDefinition* m_definition;

@@ -36,6 +36,10 @@
 #include "daxo_string.h"
 
 class DAXOThread;
+class DAXOInput;
+class DAXOOutput;
+class DAXOIOElt;
+class DAXOInputImplementation;
 
 using ErrorCode = int;
 
@@ -184,6 +188,102 @@ class DAXOModule : public DAXOModuleBase {
   ErrorCode LastErrorCode();
   DAXOString LastErrorMessage();
 
+  // --- inputs and outputs (daxo_module_io.cpp) ----------------------------------
+  // Created under the module lock while the module is not living (its
+  // construction, Dynamic) or by the engine; removed with the engine's
+  // diagram lock held. Failures raise Error after the lock is released;
+  // creating on a dying module throws DAXO::ModuleDied.
+  /// Creates (or, inside a re-declaration window, re-uses) the input made
+  /// from `definition`, named `shortName` (default: the definition's name),
+  /// registers it in the engine and gives it ".subsampling" and, for FIFO
+  /// family readers, ".readerType".
+  DAXOInput& NewInput(const DAXOInputDefinition& definition, const char* shortName = nullptr);
+  /// The same for an output: FIFO, buffer of the definition's size,
+  /// ".subsampling", ".fifosize", ".periodic". Module outputs may have '.'
+  /// and ':' in their names.
+  DAXOOutput& NewOutput(const DAXOOutputDefinition& definition, const char* shortName = nullptr);
+  /// Find-or-insert of an input / output named `fullName` inside the dynamic
+  /// window (appended when there is none); `created` tells whether it is
+  /// new, `index` gives its position. Module lock held by the caller.
+  DAXOInput* NewInputX(const DAXOString& fullName, const char* definitionName, bool& created,
+                       int& index);
+  DAXOOutput* NewOutputX(const DAXOString& fullName, const char* definitionName, bool& created,
+                         int& index);
+  /// Detaches, removes the special properties, unregisters and destroys,
+  /// under the engine's diagram lock.
+  void RemoveInput(DAXOInput* input);
+  void RemoveOutput(DAXOOutput* output);
+  /// Unlinks and destroys only (a registration that was refused).
+  void RemoveInputX(DAXOInput* input);
+  void RemoveOutputX(DAXOOutput* output);
+  /// Inputs and outputs in creation order; unknown index or name: kernel
+  /// error "Trying to access unknown input #i of <kind> <name>" (throws).
+  DAXOInput& Input(int index);
+  DAXOOutput& Output(int index);
+  DAXOInput& Input(const char* shortName);
+  DAXOOutput& Output(const char* shortName);
+  int NbInputs();
+  int NbOutputs();
+  /// Address of the reader number of the index-th input.
+  int* ReaderHandle(int index);
+  /// The input served by the current sequential call (null outside one).
+  DAXOInput* CurrentInput() const { return m_currentInput; }
+  /// Places the dynamic input and output cursors at the first element: the
+  /// following creations re-declare them in order (connections of the
+  /// elements declared again survive).
+  void BeginIORedeclaration();
+  /// Removes every input and output from the cursors on and clears them.
+  void EndIORedeclaration();
+
+  // Set callbacks of the per-input and per-output special properties.
+  static void SetOutputSubsamplingProperty(DAXOProperty& property);
+  static void SetOutputFifoSizeProperty(DAXOProperty& property);
+  static void SetOutputPeriodicProperty(DAXOProperty& property);
+  static void SetInputSubsamplingProperty(DAXOProperty& property);
+  static void SetInputReaderTypeProperty(DAXOProperty& property);
+
+  // --- reading and writing (daxo_module_rw.cpp) --------------------------------
+  // Called on the module's own thread (or, for a sequential component, on
+  // the thread of the writer that called it). Every blocking call has the
+  // die event in its wait set and throws DAXO::ModuleDied when the module
+  // is dying. FIFO failures become errors of the module (Error, reported)
+  // and the call answers null / false.
+  /// Reserves the next slot of `output` (may wait for a never-skipping
+  /// reader); its timestamp is 0 (or `t`). Null after a reported failure.
+  DAXOIOElt* StartWriting(DAXOOutput& output);
+  DAXOIOElt* StartWriting(DAXOOutput& output, DAXOTimestamp t);
+  /// Publishes the element (or drops it when `discard`), stamping it with
+  /// engine time when it has no time, and calls the sequential components
+  /// connected to the output on this thread.
+  void StopWriting(DAXOIOElt* element, bool discard = false);
+  /// The next sample of `input` (releasing what it held). Threaded: blocks
+  /// until there is one; sequential: null when there is none.
+  DAXOIOElt* StartReading(DAXOInput& input);
+  /// The first sample available on any of `n` inputs (at most 32; the
+  /// lowest index wins ties); *which: its index, n + k when the k-th of the
+  /// `nCancel` cancel events fired (null returned).
+  DAXOIOElt* StartReading(int n, DAXOInput** inputs, int* which, int nCancel = 0,
+                          DAXOEvent** cancelEvents = nullptr);
+  /// The same, null at once when a message waits (*which = -2).
+  DAXOIOElt* MsgStartReading(DAXOInput& input);
+  DAXOIOElt* MsgStartReading(int n, DAXOInput** inputs, int* which, int nCancel = 0,
+                             DAXOEvent** cancelEvents = nullptr);
+  /// Reads one more sample and gives the `n` latest (oldest first) in `out`.
+  bool NLastStartReading(DAXOInput& input, int n, DAXOIOElt** out);
+  /// One sample per input, timestamps within `tolerance`; their common
+  /// lower bound, or -1 when `cancel` fired.
+  DAXOTimestamp SynchroStartReading(int n, DAXOInput** inputs, DAXOIOElt** out,
+                                    DAXOTimestamp tolerance, DAXOEvent* cancel = nullptr);
+  DAXOTimestamp SynchroStartReading2(int n, DAXOInput** inputs, DAXOIOElt** out,
+                                     DAXOTimestamp tolerance, DAXOEvent* cancel = nullptr);
+  /// Gives back every slot `input` holds.
+  void StopReading(DAXOInput& input);
+  bool DataAvailableInFIFO(DAXOInput& input);
+  bool IsFIFOEmpty(DAXOOutput& output);
+  bool IsFIFOFull(DAXOOutput& output);
+  /// Blocks until a sample of `output` was had by every FIFO reader.
+  void Wait4Handshake(DAXOOutput& output);
+
   // --- engine-time waits (daxo_module_waits.cpp) ------------------------------
   // Every wait below has the die event in its wait set and throws
   // DAXO::ModuleDied when the module is dying on waking. Time-outs and delays
@@ -300,4 +400,37 @@ class DAXOModule : public DAXOModuleBase {
   DAXOList<DAXOString> m_registeredNames;  // own name first
   DAXOMutex m_threadsLock;                 // leaf; guards m_threads
   DAXOList<DAXOThread*> m_threads;         // not owned
+
+ protected:
+  // Inputs and outputs, owned; guarded by the module lock.
+  DAXOList<DAXOInput*> m_inputs;
+  DAXOList<DAXOOutput*> m_outputs;
+  DAXOBasicListItem* m_dynamicInputCursor = nullptr;
+  DAXOBasicListItem* m_dynamicOutputCursor = nullptr;
+  DAXOInput* m_currentInput = nullptr;  // the input of the running sequential call
+  // False while the module runs as a sequential component: its reads never
+  // block, and writers call its SequentialCore.
+  std::atomic<bool> m_threadedReads{true};
+
+  /// Error without the throw: records and reports `text` (the reading and
+  /// writing calls answer null instead of unwinding).
+  void ReportFailure(const DAXOString& text);
+
+ private:
+  template <class Element, class Make>
+  Element* FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& cursor,
+                        const DAXOString& fullName, const char* definitionName, bool& created,
+                        int& index, Make make);
+  void RemoveElementProperties(const DAXOString& fullName, const char* const* suffixes);
+  DAXOOutput& CreateOutput(const DAXOOutputDefinition& definition, const char* shortName,
+                           const char* pattern);
+  // The reading calls' bodies (msg: the message-aware waits).
+  DAXOListIterator TakeOne(DAXOInputImplementation& in, bool msg);
+  DAXOIOElt* ReadOne(DAXOInput& input, bool msg);
+  DAXOIOElt* ReadMany(int n, DAXOInput** inputs, int* which, int nCancel, DAXOEvent** cancelEvents,
+                      bool msg);
+  DAXOIOElt* ReadManySequential(int n, DAXOInput** inputs, int* which);
+  DAXOIOElt* ReadManyThreaded(int n, DAXOInput** inputs, int* which, int nCancel,
+                              DAXOEvent** cancelEvents, bool msg);
+  friend class DAXOComponent;
 };

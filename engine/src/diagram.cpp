@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "daxo_component.h"
+#include "daxo_io.h"
 #include "diagram_lock.h"
 #include "package_loader.h"
 
@@ -44,12 +45,12 @@ std::string Describe(std::exception_ptr error) {
 }  // namespace
 
 Diagram::Diagram(PackageLoader& packages, DiagramLock& lock, ReportFn report, LifeFn life,
-                 FindPropertyFn findProperty)
+                 FindSymbolFn findSymbol)
     : m_packages(packages),
       m_lock(lock),
       m_report(std::move(report)),
       m_life(std::move(life)),
-      m_findProperty(std::move(findProperty)) {}
+      m_findSymbol(std::move(findSymbol)) {}
 
 Diagram::~Diagram() {
   // Only lives that never ended are left (DestroyAll reported them): a
@@ -155,6 +156,46 @@ std::vector<std::string> Diagram::Names() const {
   return names;
 }
 
+bool Diagram::Connect(const std::string& output, const std::string& input) {
+  DiagramScope scope(m_lock, "connect " + output + " to " + input);
+  auto* out = static_cast<DAXOOutput*>(m_findSymbol(output, DAXOSymbolKind::Output));
+  auto* in = static_cast<DAXOInput*>(m_findSymbol(input, DAXOSymbolKind::Input));
+  const std::string what = "Engine: cannot connect " + output + " to " + input;
+  if (out == nullptr) {
+    Fail(what + ": no output of that name.");
+    return false;
+  }
+  if (in == nullptr) {
+    Fail(what + ": no input of that name.");
+    return false;
+  }
+  try {
+    if (in->EngineConnect(*out)) return true;  // virtual: the input's own copy
+  } catch (...) {
+    Fail(what + ": " + Describe(std::current_exception()) + ".");
+    return false;
+  }
+  Fail(what + ": the input refused the output (type or reader limit).");
+  return false;
+}
+
+bool Diagram::Disconnect(const std::string& input) {
+  DiagramScope scope(m_lock, "disconnect " + input);
+  auto* in = static_cast<DAXOInput*>(m_findSymbol(input, DAXOSymbolKind::Input));
+  if (in == nullptr) {
+    Fail("Engine: cannot disconnect " + input + ": no input of that name.");
+    return false;
+  }
+  try {
+    in->EngineDisconnect();
+  } catch (...) {
+    Fail("Engine: disconnecting " + input + " failed (" + Describe(std::current_exception()) +
+         ").");
+    return false;
+  }
+  return true;
+}
+
 bool Diagram::Start(const std::string& name) {
   DAXOComponent* component = Find(name);
   if (component == nullptr) {
@@ -176,7 +217,8 @@ bool Diagram::Start(const std::string& name) {
 }
 
 bool Diagram::AutoStart(const std::string& name, DAXOComponent* component) const {
-  auto* property = static_cast<DAXOProperty*>(m_findProperty(name + ".autoStart"));
+  auto* property =
+      static_cast<DAXOProperty*>(m_findSymbol(name + ".autoStart", DAXOSymbolKind::Property));
   bool value = true;
   if (property == nullptr) return value;
   try {

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "daxo_kernel.h"
 #include "daxo_types.h"
 #include "velquor/engine.h"
 
@@ -45,11 +46,11 @@ class Diagram {
   using ReportFn = std::function<void(const std::string& text, int level)>;
   /// Runs the life of a threaded component (the kernel's ComponentMainThread).
   using LifeFn = std::function<void(DAXOComponent*)>;
-  /// The element registered under a full name as a property, or null.
-  using FindPropertyFn = std::function<void*(const std::string& fullName)>;
+  /// The element registered under a full name as `kind`, or null.
+  using FindSymbolFn = std::function<void*(const std::string& fullName, DAXOSymbolKind kind)>;
 
   Diagram(PackageLoader& packages, DiagramLock& lock, ReportFn report, LifeFn life,
-          FindPropertyFn findProperty);
+          FindSymbolFn findSymbol);
   /// DestroyAll must have run.
   ~Diagram();
   Diagram(const Diagram&) = delete;
@@ -69,6 +70,14 @@ class Diagram {
   DAXOComponent* Find(const std::string& name) const;
   /// Names in creation order.
   std::vector<std::string> Names() const;
+
+  /// Connects output `output` to input `input` (full names, e.g.
+  /// "source.output" and "sink.input"). False, reported, when either is
+  /// unknown or the input refuses (type, reader limit).
+  bool Connect(const std::string& output, const std::string& input);
+  /// Detaches the input from whatever it reads (blocks while its reader
+  /// gives its samples back). False, reported, when the input is unknown.
+  bool Disconnect(const std::string& input);
 
   /// Starts one component. False, reported, when it is unknown or its start
   /// failed (the component reported why).
@@ -130,7 +139,7 @@ class Diagram {
   DiagramLock& m_lock;
   ReportFn m_report;
   LifeFn m_life;
-  FindPropertyFn m_findProperty;
+  FindSymbolFn m_findSymbol;
   mutable std::mutex m_mutex;  // leaf; guards everything below
   std::condition_variable m_changed;
   std::vector<DAXOComponentDefinition*> m_models;  // added by the program

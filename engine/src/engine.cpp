@@ -58,8 +58,8 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
       *parts.packages, *parts.diagramLock,
       [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); },
       [this](DAXOComponent* component) { m_impl->kernel.ComponentMainThread(component); },
-      [&parts](const std::string& fullName) {
-        return parts.symbols->Find(fullName, DAXOSymbolKind::Property);
+      [&parts](const std::string& fullName, DAXOSymbolKind kind) {
+        return parts.symbols->Find(fullName, kind);
       });
   parts.shutdownEvent = std::make_unique<DAXOEvent>(false);
   parts.globalMutex = std::make_unique<DAXOMutex>();
@@ -127,6 +127,14 @@ DAXOComponent* Engine::Component(const std::string& name) const {
 
 std::vector<std::string> Engine::Components() const {
   return m_impl->parts.diagram->Names();
+}
+
+bool Engine::Connect(const std::string& output, const std::string& input) {
+  return m_impl->parts.diagram->Connect(output, input);
+}
+
+bool Engine::Disconnect(const std::string& input) {
+  return m_impl->parts.diagram->Disconnect(input);
 }
 
 bool Engine::StartComponent(const std::string& name) {

@@ -1,7 +1,8 @@
 # The module and component bases and their properties, in the real engine.
-foreach(test property_test property_concurrency_test component_test lifecycle_test)
+foreach(test property_test property_concurrency_test component_test lifecycle_test
+             io_flow_test)
   set(concurrency)
-  if(test STREQUAL property_concurrency_test OR test STREQUAL lifecycle_test)
+  if(test MATCHES "concurrency|lifecycle|io_flow")
     set(concurrency CONCURRENCY)
   endif()
   daxo_add_test(${test} SOURCES ${test}.cpp LIBS velquor daxo_runtime daxo_sdk_module ${concurrency})

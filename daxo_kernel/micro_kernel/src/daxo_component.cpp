@@ -3,8 +3,10 @@
 // shutdown).
 #include "daxo_component.h"
 
+#include <cstring>
 #include <exception>
 
+#include "daxo_io.h"
 #include "daxo_kernel.h"
 #include "daxo_services.h"
 #include "daxo_thread.h"
@@ -46,6 +48,20 @@ DAXOComponent::DAXOComponent(const char* name, DAXOComponentDefinition& definiti
     if (n == DAXOComponentDefinition::CountUntilZeroRow && row.name == nullptr) break;
     NewProperty(row);
   }
+  for (DAXOUInt32 i = 0; definition.inputs != nullptr && i < definition.nbInputs; ++i) {
+    const DAXOInputDefinition& row = definition.inputs[i];
+    if (definition.nbInputs == DAXOComponentDefinition::CountUntilZeroRow && row.name == nullptr) {
+      break;
+    }
+    NewInput(row);
+  }
+  for (DAXOUInt32 i = 0; definition.outputs != nullptr && i < definition.nbOutputs; ++i) {
+    const DAXOOutputDefinition& row = definition.outputs[i];
+    if (definition.nbOutputs == DAXOComponentDefinition::CountUntilZeroRow && row.name == nullptr) {
+      break;
+    }
+    NewOutput(row);
+  }
 }
 
 DAXOComponent::~DAXOComponent() {
@@ -56,6 +72,78 @@ DAXOComponent::~DAXOComponent() {
     text << name << " was called though " << name << " is still alive.";
     DAXOPrivate::Report(text, DAXO::Error, 1, true);
   }
+}
+
+namespace {
+
+/// The row of a definition table: by index, or the first row named `model`
+/// (tables end with a row without a name). Null when there is none.
+template <class Row>
+const Row* TableRow(const Row* table, DAXOUInt32 count, int index) {
+  if (table == nullptr || index < 0) return nullptr;
+  for (DAXOUInt32 i = 0; i < count; ++i) {
+    if (count == DAXOComponentDefinition::CountUntilZeroRow && table[i].name == nullptr) break;
+    if (static_cast<DAXOUInt32>(index) == i) return &table[i];
+  }
+  return nullptr;
+}
+
+template <class Row>
+const Row* TableRow(const Row* table, const char* model) {
+  for (int i = 0; table != nullptr && model != nullptr && table[i].name != nullptr; ++i) {
+    if (std::strcmp(table[i].name, model) == 0) return &table[i];
+  }
+  return nullptr;
+}
+
+DAXOStreamedString NoModel(const char* kind, const char* model, const char* name) {
+  DAXOStreamedString text("Call to New");
+  text << kind << "(" << (model != nullptr ? model : "") << ", " << (name != nullptr ? name : "")
+       << ") failed. The given model (" << (model != nullptr ? model : "") << ") does not exist.";
+  return text;
+}
+
+}  // namespace
+
+DAXOOutput& DAXOComponent::NewOutput(const DAXOOutputDefinition& definition,
+                                     const char* shortName) {
+  return CreateOutput(definition, shortName, "^[a-zA-Z][a-zA-Z_0-9]*$");
+}
+
+DAXOInput& DAXOComponent::NewInput(int index, const char* shortName) {
+  const auto* row = TableRow(m_definition->inputs, m_definition->nbInputs, index);
+  if (row == nullptr) Error("Call to NewInput failed. Bad input definition.", 2);
+  return NewInput(*row, shortName);
+}
+
+DAXOOutput& DAXOComponent::NewOutput(int index, const char* shortName) {
+  const auto* row = TableRow(m_definition->outputs, m_definition->nbOutputs, index);
+  if (row == nullptr) Error("Call to NewOutput failed. Bad output definition.", 2);
+  return NewOutput(*row, shortName);
+}
+
+DAXOProperty* DAXOComponent::NewProperty(int index, const char* shortName) {
+  const auto* row = TableRow(m_definition->properties, m_definition->nbProperties, index);
+  if (row == nullptr) Error("Call to NewProperty failed. Bad property definition.", 2);
+  return NewProperty(*row, shortName);
+}
+
+DAXOInput& DAXOComponent::NewInput(const char* model, const char* shortName) {
+  const auto* row = TableRow(m_definition->inputs, model);
+  if (row == nullptr) Error(NoModel("Input", model, shortName), 2);
+  return NewInput(*row, shortName);
+}
+
+DAXOOutput& DAXOComponent::NewOutput(const char* model, const char* shortName) {
+  const auto* row = TableRow(m_definition->outputs, model);
+  if (row == nullptr) Error(NoModel("Output", model, shortName), 2);
+  return NewOutput(*row, shortName);
+}
+
+DAXOProperty* DAXOComponent::NewProperty(const char* model, const char* shortName) {
+  const auto* row = TableRow(m_definition->properties, model);
+  if (row == nullptr) Error(NoModel("Property", model, shortName), 2);
+  return NewProperty(*row, shortName);
 }
 
 const char* DAXOComponent::Kind() const {
@@ -151,8 +239,20 @@ void DAXOComponent::Start() {
     }
   }
 
-  // Output buffers are allocated here once components have outputs
-  // (AllocOutputBuffer per output; an error clears LivingState and throws on).
+  // Outputs made with a size got their buffer when they were created, and
+  // keep it until the component frees its buffers: only the others are
+  // allocated here (a second allocation would be refused).
+  try {
+    const int outputs = NbOutputs();
+    for (int i = 0; i < outputs; ++i) {
+      auto& out = static_cast<DAXOOutputImplementation&>(Output(i));
+      if (out.itemCount == 0) out.AllocOutputBuffer(out.definition.size, true);
+    }
+  } catch (int) {
+    ChangeState(0, DAXO::LivingState);
+    lifecycle.unlock();
+    throw;
+  }
 
   {
     DAXOMutexGuard guard(ModuleLock());
@@ -174,6 +274,7 @@ void DAXOComponent::Start() {
     m_threaded = true;
   }
 
+  m_threadedReads = IsThreaded();
   if (IsThreaded()) {
     // The main thread's life is counted before the thread exists, so that a
     // death racing with its start still waits for it.
@@ -207,13 +308,90 @@ void DAXOComponent::Start() {
       Birth();
       // A Birth that ended its own life (CommitSuicide) is dead already.
       if (!m_deathCalled) ChangeState(0, DAXO::DeadState);
-      // The inputs' waiting data are drained here once components have
-      // inputs (Core per due element, by subsampling and reader type).
+      // What the inputs received before the start is served now.
+      const int inputs = NbInputs();
+      for (int i = 0; i < inputs && !m_deathCalled; ++i) ServeInput(Input(i));
     } catch (...) {
       SequentialStartFailed();
     }
   }
   NotifyState();
+}
+
+void DAXOComponent::ServeInput(DAXOInput& input, bool releaseAll) {
+  auto& in = static_cast<DAXOInputImplementation&>(input);
+  m_currentInput = &input;
+  // A sampling or wait-for-next reader always finds the newest sample: one
+  // Core per call, or it would never stop.
+  if (in.readerType >= DAXO::Wait4NextReader) {
+    if (!input.DataAvailableInFIFO()) return;
+    PerformanceMonitoring();
+    Core();
+    if (releaseAll) ReleaseAllInputs();
+    return;
+  }
+  while (!m_deathCalled && (State() & DAXO::DyingState) == 0 && input.DataAvailableInFIFO()) {
+    if (in.subsamplingCounter >= in.subsampling - 1) {
+      in.subsamplingCounter = 0;
+      const int before = input.NbDataAvailableInFIFO();
+      PerformanceMonitoring();
+      Core();
+      if (releaseAll) ReleaseAllInputs();
+      // A Core that does not read its input would be served for ever.
+      if (input.NbDataAvailableInFIFO() >= before) break;
+    } else {
+      StartReading(input);
+      StopReading(input);
+      ++in.subsamplingCounter;
+    }
+  }
+}
+
+void DAXOComponent::ReleaseAllInputs() {
+  const int inputs = NbInputs();
+  for (int i = 0; i < inputs; ++i) StopReading(Input(i));
+}
+
+void DAXOComponent::SequentialCore(DAXOInput* input) {
+  if (input == nullptr) return;
+  DAXOMutexGuard death(m_deathLock);
+  if (m_deathCalled || (State() & DAXO::DyingState) != 0) return;
+  DAXOStreamedString prefix(Kind());
+  prefix << " " << name;
+  auto dieWithError = [&](bool error) {
+    ChangeState(DAXO::DyingState | (error ? DAXO::ErrorState : 0), 0);
+    DieEvent().Set();
+    if (!m_deathCalled) DeathSequence();
+  };
+  try {
+    ServeInput(*input, true);
+  } catch (int code) {
+    if (code == DAXO::ModuleDied) return;
+    if (code == DAXO::ErrorException) {
+      DAXO::ReportWarning(DAXOStreamedString(prefix) << " (sequential) died due to an error.", 1);
+      dieWithError(true);
+      return;
+    }
+    ChangeState(DAXO::ErrorState, 0);
+    death.unlock();
+    if (code == DAXO::TimeOut) {
+      DAXOPrivate::KernelError(
+          DAXOStreamedString("Component ") << name << " : Time out (deadlock?) on an input", 1);
+    }
+    throw;
+  } catch (const char* what) {
+    FatalReport(DAXOStreamedString(prefix) << " : Fatal error : Unhandled string thrown: "
+                                           << (what != nullptr ? what : "") << kCatchUp);
+    dieWithError(true);
+  } catch (const std::exception& e) {
+    FatalReport(DAXOStreamedString(prefix)
+                << " : Fatal error : Unhandled std::exception thrown: " << e.what() << kCatchUp);
+    dieWithError(true);
+  } catch (...) {
+    FatalReport(DAXOStreamedString(prefix)
+                << " : Fatal error : Unhandled exception thrown." << kCatchUp);
+    dieWithError(true);
+  }
 }
 
 void DAXOComponent::FatalReport(const DAXOString& text) {
@@ -294,8 +472,13 @@ void DAXOComponent::CallDeath() {
 }
 
 void DAXOComponent::Die4Good() {
-  // Inputs in the middle of a read get StopReading here once components
-  // have inputs; the period statistics are reset here once they are kept.
+  {
+    const int inputs = NbInputs();
+    for (int i = 0; i < inputs; ++i) {
+      auto& in = static_cast<DAXOInputImplementation&>(Input(i));
+      if (in.heldCount > 0) StopReading(in);
+    }
+  }
   DAXOStreamedString text("Component ");
   text << name << " is dead.";
   DAXOPrivate::Report(text, DAXO::Info, 0, true);
@@ -329,9 +512,27 @@ void DAXOComponent::SequentialDeath() {
 }
 
 void DAXOComponent::CleanUp() {
-  // Inputs' reading flags and subsampling counters, and the FIFO reader
-  // entries of the outputs, are reset here once components have them.
+  {
+    DAXOMutexGuard guard(ModuleLock());
+    for (DAXOListIterator it = m_inputs.First(); it != nullptr; ++it) {
+      auto& in = static_cast<DAXOInputImplementation&>(*m_inputs.Value(it));
+      DAXOMutexGuard input(in.mutex);
+      in.insideStartReading = false;
+      in.heldCount = 0;
+      in.subsamplingCounter = 0;
+    }
+    for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
+      static_cast<DAXOOutputImplementation&>(*m_outputs.Value(it)).monitor->ReleaseAllReaders();
+    }
+  }
   ChangeState(0, DAXO::DyingState);
+}
+
+void DAXOComponent::FreeBuffers() {
+  DAXOMutexGuard guard(ModuleLock());
+  for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
+    static_cast<DAXOOutputImplementation&>(*m_outputs.Value(it)).FreeBuffer();
+  }
 }
 
 void DAXOComponent::Shutdown() {
@@ -352,9 +553,20 @@ void DAXOComponent::Shutdown() {
     }
     DAXO::Wait4AWhile();
   }
-  // Readers blocked on the outputs are woken (and acknowledged) here once
-  // components have outputs.
+  const bool dead = (State() & DAXO::DeadState) != 0;
+  // Readers of the outputs give back what they hold before the buffers go.
+  {
+    DAXOMutexGuard guard(ModuleLock());
+    for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
+      auto& out = static_cast<DAXOOutputImplementation&>(*m_outputs.Value(it));
+      DAXOMutexGuard connections(out.connectionMutex);
+      for (DAXOListIterator r = out.connectedInputs.First(); r != nullptr; ++r) {
+        static_cast<DAXOInputImplementation*>(out.connectedInputs.Value(r))->Handshake();
+      }
+    }
+  }
   CleanUp();
-  FreeBuffers();
+  // A component that refuses to die may still write into its buffers.
+  if (dead) FreeBuffers();
   NotifyState();
 }

@@ -3,6 +3,7 @@
 #include "daxo_module.h"
 
 #include "daxo_file.h"
+#include "daxo_io.h"
 #include "daxo_kernel.h"
 #include "daxo_regexp.h"
 #include "daxo_services.h"
@@ -90,6 +91,25 @@ void DAXOModule::TearDown() {
     Unregister(m_registeredNames.Value(it));
   }
   m_registeredNames.Clear();
+  // Inputs leave their outputs' FIFOs; outputs first lose their readers.
+  for (DAXOListIterator it = m_inputs.First(); it != nullptr; ++it) delete m_inputs.Value(it);
+  m_inputs.Clear();
+  for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
+    auto* out = static_cast<DAXOOutputImplementation*>(m_outputs.Value(it));
+    for (;;) {
+      DAXOInput* reader = nullptr;
+      {
+        DAXOMutexGuard connections(out->connectionMutex);
+        if (out->connectedInputs.Empty()) break;
+        reader = out->connectedInputs.Value(out->connectedInputs.First());
+      }
+      reader->EngineDisconnect();
+    }
+    delete out;
+  }
+  m_outputs.Clear();
+  m_dynamicInputCursor = m_dynamicOutputCursor = nullptr;
+  m_currentInput = nullptr;
   for (DAXOListIterator it = m_properties.First(); it != nullptr; ++it) {
     delete m_properties.Value(it);
   }
@@ -611,12 +631,14 @@ DAXOProperty* DAXOModule::CreateProperty(const DAXOPropertyDefinition& definitio
     throw DAXO::ModuleDied;
   }
   if (definition.name == nullptr) Error("Call to NewProperty failed. Bad property definition.");
-  if (shortName != nullptr) {
+  // Special properties are the SDK's own, some named after an element
+  // ("out.fifosize"): only authors' names are checked.
+  if (shortName != nullptr && !special) {
     static const DAXORegExp validName("^[a-zA-Z][a-zA-Z_0-9]*$");
     if (!validName.Test(shortName)) {
       Error(Message("Trying to create a property with an invalid name: ", shortName));
     }
-  } else {
+  } else if (shortName == nullptr) {
     shortName = definition.name;
   }
   DAXOStreamedString fullName(name != nullptr ? name : "");

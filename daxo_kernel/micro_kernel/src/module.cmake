@@ -5,5 +5,9 @@ daxo_sdk_part(daxo_sdk_module
     daxo_property.cpp
     daxo_component.cpp
     daxo_module_waits.cpp
-  DEPS daxo_sdk_registry daxo_sdk_definitions daxo_sdk_services
+    daxo_module_io.cpp
+    daxo_module_rw.cpp
+    daxo_input.cpp
+    daxo_output.cpp
+  DEPS daxo_sdk_registry daxo_sdk_definitions daxo_sdk_services daxo_sdk_io
 )

@@ -99,6 +99,13 @@ class VELQUOR_API Engine {
   DAXOComponent* Component(const std::string& name) const;
   /// Component names in creation order.
   std::vector<std::string> Components() const;
+  /// Connects an output to an input by full names ("cam.image",
+  /// "viewer.input"): the output's type must pass the input's filter; the
+  /// input becomes a reader of the output's FIFO. False, reported, otherwise.
+  bool Connect(const std::string& output, const std::string& input);
+  /// Detaches an input from its output (blocks while its reader gives back
+  /// the samples it holds, at most 10 s).
+  bool Disconnect(const std::string& input);
   /// Starts one component; false (reported) when unknown or its start failed.
   bool StartComponent(const std::string& name);
   /// Asks the component to die and waits until it is dead (blocks; the

@@ -1,0 +1,493 @@
+// Inputs and outputs of a module: creation (with the re-declaration window),
+// removal, lookups and the special properties' callbacks.
+#include <cstring>
+#include <type_traits>
+
+#include "daxo_io.h"
+#include "daxo_kernel.h"
+#include "daxo_module.h"
+#include "daxo_regexp.h"
+#include "daxo_services.h"
+
+namespace {
+
+constexpr const char* kInputSuffixes[] = {".subsampling", ".readerType", nullptr};
+constexpr const char* kOutputSuffixes[] = {".subsampling", ".fifosize", ".periodic", nullptr};
+
+DAXOInputImplementation& In(DAXOInput& input) {
+  return static_cast<DAXOInputImplementation&>(input);
+}
+
+DAXOOutputImplementation& Out(DAXOOutput& output) {
+  return static_cast<DAXOOutputImplementation&>(output);
+}
+
+DAXOStreamedString Concat(const char* head, const char* name, const char* tail = nullptr) {
+  DAXOStreamedString text(head);
+  text << (name != nullptr ? name : "");
+  if (tail != nullptr) text << tail;
+  return text;
+}
+
+/// The element name of a special property: the text between the owner's
+/// name and the last '.'.
+DAXOString ElementName(DAXOProperty& property) {
+  const DAXOString full(property.Name());
+  const char* owner = property.Owner()->name;
+  const int skip = owner != nullptr ? static_cast<int>(std::strlen(owner)) + 1 : 0;
+  int dot = -1;
+  if (!full.ReverseFind('.', dot) || dot <= skip) return DAXOString();
+  return full.Mid(skip, dot - skip);
+}
+
+class DiagramLockScope {
+ public:
+  explicit DiagramLockScope(const char* reason) {
+    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->LockDiagram(reason);
+  }
+  ~DiagramLockScope() {
+    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->UnlockDiagram();
+  }
+  DiagramLockScope(const DiagramLockScope&) = delete;
+  DiagramLockScope& operator=(const DiagramLockScope&) = delete;
+};
+
+}  // namespace
+
+// --- creation ----------------------------------------------------------------------
+
+template <class Element, class Make>
+Element* DAXOModule::FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& cursor,
+                                  const DAXOString& fullName, const char* definitionName,
+                                  bool& created, int& index, Make make) {
+  created = true;
+  auto position = [&](DAXOBasicListItem* item) {
+    int i = 0;
+    for (DAXOListIterator it = list.First(); it != nullptr && it != item; ++it) ++i;
+    return i;
+  };
+  if (cursor == nullptr) {
+    list.PushBack(make());
+    index = static_cast<int>(list.Size()) - 1;
+    return list.Value(list.Last());
+  }
+  DAXOBasicListItem* found = nullptr;
+  for (DAXOListIterator it(cursor); it != nullptr; ++it) {
+    if (fullName == list.Value(it)->Name()) {
+      found = it;
+      break;
+    }
+  }
+  if (found == nullptr) {
+    DAXOBasicListItem* item = list.InsertBefore(cursor, make());
+    index = position(item);
+    return list.Value(item);
+  }
+  // Elements skipped by the re-declaration are gone; removing the cursor's
+  // element moves the cursor on, until it reaches the one found.
+  while (cursor != found) {
+    Element* skipped = list.ValueOf(cursor);
+    if constexpr (std::is_same_v<Element, DAXOInput>) {
+      RemoveInput(skipped);
+    } else {
+      RemoveOutput(skipped);
+    }
+  }
+  Element* old = list.ValueOf(found);
+  cursor = found->Successor();
+  const char* oldDefinition;
+  if constexpr (std::is_same_v<Element, DAXOInput>) {
+    oldDefinition = In(*old).definition.name;
+  } else {
+    oldDefinition = Out(*old).definition.name;
+  }
+  if (oldDefinition == definitionName) {
+    created = false;
+    index = position(found);
+    return old;
+  }
+  DAXOBasicListItem* item = list.InsertBefore(found, make());
+  index = position(item);
+  if constexpr (std::is_same_v<Element, DAXOInput>) {
+    RemoveInput(old);
+  } else {
+    RemoveOutput(old);
+  }
+  return list.Value(item);
+}
+
+DAXOInput* DAXOModule::NewInputX(const DAXOString& fullName, const char* definitionName,
+                                 bool& created, int& index) {
+  DAXOMutexGuard guard(m_moduleLock);
+  DAXOInputDefinition bare;
+  bare.name = definitionName;
+  return FindOrInsert(
+      m_inputs, m_dynamicInputCursor, fullName, definitionName, created, index,
+      [&]() -> DAXOInput* { return new DAXOInputImplementation(this, fullName, "", bare); });
+}
+
+DAXOOutput* DAXOModule::NewOutputX(const DAXOString& fullName, const char* definitionName,
+                                   bool& created, int& index) {
+  DAXOMutexGuard guard(m_moduleLock);
+  DAXOOutputDefinition bare;
+  bare.name = definitionName;
+  return FindOrInsert(m_outputs, m_dynamicOutputCursor, fullName, definitionName, created, index,
+                      [&]() -> DAXOOutput* {
+                        return new DAXOOutputImplementation(this, fullName, "", bare, &DieEvent());
+                      });
+}
+
+DAXOInput& DAXOModule::NewInput(const DAXOInputDefinition& definition, const char* shortName) {
+  DAXOMutexGuard guard(m_moduleLock);
+  if ((State() & DAXO::DyingState) != 0) {
+    guard.unlock();
+    throw DAXO::ModuleDied;
+  }
+  if (definition.name == nullptr) {
+    guard.unlock();
+    Error("Call to NewInput failed. Bad input definition.", 2);
+  }
+  if (shortName != nullptr) {
+    static const DAXORegExp validName("^[a-zA-Z][a-zA-Z_0-9]*$");
+    if (!validName.Test(shortName)) {
+      guard.unlock();
+      Error(Concat("Trying to create an input with an invalid name: ", shortName), 1);
+    }
+  } else {
+    shortName = definition.name;
+  }
+  DAXOStreamedString fullName(name != nullptr ? name : "");
+  fullName << "." << shortName;
+  bool created = false;
+  int index = 0;
+  DAXOInput* input = NewInputX(fullName, definition.name, created, index);
+  if (!created) return *input;
+
+  DAXOInputImplementation& in = In(*input);
+  in.shortName = shortName;
+  in.definition = definition;
+  in.readerType = definition.readerType;
+  in.subsampling = definition.subsampling > 0 ? definition.subsampling : 1;
+  if (DAXOPrivate::kernel != nullptr &&
+      !DAXOPrivate::kernel->RegisterSymbol(fullName, DAXOSymbolKind::Input, input)) {
+    RemoveInputX(input);
+    guard.unlock();
+    Error(Concat("Can't create input ", fullName, ". The symbol already exists."), 1);
+  }
+  m_registeredNames.PushBack(fullName);
+  DAXOProperty* subsampling = NewSpecialProperty(IOSubsamplingPropertyDefinition,
+                                                 DAXOStreamedString(shortName) << ".subsampling");
+  DirectSet(*subsampling, static_cast<long>(in.subsampling));
+  subsampling->SetSetCallback(&SetInputSubsamplingProperty);
+  if (in.readerType >= DAXO::FifoReader && in.readerType <= DAXO::LastOrNextReader) {
+    DAXOProperty* readerType = NewSpecialProperty(ReaderTypePropertyDefinition,
+                                                  DAXOStreamedString(shortName) << ".readerType");
+    DirectSet(*readerType, static_cast<long>(in.readerType));
+    readerType->SetSetCallback(&SetInputReaderTypeProperty);
+  }
+  return *input;
+}
+
+DAXOOutput& DAXOModule::NewOutput(const DAXOOutputDefinition& definition, const char* shortName) {
+  return CreateOutput(definition, shortName, "^[a-zA-Z][a-zA-Z_0-9\\.:]*$");
+}
+
+DAXOOutput& DAXOModule::CreateOutput(const DAXOOutputDefinition& definition, const char* shortName,
+                                     const char* pattern) {
+  DAXOMutexGuard guard(m_moduleLock);
+  if ((State() & DAXO::DyingState) != 0) {
+    guard.unlock();
+    throw DAXO::ModuleDied;
+  }
+  if (definition.name == nullptr) {
+    guard.unlock();
+    Error("Call to NewOutput failed. Bad output definition.", 2);
+  }
+  if (shortName != nullptr) {
+    const DAXORegExp validName(pattern);
+    if (!validName.Test(shortName)) {
+      guard.unlock();
+      Error(Concat("Trying to create an output with an invalid name: ", shortName), 1);
+    }
+  } else {
+    shortName = definition.name;
+  }
+  DAXOStreamedString fullName(name != nullptr ? name : "");
+  fullName << "." << shortName;
+  bool created = false;
+  int index = 0;
+  DAXOOutput* output = NewOutputX(fullName, definition.name, created, index);
+  if (!created) return *output;
+
+  DAXOOutputImplementation& out = Out(*output);
+  out.shortName = shortName;
+  DAXOOutputDefinition copy = definition;
+  if (copy.fifoSize < 1) copy.fifoSize = 16;
+  if (copy.subsampling < 1) copy.subsampling = 1;
+  out.definition = copy;
+  out.monitor->ResetFifoSize(copy.fifoSize);
+  out.monitor->SetOutputSubsampling(copy.subsampling);
+  if (copy.size > 0) {
+    try {
+      out.AllocOutputBuffer(copy.size, true);
+    } catch (...) {
+      RemoveOutputX(output);
+      throw;
+    }
+  }
+  if (DAXOPrivate::kernel != nullptr &&
+      !DAXOPrivate::kernel->RegisterSymbol(fullName, DAXOSymbolKind::Output, output)) {
+    RemoveOutputX(output);
+    guard.unlock();
+    Error(Concat("Can't create output ", fullName, ". The symbol already exists."), 1);
+  }
+  m_registeredNames.PushBack(fullName);
+  DAXOProperty* subsampling = NewSpecialProperty(IOSubsamplingPropertyDefinition,
+                                                 DAXOStreamedString(shortName) << ".subsampling");
+  DirectSet(*subsampling, static_cast<long>(copy.subsampling));
+  subsampling->SetSetCallback(&SetOutputSubsamplingProperty);
+  DAXOProperty* fifoSize =
+      NewSpecialProperty(FifoSizePropertyDefinition, DAXOStreamedString(shortName) << ".fifosize");
+  DirectSet(*fifoSize, static_cast<long>(copy.fifoSize));
+  fifoSize->SetSetCallback(&SetOutputFifoSizeProperty);
+  DAXOProperty* periodic =
+      NewSpecialProperty(PeriodicPropertyDefinition, DAXOStreamedString(shortName) << ".periodic");
+  periodic->SetSetCallback(&SetOutputPeriodicProperty);
+  bool isPeriodic = false;
+  Get(*periodic, isPeriodic);
+  out.periodic = isPeriodic;
+  for (DAXOTimestamp& t : out.history) t = 0;
+  out.historyIndex = 0;
+  return *output;
+}
+
+// --- removal -----------------------------------------------------------------------
+
+void DAXOModule::RemoveElementProperties(const DAXOString& fullName, const char* const* suffixes) {
+  for (; *suffixes != nullptr; ++suffixes) {
+    DAXOStreamedString propertyName(fullName);
+    propertyName << *suffixes;
+    for (DAXOListIterator it = m_properties.First(); it != nullptr; ++it) {
+      if (propertyName == m_properties.Value(it)->Name()) {
+        RemoveProperty(m_properties.Value(it));
+        break;
+      }
+    }
+  }
+}
+
+void DAXOModule::RemoveInput(DAXOInput* input) {
+  DiagramLockScope diagram("Removing an input");
+  DAXOMutexGuard guard(m_moduleLock);
+  if (input == nullptr || m_inputs.Find(input) == nullptr) return;
+  input->EngineDisconnect();
+  const DAXOString fullName(input->Name());
+  RemoveElementProperties(fullName, kInputSuffixes);
+  Unregister(fullName);
+  DAXOListIterator it = m_registeredNames.Find(fullName);
+  if (it != nullptr) m_registeredNames.Remove(it);
+  RemoveInputX(input);
+}
+
+void DAXOModule::RemoveOutput(DAXOOutput* output) {
+  DiagramLockScope diagram("Removing an output");
+  DAXOMutexGuard guard(m_moduleLock);
+  if (output == nullptr || m_outputs.Find(output) == nullptr) return;
+  DAXOOutputImplementation& out = Out(*output);
+  for (;;) {
+    DAXOInput* reader = nullptr;
+    {
+      DAXOMutexGuard connections(out.connectionMutex);
+      if (out.connectedInputs.Size() == 0) break;
+      reader = out.connectedInputs.Value(out.connectedInputs.First());
+    }
+    reader->EngineDisconnect();
+  }
+  const DAXOString fullName(output->Name());
+  RemoveElementProperties(fullName, kOutputSuffixes);
+  Unregister(fullName);
+  DAXOListIterator it = m_registeredNames.Find(fullName);
+  if (it != nullptr) m_registeredNames.Remove(it);
+  RemoveOutputX(output);
+}
+
+void DAXOModule::RemoveInputX(DAXOInput* input) {
+  DAXOMutexGuard guard(m_moduleLock);
+  DAXOListIterator it = m_inputs.Find(input);
+  if (it == nullptr) return;
+  if (m_dynamicInputCursor == it.ptr) m_dynamicInputCursor = it.ptr->Successor();
+  if (m_currentInput == input) m_currentInput = nullptr;
+  m_inputs.Remove(it);
+  delete input;
+}
+
+void DAXOModule::RemoveOutputX(DAXOOutput* output) {
+  DAXOMutexGuard guard(m_moduleLock);
+  DAXOListIterator it = m_outputs.Find(output);
+  if (it == nullptr) return;
+  if (m_dynamicOutputCursor == it.ptr) m_dynamicOutputCursor = it.ptr->Successor();
+  m_outputs.Remove(it);
+  delete output;
+}
+
+void DAXOModule::BeginIORedeclaration() {
+  DAXOMutexGuard guard(m_moduleLock);
+  m_dynamicInputCursor = m_inputs.First().ptr;
+  m_dynamicOutputCursor = m_outputs.First().ptr;
+}
+
+void DAXOModule::EndIORedeclaration() {
+  DAXOMutexGuard guard(m_moduleLock);
+  while (m_dynamicInputCursor != nullptr) RemoveInput(m_inputs.ValueOf(m_dynamicInputCursor));
+  while (m_dynamicOutputCursor != nullptr) RemoveOutput(m_outputs.ValueOf(m_dynamicOutputCursor));
+}
+
+// --- lookups -------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void Unknown(const char* what, const DAXOStreamedString& key, const char* kind,
+                          const char* owner) {
+  DAXOStreamedString text("Trying to access unknown ");
+  text << what << key << " of " << (kind != nullptr ? kind : "module") << " "
+       << (owner != nullptr ? owner : "");
+  DAXOPrivate::KernelError(text, 1);
+}
+
+}  // namespace
+
+DAXOInput& DAXOModule::Input(int index) {
+  DAXOMutexGuard guard(m_moduleLock);
+  if (index >= 0 && index < static_cast<int>(m_inputs.Size())) {
+    DAXOListIterator it = m_inputs.First();
+    for (int i = 0; i < index; ++i) ++it;
+    return *m_inputs.Value(it);
+  }
+  guard.unlock();
+  Unknown("input #", DAXOStreamedString() << index, Kind(), name);
+}
+
+DAXOOutput& DAXOModule::Output(int index) {
+  DAXOMutexGuard guard(m_moduleLock);
+  if (index >= 0 && index < static_cast<int>(m_outputs.Size())) {
+    DAXOListIterator it = m_outputs.First();
+    for (int i = 0; i < index; ++i) ++it;
+    return *m_outputs.Value(it);
+  }
+  guard.unlock();
+  Unknown("output #", DAXOStreamedString() << index, Kind(), name);
+}
+
+DAXOInput& DAXOModule::Input(const char* shortName) {
+  DAXOMutexGuard guard(m_moduleLock);
+  for (DAXOListIterator it = m_inputs.First(); it != nullptr; ++it) {
+    if (shortName != nullptr && In(*m_inputs.Value(it)).shortName == shortName) {
+      return *m_inputs.Value(it);
+    }
+  }
+  guard.unlock();
+  Unknown("input ", DAXOStreamedString(shortName != nullptr ? shortName : ""), Kind(), name);
+}
+
+DAXOOutput& DAXOModule::Output(const char* shortName) {
+  DAXOMutexGuard guard(m_moduleLock);
+  for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
+    if (shortName != nullptr && Out(*m_outputs.Value(it)).shortName == shortName) {
+      return *m_outputs.Value(it);
+    }
+  }
+  guard.unlock();
+  Unknown("output ", DAXOStreamedString(shortName != nullptr ? shortName : ""), Kind(), name);
+}
+
+int DAXOModule::NbInputs() {
+  DAXOMutexGuard guard(m_moduleLock);
+  return static_cast<int>(m_inputs.Size());
+}
+
+int DAXOModule::NbOutputs() {
+  DAXOMutexGuard guard(m_moduleLock);
+  return static_cast<int>(m_outputs.Size());
+}
+
+int* DAXOModule::ReaderHandle(int index) {
+  return &In(Input(index)).readerNumber;
+}
+
+// --- special properties --------------------------------------------------------------
+
+void DAXOModule::SetOutputSubsamplingProperty(DAXOProperty& property) {
+  DAXOModule& module = *property.Owner();
+  DAXOOutputImplementation& out = Out(module.Output(ElementName(property)));
+  long value = 1;
+  module.Get(property, value);
+  out.definition.subsampling = static_cast<int>(value);
+  out.monitor->SetOutputSubsampling(static_cast<int>(value));
+}
+
+void DAXOModule::SetOutputFifoSizeProperty(DAXOProperty& property) {
+  DAXOModule& module = *property.Owner();
+  DAXOOutputImplementation& out = Out(module.Output(ElementName(property)));
+  if ((module.State() & DAXO::LivingState) != 0) {
+    module.Report("Cannot change the output fifo sizes while module is running.", 2, 0);
+    return;
+  }
+  long value = out.definition.fifoSize;
+  module.Get(property, value);
+  // The block was carved for the old slots: it goes with them.
+  out.FreeBuffer();
+  out.definition.fifoSize = static_cast<int>(value);
+  out.monitor->ResetFifoSize(static_cast<int>(value));
+}
+
+void DAXOModule::SetOutputPeriodicProperty(DAXOProperty& property) {
+  DAXOModule& module = *property.Owner();
+  DAXOOutputImplementation& out = Out(module.Output(ElementName(property)));
+  bool value = false;
+  module.Get(property, value);
+  out.periodic = value;
+}
+
+void DAXOModule::SetInputSubsamplingProperty(DAXOProperty& property) {
+  DAXOModule& module = *property.Owner();
+  DAXOInputImplementation& in = In(module.Input(ElementName(property)));
+  long value = 1;
+  module.Get(property, value);
+  in.subsampling = static_cast<int>(value);
+  DAXOIOMonitorImplementation* fifo = in.fifo;
+  if (in.readerType <= DAXO::LastOrNextReader && fifo != nullptr) {
+    fifo->SetSubsamplingRate(in.readerNumber, static_cast<int>(value));
+  }
+}
+
+void DAXOModule::SetInputReaderTypeProperty(DAXOProperty& property) {
+  DAXOModule& module = *property.Owner();
+  DAXOInputImplementation& in = In(module.Input(ElementName(property)));
+  long value = 0;
+  module.Get(property, value);
+  const long requested = value;
+  const int current = in.readerType;
+  auto putBack = [&](const char* head, const char* tail) {
+    module.DirectSet(property, static_cast<long>(current));
+    DAXO::ReportError(Concat(head, in.name, tail), 1);
+  };
+  if (current <= DAXO::LastOrNextReader) {
+    if (requested >= DAXO::FifoReader && requested <= DAXO::LastOrNextReader) {
+      in.readerType = static_cast<int>(requested);
+      DAXOIOMonitorImplementation* fifo = in.fifo;
+      if (fifo != nullptr) fifo->SetReaderType(in.readerNumber, in.readerType);
+    } else {
+      putBack("Bad parameter: The input ",
+              " cannot be switched to SamplingReader or Wait4NextReader.");
+    }
+  } else if (requested != current) {
+    putBack("Bad parameter: The input ",
+            " is a SamplingReader or Wait4NextReader and cannot be switched to FifoReader, "
+            "NeverSkippingReader or LastOrNextReader");
+  }
+  // The engine's time object may want to show the new reader type.
+  if (DAXOPrivate::kernel == nullptr) return;
+  auto* time = static_cast<DAXOModule*>(
+      DAXOPrivate::kernel->FindSymbol("Engine.time", DAXOSymbolKind::Object));
+  (void)time;  // no engine object answers "refreshInputProperties" yet
+}
