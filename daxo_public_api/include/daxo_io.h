@@ -19,7 +19,9 @@
 // - The output's connection mutex guards its list of connected inputs; it is
 //   held while sequential components are called after a publication, and
 //   while the engine links or unlinks an input. Lock order: connection mutex
-//   -> input mutex -> FIFO mutex (never the reverse).
+//   -> (reader's module locks, in its SequentialCore) -> input mutex -> FIFO
+//   mutex (never the reverse): no connection mutex is taken with a module
+//   lock held.
 // - Buffer allocation runs while the owning component is not producing
 //   (construction, Start, the component's own Birth).
 // - The timestamp history belongs to the writing thread.

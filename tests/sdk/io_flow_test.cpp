@@ -86,7 +86,7 @@ class Sink : public DAXOComponent {
   Counter received;
   Counter cancelled;
   int stopAfter = 0;
-  int lastWhich = -100;
+  std::atomic<int> lastWhich{-100};
   DAXOEvent* cancel = nullptr;
 };
 
@@ -235,7 +235,7 @@ TEST_F(IOFlow, SeveralInputsFavourTheLowestIndexAndCancelEventsAnswerTheirNumber
 
   cancel.Set();
   ASSERT_TRUE(dst->cancelled.WaitAtLeast(1));
-  EXPECT_EQ(dst->lastWhich, 2) << "two inputs, first cancel event";
+  EXPECT_EQ(dst->lastWhich.load(), 2) << "two inputs, first cancel event";
   engine.ShutdownDiagram();
 }
 

@@ -555,14 +555,13 @@ void DAXOComponent::Shutdown() {
   }
   const bool dead = (State() & DAXO::DeadState) != 0;
   // Readers of the outputs give back what they hold before the buffers go.
-  {
-    DAXOMutexGuard guard(ModuleLock());
-    for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
-      auto& out = static_cast<DAXOOutputImplementation&>(*m_outputs.Value(it));
-      DAXOMutexGuard connections(out.connectionMutex);
-      for (DAXOListIterator r = out.connectedInputs.First(); r != nullptr; ++r) {
-        static_cast<DAXOInputImplementation*>(out.connectedInputs.Value(r))->Handshake();
-      }
+  // No module lock around it: connection mutexes come before module locks.
+  const int outputs = NbOutputs();
+  for (int i = 0; i < outputs; ++i) {
+    auto& out = static_cast<DAXOOutputImplementation&>(Output(i));
+    DAXOMutexGuard connections(out.connectionMutex);
+    for (DAXOListIterator r = out.connectedInputs.First(); r != nullptr; ++r) {
+      static_cast<DAXOInputImplementation*>(out.connectedInputs.Value(r))->Handshake();
     }
   }
   CleanUp();

@@ -86,16 +86,27 @@ DAXOModule::~DAXOModule() {
 }
 
 void DAXOModule::TearDown() {
-  DAXOMutexGuard guard(m_moduleLock);
-  for (DAXOListIterator it = m_registeredNames.First(); it != nullptr; ++it) {
-    Unregister(m_registeredNames.Value(it));
+  // Inputs leave their outputs' FIFOs and outputs lose their readers
+  // without the module lock: a writer calls its sequential readers with its
+  // output's connection mutex held, and they take their module lock.
+  DAXOList<DAXOInput*> inputs;
+  DAXOList<DAXOOutput*> outputs;
+  {
+    DAXOMutexGuard guard(m_moduleLock);
+    for (DAXOListIterator it = m_inputs.First(); it != nullptr; ++it) {
+      inputs.PushBack(m_inputs.Value(it));
+    }
+    for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
+      outputs.PushBack(m_outputs.Value(it));
+    }
+    m_inputs.Clear();
+    m_outputs.Clear();
+    m_dynamicInputCursor = m_dynamicOutputCursor = nullptr;
+    m_currentInput = nullptr;
   }
-  m_registeredNames.Clear();
-  // Inputs leave their outputs' FIFOs; outputs first lose their readers.
-  for (DAXOListIterator it = m_inputs.First(); it != nullptr; ++it) delete m_inputs.Value(it);
-  m_inputs.Clear();
-  for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {
-    auto* out = static_cast<DAXOOutputImplementation*>(m_outputs.Value(it));
+  for (DAXOListIterator it = inputs.First(); it != nullptr; ++it) delete inputs.Value(it);
+  for (DAXOListIterator it = outputs.First(); it != nullptr; ++it) {
+    auto* out = static_cast<DAXOOutputImplementation*>(outputs.Value(it));
     for (;;) {
       DAXOInput* reader = nullptr;
       {
@@ -107,9 +118,12 @@ void DAXOModule::TearDown() {
     }
     delete out;
   }
-  m_outputs.Clear();
-  m_dynamicInputCursor = m_dynamicOutputCursor = nullptr;
-  m_currentInput = nullptr;
+
+  DAXOMutexGuard guard(m_moduleLock);
+  for (DAXOListIterator it = m_registeredNames.First(); it != nullptr; ++it) {
+    Unregister(m_registeredNames.Value(it));
+  }
+  m_registeredNames.Clear();
   for (DAXOListIterator it = m_properties.First(); it != nullptr; ++it) {
     delete m_properties.Value(it);
   }

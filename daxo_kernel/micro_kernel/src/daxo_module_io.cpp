@@ -278,9 +278,15 @@ void DAXOModule::RemoveElementProperties(const DAXOString& fullName, const char*
 
 void DAXOModule::RemoveInput(DAXOInput* input) {
   DiagramLockScope diagram("Removing an input");
-  DAXOMutexGuard guard(m_moduleLock);
-  if (input == nullptr || m_inputs.Find(input) == nullptr) return;
+  {
+    DAXOMutexGuard guard(m_moduleLock);
+    if (input == nullptr || m_inputs.Find(input) == nullptr) return;
+  }
+  // Without the module lock: the writer calls this module's SequentialCore
+  // with its connection mutex held (connection mutex -> module lock).
   input->EngineDisconnect();
+  DAXOMutexGuard guard(m_moduleLock);
+  if (m_inputs.Find(input) == nullptr) return;
   const DAXOString fullName(input->Name());
   RemoveElementProperties(fullName, kInputSuffixes);
   Unregister(fullName);
@@ -291,8 +297,10 @@ void DAXOModule::RemoveInput(DAXOInput* input) {
 
 void DAXOModule::RemoveOutput(DAXOOutput* output) {
   DiagramLockScope diagram("Removing an output");
-  DAXOMutexGuard guard(m_moduleLock);
-  if (output == nullptr || m_outputs.Find(output) == nullptr) return;
+  {
+    DAXOMutexGuard guard(m_moduleLock);
+    if (output == nullptr || m_outputs.Find(output) == nullptr) return;
+  }
   DAXOOutputImplementation& out = Out(*output);
   for (;;) {
     DAXOInput* reader = nullptr;
@@ -303,6 +311,8 @@ void DAXOModule::RemoveOutput(DAXOOutput* output) {
     }
     reader->EngineDisconnect();
   }
+  DAXOMutexGuard guard(m_moduleLock);
+  if (m_outputs.Find(output) == nullptr) return;
   const DAXOString fullName(output->Name());
   RemoveElementProperties(fullName, kOutputSuffixes);
   Unregister(fullName);
