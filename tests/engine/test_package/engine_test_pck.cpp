@@ -21,6 +21,7 @@ std::mutex g_lock;
 std::condition_variable g_changed;
 long g_cores = 0;   // guarded by g_lock
 long g_deaths = 0;  // guarded by g_lock
+int g_stuck = 0;    // Cores held by mode 4 now; guarded by g_lock
 std::atomic<int> g_mode{0};
 
 class Ticker : public DAXOComponent {
@@ -45,7 +46,10 @@ class Ticker : public DAXOComponent {
         throw 42;
       case 4: {
         std::unique_lock<std::mutex> guard(g_lock);
+        ++g_stuck;
+        g_changed.notify_all();
         g_changed.wait(guard, [] { return g_mode.load() != 4; });
+        --g_stuck;
         return;
       }
       default:
@@ -98,7 +102,12 @@ void SetMode(int mode) {
   g_changed.notify_all();
 }
 
-VelquorEngineTestProbe probe{BoundKernel, Cores, WaitCores, Deaths, SetMode};
+bool WaitStuck() {
+  std::unique_lock<std::mutex> guard(g_lock);
+  return g_changed.wait_for(guard, std::chrono::seconds(10), [] { return g_stuck > 0; });
+}
+
+VelquorEngineTestProbe probe{BoundKernel, Cores, WaitCores, Deaths, SetMode, WaitStuck};
 
 }  // namespace
 

@@ -17,4 +17,6 @@ struct VelquorEngineTestProbe {
   /// (kernel Shutdown) once, then rest, 3 throw the integer 42, 4 block,
   /// deaf to the die event, until setTickerMode sets another mode.
   void (*setTickerMode)(int mode);
+  /// Blocks until a Core is held by mode 4 (at most 10 s); true when one is.
+  bool (*waitTickerStuck)();
 };
