@@ -30,6 +30,7 @@
 #pragma once
 
 #include "daxo_module.h"
+#include "daxo_pair.h"
 
 class DAXOComponent : public DAXOModule {
  public:
@@ -69,8 +70,37 @@ class DAXOComponent : public DAXOModule {
   DAXOInput& NewInput(const char* model, const char* shortName);
   DAXOOutput& NewOutput(const char* model, const char* shortName);
   DAXOProperty* NewProperty(const char* model, const char* shortName);
-  /// Re-declares the dynamic elements; nothing by default.
-  virtual void Dynamic() {}
+  DAXOAction& NewAction(int index, const char* shortName = nullptr);
+  DAXOAction& NewAction(const char* model, const char* shortName);
+  using DAXOModule::NewAction;
+
+  /// Re-declares the dynamic elements (called by CallDynamic with the
+  /// cursors placed after the definition's own elements). The default
+  /// clears the cursors: nothing is removed.
+  virtual void Dynamic();
+  /// Runs Dynamic() again unless the component is living (or already in
+  /// it): under the engine's diagram lock, the lifecycle lock and the
+  /// module lock, with the four cursors placed; then removes what was not
+  /// declared again. An exception from Dynamic() sets DAXO::ErrorState and
+  /// is dropped; the removal happens all the same.
+  void CallDynamic();
+  /// Places the cursors as CallDynamic does, without running anything.
+  void ResetDynamic();
+
+  // Property writes re-run Dynamic() (a component may derive its dynamic
+  // elements from its property values).
+  using DAXOModule::Set;
+  void Set(DAXOProperty& property, bool value) override;
+  void Set(DAXOProperty& property, long value) override;
+  void Set(DAXOProperty& property, double value) override;
+  void Set(DAXOProperty& property, const DAXOString& value) override;
+  void Set(DAXOProperty& property, const DAXOEnumStruct& value) override;
+
+  /// An extra thread running `function` on this component (see
+  /// DAXOModule::CreateThread).
+  void CreateThread(void (DAXOModule::*function)());
+  /// An extra thread running `function(argument)`; (created, thread id).
+  DAXOCouple<bool, unsigned long> CreateThread(void (*function)(void*), void* argument);
   /// One step of the component's work; every component defines it.
   virtual void Core() = 0;
   // Defaults do nothing.

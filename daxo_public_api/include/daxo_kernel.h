@@ -22,6 +22,7 @@
 #include "daxo_types.h"
 
 class DAXOComponent;
+class DAXOModule;
 class DAXOEvent;
 class DAXOCondition;
 class DAXOMutex;
@@ -209,6 +210,11 @@ class DAXOKernel {
   /// the thread joinable, so that no thread still runs a package's code when
   /// the package's library is closed.
   virtual bool StartComponentThread(DAXOComponent* component) = 0;
+  /// Starts a thread owned by the engine that calls `entry(record)`: an
+  /// extra thread of `owner` (joined with its owner's threads). `entry`
+  /// must copy what it needs from `record` before signalling its creator.
+  /// False when no thread could be started.
+  virtual bool StartModuleThread(void (*entry)(void*), void* record, DAXOModule* owner) = 0;
 
   // --- packages and engine functions -----------------------------------------
   /// Loads the package file at `path` under `name` (null: the file's base

@@ -40,6 +40,7 @@ class DAXOInput;
 class DAXOOutput;
 class DAXOIOElt;
 class DAXOInputImplementation;
+class DAXOAction;
 
 using ErrorCode = int;
 
@@ -85,8 +86,14 @@ class DAXOModule : public DAXOModuleBase {
                                   ErrorCode errorCode = DAXO::ErrorGeneric);
   /// Reports Kind() + " " + name + ": " + text to the engine.
   virtual void Report(const char* text, int level, int code);
-  /// Period statistics; nothing yet in a bare module.
-  virtual void PerformanceMonitoring() {}
+  /// Renames the module and every element whose full name starts with the
+  /// old name (inputs, outputs, properties, actions) and the names it
+  /// registered in the engine.
+  void Rename(const char* oldName, const char* newName) override;
+  /// One more call of the work loop: "counter" + 1 and the period
+  /// statistics over the last "nbPeriods" periods ("averagePeriod",
+  /// "minPeriod", "maxPeriod"). Nothing without the performance properties.
+  virtual void PerformanceMonitoring();
 
   // Typed reads. The property must be of the kind asked for (integer and
   // string reads also accept an enumeration); otherwise Error is raised.
@@ -234,6 +241,28 @@ class DAXOModule : public DAXOModuleBase {
   void BeginIORedeclaration();
   /// Removes every input and output from the cursors on and clears them.
   void EndIORedeclaration();
+
+  /// Creates (or re-uses inside the re-declaration window) the action made
+  /// from `definition`, with its own copy of the action function, and
+  /// registers it in the engine.
+  DAXOAction& NewAction(const DAXOActionDefinition& definition, const char* shortName = nullptr);
+  /// Find-or-insert of an action inside the dynamic window (module lock
+  /// held by the caller).
+  DAXOAction* NewActionX(const DAXOString& fullName, const char* definitionName, bool& created);
+  /// Unregisters and destroys the action; the X form only destroys it.
+  void RemoveAction(DAXOAction* action);
+  void RemoveActionX(DAXOAction* action);
+  /// Actions in creation order; unknown: kernel error (throws).
+  DAXOAction& Action(int index);
+  DAXOAction& Action(const char* shortName);
+  int NbActions();
+
+  /// Starts an extra thread of the module, run by the engine, that calls
+  /// `function` on this module; returns once the thread runs. The thread
+  /// counts as a life of the module (its death waits for it: the function
+  /// must end when the die event is set). DAXO::ModuleDied ends it quietly,
+  /// other exceptions are reported. Failure raises Error.
+  void CreateThread(void (DAXOModule::*function)());
 
   // Set callbacks of the per-input and per-output special properties.
   static void SetOutputSubsamplingProperty(DAXOProperty& property);
@@ -408,9 +437,37 @@ class DAXOModule : public DAXOModuleBase {
   DAXOBasicListItem* m_dynamicInputCursor = nullptr;
   DAXOBasicListItem* m_dynamicOutputCursor = nullptr;
   DAXOInput* m_currentInput = nullptr;  // the input of the running sequential call
+  DAXOList<DAXOAction*> m_actions;      // owned; guarded by the module lock
+  DAXOBasicListItem* m_dynamicActionCursor = nullptr;
+
+  /// Places the four dynamic cursors on the first element after the given
+  /// number of own elements of each list (properties: after the special
+  /// ones and `ownProperties` more). Module lock taken here.
+  void PlaceDynamicCursors(int ownInputs, int ownOutputs, int ownProperties, int ownActions);
+  /// Removes every element from each cursor on (inputs, outputs,
+  /// properties, actions), dropping exceptions of single removals, and
+  /// clears the cursors.
+  void RemoveFromDynamicCursors();
+  void ClearDynamicCursors();
+  /// Starts an extra thread through the engine (see CreateThread).
+  /// `failure` is the Error text when it cannot be started.
+  void StartExtraThread(void (DAXOModule::*function)(), const char* failure);
   // False while the module runs as a sequential component: its reads never
   // block, and writers call its SequentialCore.
   std::atomic<bool> m_threadedReads{true};
+
+  // Period statistics (PerformanceMonitoring; the thread that runs Core).
+  struct PeriodStatistics {
+    DAXOTimestamp* ring = nullptr;  // owned; capacity a power of two
+    int capacity = 0;
+    int window = 0;  // the "nbPeriods" value in use
+    int position = 0;
+    long count = 0;
+    DAXOTimestamp last = 0;
+    DAXOTimestamp sum = 0;
+  } m_periods;
+  /// Forgets the period statistics (the next call only records the time).
+  void ResetPeriodStatistics();
 
   /// Error without the throw: records and reports `text` (the reading and
   /// writing calls answer null instead of unwinding).

@@ -328,15 +328,24 @@ bool Diagram::DestroyAll() {
 
 bool Diagram::StartThread(DAXOComponent* component) {
   if (component == nullptr) return false;
+  return Launch(component, [this, component] { m_life(component); });
+}
+
+bool Diagram::StartExtraThread(void (*entry)(void*), void* record, const void* owner) {
+  if (entry == nullptr || owner == nullptr) return false;
+  return Launch(owner, [entry, record] { entry(record); });
+}
+
+bool Diagram::Launch(const void* owner, std::function<void()> body) {
   auto life = std::make_unique<Life>();
-  life->component = component;
+  life->owner = owner;
   Life* raw = life.get();
   std::lock_guard<std::mutex> guard(m_mutex);
   try {
     // Started under the mutex so that the thread's own end (which takes
     // it) cannot come before the record exists.
-    raw->thread = std::thread([this, raw] {
-      m_life(raw->component);
+    raw->thread = std::thread([this, raw, body = std::move(body)] {
+      body();
       {
         std::lock_guard<std::mutex> done(m_mutex);
         raw->finished = true;
@@ -350,9 +359,9 @@ bool Diagram::StartThread(DAXOComponent* component) {
   return true;
 }
 
-bool Diagram::JoinThreads(DAXOComponent* component, std::chrono::milliseconds wait) {
-  auto mine = [component](const std::unique_ptr<Life>& life) {
-    return component == nullptr || life->component == component;
+bool Diagram::JoinThreads(const void* owner, std::chrono::milliseconds wait) {
+  auto mine = [owner](const std::unique_ptr<Life>& life) {
+    return owner == nullptr || life->owner == owner;
   };
   std::vector<std::unique_ptr<Life>> done;
   bool allFinished = false;

@@ -101,6 +101,8 @@ class Diagram {
 
   /// Starts the main thread of `component` (the kernel's operation).
   bool StartThread(DAXOComponent* component);
+  /// Starts an extra thread of `owner` running `entry(record)`.
+  bool StartExtraThread(void (*entry)(void*), void* record, const void* owner);
   /// A state notice from a component (the kernel's NotifyModuleState).
   void StateChanged(const std::string& module, int state);
   /// Blocks until every component has died (true at once without
@@ -119,10 +121,11 @@ class Diagram {
     bool givenUp = false;  // its last Shutdown gave up waiting for its death
   };
   struct Life {
-    DAXOComponent* component = nullptr;
+    const void* owner = nullptr;  // the component (or module) whose thread it is
     std::thread thread;
-    bool finished = false;  // guarded by m_mutex; set when the life returned
+    bool finished = false;  // guarded by m_mutex; set when the thread's body returned
   };
+  bool Launch(const void* owner, std::function<void()> body);
 
   Entry* FindEntry(const std::string& name);  // m_mutex held
   const Entry* FindEntry(const std::string& name) const;
@@ -131,7 +134,7 @@ class Diagram {
   /// Joins the main threads of `component` (every component's when null)
   /// once they have finished, waiting at most `wait` for them. False when
   /// one of them is still running (it stays recorded).
-  bool JoinThreads(DAXOComponent* component, std::chrono::milliseconds wait);
+  bool JoinThreads(const void* owner, std::chrono::milliseconds wait);
   void Fail(const std::string& text) const;
   bool AutoStart(const std::string& name, DAXOComponent* component) const;
 

@@ -308,6 +308,11 @@ bool EngineKernel::StartComponentThread(DAXOComponent* component) {
                  [&] { return m_parts.diagram->StartThread(component); });
 }
 
+bool EngineKernel::StartModuleThread(void (*entry)(void*), void* record, DAXOModule* owner) {
+  return Guarded("StartModuleThread", false,
+                 [&] { return m_parts.diagram->StartExtraThread(entry, record, owner); });
+}
+
 bool EngineKernel::Run() {
   return Guarded("Run", false, [&] { return m_parts.diagram->StartAll(); });
 }

@@ -129,6 +129,7 @@ class EngineKernel final : public DAXOKernel {
   void NotifyModuleState(const char* moduleName, int state) override;
   void ComponentMainThread(DAXOComponent* component) override;
   bool StartComponentThread(DAXOComponent* component) override;
+  bool StartModuleThread(void (*entry)(void*), void* record, DAXOModule* owner) override;
   /// Starts every auto-start component of the diagram.
   bool Run() override;
   /// Asks the engine's run to end (Engine::RunDiagram returns and shuts the

@@ -3,6 +3,7 @@
 // shutdown).
 #include "daxo_component.h"
 
+#include <atomic>
 #include <cstring>
 #include <exception>
 
@@ -61,6 +62,13 @@ DAXOComponent::DAXOComponent(const char* name, DAXOComponentDefinition& definiti
       break;
     }
     NewOutput(row);
+  }
+  for (DAXOUInt32 i = 0; definition.actions != nullptr && i < definition.nbActions; ++i) {
+    const DAXOActionDefinition& row = definition.actions[i];
+    if (definition.nbActions == DAXOComponentDefinition::CountUntilZeroRow && row.name == nullptr) {
+      break;
+    }
+    NewAction(row);
   }
 }
 
@@ -144,6 +152,171 @@ DAXOProperty* DAXOComponent::NewProperty(const char* model, const char* shortNam
   const auto* row = TableRow(m_definition->properties, model);
   if (row == nullptr) Error(NoModel("Property", model, shortName), 2);
   return NewProperty(*row, shortName);
+}
+
+DAXOAction& DAXOComponent::NewAction(int index, const char* shortName) {
+  const auto* row = TableRow(m_definition->actions, m_definition->nbActions, index);
+  if (row == nullptr) Error("Call to NewAction failed. Bad action definition.", 2);
+  return NewAction(*row, shortName);
+}
+
+DAXOAction& DAXOComponent::NewAction(const char* model, const char* shortName) {
+  const auto* row = TableRow(m_definition->actions, model);
+  if (row == nullptr) Error(NoModel("Action", model, shortName), 2);
+  return NewAction(*row, shortName);
+}
+
+// --- dynamic elements ------------------------------------------------------------------
+
+namespace {
+
+/// Rows of a definition table (a count "until the zero row" is walked).
+template <class Row>
+int OwnRows(const Row* table, DAXOUInt32 count) {
+  if (table == nullptr) return 0;
+  if (count != DAXOComponentDefinition::CountUntilZeroRow) return static_cast<int>(count);
+  int n = 0;
+  while (table[n].name != nullptr) ++n;
+  return n;
+}
+
+class DiagramLockScope {
+ public:
+  explicit DiagramLockScope(const char* reason) {
+    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->LockDiagram(reason);
+  }
+  ~DiagramLockScope() {
+    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->UnlockDiagram();
+  }
+  DiagramLockScope(const DiagramLockScope&) = delete;
+  DiagramLockScope& operator=(const DiagramLockScope&) = delete;
+};
+
+}  // namespace
+
+void DAXOComponent::Dynamic() {
+  ClearDynamicCursors();
+}
+
+void DAXOComponent::ResetDynamic() {
+  const DAXOComponentDefinition& d = *m_definition;
+  PlaceDynamicCursors(OwnRows(d.inputs, d.nbInputs), OwnRows(d.outputs, d.nbOutputs),
+                      OwnRows(d.properties, d.nbProperties), OwnRows(d.actions, d.nbActions));
+}
+
+void DAXOComponent::CallDynamic() {
+  DiagramLockScope diagram("Calling Dynamic");
+  {
+    DAXOMutexGuard lifecycle(m_lifecycleLock);
+    if ((State() & DAXO::LivingState) == 0 && !m_inDynamic) {
+      m_inDynamic = true;
+      // The module lock is taken by each creation and removal, not around
+      // them all: removing an input detaches it, which takes its writer's
+      // connection mutex (connection mutexes come before module locks).
+      ResetDynamic();
+      ChangeStateQuietly(0, DAXO::ErrorState);
+      try {
+        Dynamic();
+      } catch (...) {
+        ChangeStateQuietly(DAXO::ErrorState, 0);
+      }
+      RemoveFromDynamicCursors();
+      m_inDynamic = false;
+    }
+  }
+  NotifyState();
+}
+
+void DAXOComponent::Set(DAXOProperty& property, bool value) {
+  DAXOModule::Set(property, value);
+  CallDynamic();
+}
+
+void DAXOComponent::Set(DAXOProperty& property, long value) {
+  DAXOModule::Set(property, value);
+  CallDynamic();
+}
+
+void DAXOComponent::Set(DAXOProperty& property, double value) {
+  DAXOModule::Set(property, value);
+  CallDynamic();
+}
+
+void DAXOComponent::Set(DAXOProperty& property, const DAXOString& value) {
+  DAXOModule::Set(property, value);
+  CallDynamic();
+}
+
+void DAXOComponent::Set(DAXOProperty& property, const DAXOEnumStruct& value) {
+  DAXOModule::Set(property, value);
+  CallDynamic();
+}
+
+// --- extra threads ---------------------------------------------------------------------
+
+void DAXOComponent::CreateThread(void (DAXOModule::*function)()) {
+  StartExtraThread(function, "Failed to create a component thread that runs a member function");
+}
+
+namespace {
+
+/// The start record of a thread running a free function; lives on the
+/// creator's stack until `started` is set.
+struct FreeThreadStart {
+  int reserved0;
+  int reserved1;
+  std::atomic<bool>* started;
+  bool* created;
+  unsigned long* threadId;
+  DAXOComponent* component;
+  void (*function)(void*);
+  void* argument;
+};
+
+void FreeThreadEntry(void* record) {
+  auto* start = static_cast<FreeThreadStart*>(record);
+  DAXOComponent* component = start->component;
+  void (*function)(void*) = start->function;
+  void* argument = start->argument;
+  component->OneMoreLife();
+  *start->created = true;
+  *start->threadId = DAXO::GetCurrentThreadId();
+  start->started->store(true);
+  try {
+    function(argument);
+  } catch (...) {
+    DAXOStreamedString text(component->name != nullptr ? component->name : "");
+    text << ": unhandled exception thrown from a component thread.";
+    DAXOPrivate::Report(text, DAXO::Error, 2, true);
+  }
+  component->LoseOneLife();
+}
+
+}  // namespace
+
+DAXOCouple<bool, unsigned long> DAXOComponent::CreateThread(void (*function)(void*),
+                                                            void* argument) {
+  bool found = false;
+  DAXOPrivate::EngineStringProperty("Engine.version", &found);
+  if (!found) {
+    Error(
+        "This component needs to create a component thread that runs a non-member function. "
+        "Your engine version does NOT support creating component threads that run non-member "
+        "functions. Either update your engine to Velquor >= 4.7.0 or change this component's "
+        "code to use DAXOComponent::CreateThread(DAXOThreadFunction) instead of "
+        "DAXOComponent::CreateThread(DAXOThreadFreeFunction, void*)",
+        1);
+  }
+  std::atomic<bool> started{false};
+  bool created = false;
+  unsigned long threadId = 0;
+  FreeThreadStart start{0, 1, &started, &created, &threadId, this, function, argument};
+  if (function == nullptr || DAXOPrivate::kernel == nullptr ||
+      !DAXOPrivate::kernel->StartModuleThread(&FreeThreadEntry, &start, this)) {
+    Error("Failed to create a component thread that runs a non-member function", 1);
+  }
+  while (!started.load()) DAXO::Wait4AWhile();
+  return DAXOCouple<bool, unsigned long>(created, threadId);
 }
 
 const char* DAXOComponent::Kind() const {
@@ -486,6 +659,7 @@ void DAXOComponent::Die4Good() {
   SetIfPresent("averagePeriod", 0);
   SetIfPresent("minPeriod", 0);
   SetIfPresent("maxPeriod", 0);
+  ResetPeriodStatistics();
   m_birthEvent.Reset();
   // The engine hears of the dead state before it is stored: once it is
   // stored, Shutdown may return and the owner destroy the component, so the

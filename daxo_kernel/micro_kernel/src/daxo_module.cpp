@@ -3,6 +3,7 @@
 #include "daxo_module.h"
 
 #include "daxo_file.h"
+#include "daxo_action.h"
 #include "daxo_io.h"
 #include "daxo_kernel.h"
 #include "daxo_regexp.h"
@@ -83,6 +84,7 @@ DAXOModule::DAXOModule(const char* moduleName, bool performanceMonitoring, bool 
 
 DAXOModule::~DAXOModule() {
   TearDown();
+  delete[] m_periods.ring;
 }
 
 void DAXOModule::TearDown() {
@@ -128,6 +130,9 @@ void DAXOModule::TearDown() {
     delete m_properties.Value(it);
   }
   m_properties.Clear();
+  for (DAXOListIterator it = m_actions.First(); it != nullptr; ++it) delete m_actions.Value(it);
+  m_actions.Clear();
+  m_dynamicActionCursor = nullptr;
   m_nbSpecialProperties = 0;
   m_lastSpecialProperty = nullptr;
   m_dynamicPropertyCursor = nullptr;

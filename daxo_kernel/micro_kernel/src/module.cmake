@@ -9,5 +9,7 @@ daxo_sdk_part(daxo_sdk_module
     daxo_module_rw.cpp
     daxo_input.cpp
     daxo_output.cpp
+    daxo_module_dynamic.cpp
+    daxo_module_threads.cpp
   DEPS daxo_sdk_registry daxo_sdk_definitions daxo_sdk_services daxo_sdk_io
 )
