@@ -139,6 +139,20 @@ struct DAXOTriangles3D {
   DAXOTriangle3D* triangles;
 };
 
+/// A CAN, CAN FD or other bus frame in one record (96 bytes): identifier,
+/// timestamp and up to 64 data bytes; `misc`, `flags`, `hasFlags`, `crc` and
+/// `reserved` belong to the producer.
+struct DAXOCANUniFrame {
+  DAXOUInt32 misc;
+  DAXOUInt32 id;
+  DAXOTimestamp ts;
+  std::uint8_t data[64];
+  DAXOUInt32 flags;
+  DAXOUInt32 hasFlags;
+  DAXOUInt32 crc;
+  DAXOUInt32 reserved;
+};
+
 /// Items whose inner layout the framework never reads: opaque records of the
 /// right size.
 struct DAXORealObject {
@@ -155,6 +169,7 @@ constexpr int CANUniFrameSize = 96;
 }  // namespace DAXO
 
 static_assert(sizeof(DAXOCANFrame) == 24);
+static_assert(sizeof(DAXOCANUniFrame) == 96);
 static_assert(sizeof(DAXOMatrix) == 40);
 static_assert(sizeof(IplROI) == 20);
 static_assert(sizeof(IplImage) == 144);

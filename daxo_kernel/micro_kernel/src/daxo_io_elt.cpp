@@ -254,20 +254,5 @@ int DAXOIOEltImplementation::IOEltUsedSizeInBytes(bool* isArray) {
   return PayloadSize(*this, vectorSize, true, isArray);
 }
 
-// --- serialization: not built yet --------------------------------------------------------
-
-int DAXOIOEltImplementation::Serialize(void*, unsigned int) {
-  return 0;  // serialization is not built yet
-}
-
-int DAXOIOEltImplementation::Deserialize(void*, bool) {
-  return -1;  // serialization is not built yet: nothing was filled
-}
-
-int DAXOIOElt::SerializedIOEltSizeInBytes(void*) {
-  return -1;  // serialization is not built yet
-}
-
-bool DAXOIOElt::IsDeserializable(void*) {
-  return false;  // serialization is not built yet
-}
+// Serialize, Deserialize, SerializedIOEltSizeInBytes and IsDeserializable:
+// daxo_io_elt_serialize.cpp.
