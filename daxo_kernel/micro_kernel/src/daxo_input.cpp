@@ -53,17 +53,20 @@ void DAXOInputImplementation::AcknowledgeDetachment() {
 }
 
 void DAXOInputImplementation::ExitStartReading() {
-  bool acknowledge = false;
-  {
-    DAXOMutexGuard guard(mutex);
-    if (detaching.load() && heldCount == 0) {
+  // The check and the clearing of insideStartReading form one step under
+  // the mutex: a detachment that begins in between would see the reader
+  // inside and wait for an acknowledgement that never comes.
+  for (;;) {
+    {
+      DAXOMutexGuard guard(mutex);
+      if (!detaching.load() || heldCount != 0) {
+        insideStartReading = false;
+        return;
+      }
       interruptEvent.Reset();
-      acknowledge = true;
     }
+    AcknowledgeDetachment();
   }
-  if (acknowledge) AcknowledgeDetachment();
-  DAXOMutexGuard guard(mutex);
-  insideStartReading = false;
 }
 
 bool DAXOInputImplementation::EngineConnect(DAXOOutput& target) {

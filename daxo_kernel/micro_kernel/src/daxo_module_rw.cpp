@@ -157,6 +157,17 @@ void DAXOModule::StopWriting(DAXOIOElt* element, bool discard) {
 // --- reading one input -------------------------------------------------------------
 
 DAXOFastIOHandle DAXOModule::TakeOne(DAXOInputImplementation& in, bool msg) {
+  // A detachment must find the input holding nothing: slots kept from
+  // earlier calls (a sliding window) are given back and the call gives up
+  // (null handle), leaving the acknowledgement to ExitStartReading.
+  auto detached = [&] {
+    if (in.heldCount == 0) {
+      in.AcknowledgeDetachment();
+      return false;
+    }
+    StopReading(in);
+    return true;
+  };
   for (;;) {
     DAXOIOMonitorImplementation* fifo = in.fifo;
     if (fifo == nullptr) {
@@ -172,7 +183,7 @@ DAXOFastIOHandle DAXOModule::TakeOne(DAXOInputImplementation& in, bool msg) {
       continue;
     }
     if (in.detaching.load()) {
-      in.AcknowledgeDetachment();
+      if (detached()) return {};
       continue;
     }
     DAXOEvent* readerEvent = nullptr;
@@ -189,7 +200,7 @@ DAXOFastIOHandle DAXOModule::TakeOne(DAXOInputImplementation& in, bool msg) {
     fifo->AbortStartReadingX(in.readerNumber);
     if (fired == 1 || (State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
     in.interruptEvent.Reset();
-    if (in.detaching.load()) in.AcknowledgeDetachment();
+    if (in.detaching.load() && detached()) return {};
   }
 }
 
@@ -218,6 +229,7 @@ DAXOIOElt* DAXOModule::ReadOne(DAXOInput& input, bool msg) {
       const int last = in.subsampling - 1;
       for (int k = in.subsamplingCounter;; ++k) {
         slot = TakeOne(in, msg);
+        if (slot.ptr == nullptr) return nullptr;  // detached
         if (k >= last) break;
         in.fifo.load()->StopReading(in.readerNumber, slot);
       }
@@ -500,6 +512,7 @@ bool DAXOModule::NLastStartReading(DAXOInput& input, int n, DAXOIOElt** out) {
         const int last = in.subsampling - 1;
         for (int k = in.subsamplingCounter;; ++k) {
           slot = TakeOne(in, false);
+          if (slot.ptr == nullptr) return false;  // detached: the window went
           if (k >= last) break;
           in.fifo.load()->StopReading(in.readerNumber, slot);
         }
@@ -566,6 +579,7 @@ DAXOTimestamp DAXOModule::SynchroStartReading2(int n, DAXOInput** inputs, DAXOIO
     int which = -1;
     DAXOIOElt* e = nullptr;
     while (e == nullptr) {
+      which = -1;  // a failed read leaves it untouched
       // At most 32 inputs at a time: the first pending ones.
       const int batch = count < kMaxInputs ? count : kMaxInputs;
       e = StartReading(batch, pending, &which, cancel != nullptr ? 1 : 0, cancels);
@@ -652,4 +666,8 @@ void DAXOModule::Wait4Handshake(DAXOOutput& output) {
   DAXOEvent* events[2] = {&m_dieEvent, &released};
   DAXOEvent::Wait(&released == &m_dieEvent ? 1 : 2, events, -1);
   if ((State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
+  // The hand-shake is consumed: nothing else resets the event, and left set
+  // it would end every later wait at once, before any reader had the
+  // samples written since.
+  if (&released != &m_dieEvent) released.Reset();
 }

@@ -70,8 +70,30 @@ void CopyCode(char (&field)[4], DAXOUInt32 code) {
   std::memcpy(field, &code, sizeof(field));
 }
 
+/// Stores a header at the start of a slot area. Areas follow each other
+/// every eltSizeBytes, which need not keep a header's alignment (an image of
+/// 100 bytes starts every 148 bytes): headers are copied in bytewise.
+template <class Header>
+void Place(char* area, const Header& header) {
+  std::memcpy(area, &header, sizeof(Header));
+}
+
 [[noreturn]] void Raise(const DAXOStreamedString& text) {
   DAXOPrivate::KernelError(text, 1);
+}
+
+/// `bytes` as the int an element's size is kept in. Larger sizes are
+/// refused: truncated, they would carve slots smaller than the sizes the
+/// elements announce.
+int ElementSize(const char* operation, int line, long long bytes) {
+  constexpr int kLargest = std::numeric_limits<int>::max();
+  if (bytes > kLargest) {
+    DAXOStreamedString text(operation);
+    text << ":" << line << ": Requested element size [" << bytes << "] is too big (at most "
+         << kLargest << " bytes per element)";
+    Raise(text);
+  }
+  return static_cast<int>(bytes);
 }
 
 }  // namespace
@@ -205,44 +227,44 @@ void DAXOOutputImplementation::FreeBuffer() {
   DAXO::DeallocSharedMemory(block);
   block = nullptr;
   itemCount = 0;
+  eltSizeBytes = 0;  // no element size until the next allocation
 }
 
 void DAXOOutputImplementation::AllocOutputBuffer(int n, bool allocate) {
   BeginAllocation("AllocOutputBuffer", "n", n);
   const DAXOTypeInfo& type = definition.type;
   const Shape shape = ShapeOf(type);
+  const long long items = n;
   int itemSize = 1;
+  long long bytes = 0;
   switch (shape) {
     case Shape::Vector:
       itemSize = VectorItemSize(type);
-      itemCount = n;
-      eltSizeBytes = n * itemSize;
-      if (n != 1 && !IsTextOrStream(type) && (type.value & DAXO::VectorFlag) == 0) {
-        DAXOStreamedString text("Output ");
-        text << name << " is a vector but its vector flag is not set.";
-        DAXOPrivate::Report(text, 2, 0, true);
-      }
+      bytes = items * itemSize;
       break;
     case Shape::Matrix:
-      itemCount = -1;
-      eltSizeBytes = n * 16 + kMatrixHeader;
+      bytes = items * 16 + kMatrixHeader;
       break;
     case Shape::Triangles:
-      itemCount = -1;
-      eltSizeBytes = n * 56 + kTrianglesHeader;
+      bytes = items * 56 + kTrianglesHeader;
       break;
     case Shape::IplImage:
-      itemCount = -1;
-      eltSizeBytes = n + kIplArea;
+      bytes = items + kIplArea;
       break;
     case Shape::DAXOImage:
-      itemCount = -1;
-      eltSizeBytes = n + kImageHeader;
+      bytes = items + kImageHeader;
       break;
     case Shape::Audio:
-      itemCount = -1;
-      eltSizeBytes = n + kAudioHeader;
+      bytes = items + kAudioHeader;
       break;
+  }
+  eltSizeBytes = ElementSize("AllocOutputBuffer", __LINE__, bytes);
+  itemCount = shape == Shape::Vector ? n : -1;
+  if (shape == Shape::Vector && n != 1 && !IsTextOrStream(type) &&
+      (type.value & DAXO::VectorFlag) == 0) {
+    DAXOStreamedString text("Output ");
+    text << name << " is a vector but its vector flag is not set.";
+    DAXOPrivate::Report(text, 2, 0, true);
   }
   const bool imageOrAudio =
       shape == Shape::IplImage || shape == Shape::DAXOImage || shape == Shape::Audio;
@@ -268,40 +290,45 @@ void DAXOOutputImplementation::AllocOutputBuffer(int n, bool allocate) {
         e.vectorSize = n;
         break;
       case Shape::Matrix: {
-        auto* m = reinterpret_cast<DAXOMatrix*>(area);
-        m->real = reinterpret_cast<double*>(area + kMatrixHeader);
-        m->imaginary = m->real + n;
+        DAXOMatrix m{};
+        m.real = reinterpret_cast<double*>(area + kMatrixHeader);
+        m.imaginary = m.real + n;
+        Place(area, m);
         break;
       }
       case Shape::IplImage: {
-        auto* image = reinterpret_cast<IplImage*>(area);
-        FourMarks(image->colorModel);
-        FourMarks(image->channelSeq);
-        image->roi = reinterpret_cast<IplROI*>(area + kIplHeader);
-        image->imageData = area + kIplArea;
+        IplImage image{};
+        FourMarks(image.colorModel);
+        FourMarks(image.channelSeq);
+        image.roi = reinterpret_cast<IplROI*>(area + kIplHeader);
+        image.imageData = area + kIplArea;
+        Place(area, image);
         break;
       }
       case Shape::DAXOImage: {
-        auto* image = reinterpret_cast<DAXOImage*>(area);
-        image->bufferSize = n;
-        FourMarks(image->imageCoding);
-        image->imageData = area + kImageHeader;
+        DAXOImage image{};
+        image.bufferSize = n;
+        FourMarks(image.imageCoding);
+        image.imageData = area + kImageHeader;
+        Place(area, image);
         break;
       }
       case Shape::Audio: {
-        auto* signal = reinterpret_cast<DAXOAudioSignal*>(area);
-        signal->streamSizeInBytes = static_cast<DAXOUInt32>(n);
-        signal->streamData = area + kAudioHeader;
+        DAXOAudioSignal signal{};
+        signal.streamSizeInBytes = static_cast<DAXOUInt32>(n);
+        signal.streamData = area + kAudioHeader;
+        Place(area, signal);
         break;
       }
       case Shape::Triangles: {
-        auto* t = reinterpret_cast<DAXOTriangles3D*>(area);
+        DAXOTriangles3D t{};
         char* p = area + kTrianglesHeader;
-        t->points = reinterpret_cast<DAXOPoint3D*>(p);
+        t.points = reinterpret_cast<DAXOPoint3D*>(p);
         p += static_cast<size_t>(n) * sizeof(DAXOPoint3D);
-        t->triangles = reinterpret_cast<DAXOTriangle3D*>(p);
+        t.triangles = reinterpret_cast<DAXOTriangle3D*>(p);
         p += static_cast<size_t>(n) * sizeof(DAXOTriangle3D);
-        t->objects = reinterpret_cast<DAXOObject3D*>(p);
+        t.objects = reinterpret_cast<DAXOObject3D*>(p);
+        Place(area, t);
         break;
       }
     }
@@ -310,16 +337,21 @@ void DAXOOutputImplementation::AllocOutputBuffer(int n, bool allocate) {
 
 void DAXOOutputImplementation::AllocOutputBufferMatrix(int n, int m) {
   BeginAllocation("AllocOutputBufferMatrix", n < 0 ? "n" : "m", n < 0 ? n : m);
-  const long cells = static_cast<long>(n) * m;
+  const long cells = static_cast<long>(n) * m;  // at most 2^62: no overflow
+  // The byte count saturates where it would leave the 64-bit range.
+  constexpr long kSaturation = (std::numeric_limits<long>::max() - kMatrixHeader) / 16;
+  eltSizeBytes = ElementSize(
+      "AllocOutputBufferMatrix", __LINE__,
+      cells > kSaturation ? std::numeric_limits<long>::max() : cells * 16 + kMatrixHeader);
   itemCount = -1;
-  eltSizeBytes = static_cast<int>(cells * 16 + kMatrixHeader);
-  AllocateSharedMemory(static_cast<size_t>(cells) * 16 + kMatrixHeader);
+  AllocateSharedMemory(static_cast<size_t>(eltSizeBytes));
   CarveSlots(static_cast<int>(cells), [&](DAXOIOEltImplementation& e, char* area, int) {
-    auto* matrix = reinterpret_cast<DAXOMatrix*>(area);
-    matrix->nbRows = n;
-    matrix->nbColumns = m;
-    matrix->real = reinterpret_cast<double*>(area + kMatrixHeader);
-    matrix->imaginary = matrix->real + cells;
+    DAXOMatrix matrix{};
+    matrix.nbRows = n;
+    matrix.nbColumns = m;
+    matrix.real = reinterpret_cast<double*>(area + kMatrixHeader);
+    matrix.imaginary = matrix.real + cells;
+    Place(area, matrix);
     e.bufferItemSize = 1;
   });
 }
@@ -329,24 +361,30 @@ void DAXOOutputImplementation::AllocOutputBufferImage(int isize, int width, int 
                                                       bool headerOnly) {
   BeginAllocation("AllocOutputBufferImage", isize < 0 ? "isize" : (width < 0 ? "w" : "h"),
                   isize < 0 ? isize : (width < 0 ? width : height));
+  const int full =
+      ElementSize("AllocOutputBufferImage", __LINE__, static_cast<long long>(isize) + kImageHeader);
   itemCount = -1;
-  eltSizeBytes = isize + kImageHeader;
-  const int area = headerOnly ? kImageHeader : eltSizeBytes;
-  // The slots' areas are `area` apart; eltSizeBytes keeps the full size.
-  const int full = eltSizeBytes;
-  eltSizeBytes = area;
+  const int area = headerOnly ? kImageHeader : full;
+  // The slots' areas are `area` apart; eltSizeBytes keeps the full size,
+  // also when the block cannot be had.
+  eltSizeBytes = full;
   AllocateSharedMemory(static_cast<size_t>(area));
-  CarveSlots(isize, [&](DAXOIOEltImplementation& e, char* slotArea, int position) {
-    auto* image = reinterpret_cast<DAXOImage*>(slotArea);
-    image->width = width;
-    image->height = height;
-    image->imageSize = isize;
-    image->bufferSize = isize;
-    CopyCode(image->imageCoding, imageCoding);
-    CopyCode(image->imageType, imageType);
-    image->imageId = reinterpret_cast<void*>(static_cast<intptr_t>(position));
-    image->imageId2 = reinterpret_cast<void*>(static_cast<intptr_t>(0xDEAD));
-    image->imageData = headerOnly ? nullptr : slotArea + kImageHeader;
+  eltSizeBytes = area;
+  // A header-only slot owns no image bytes: its element must not announce
+  // any (a reader deserializing into it would write past the area).
+  CarveSlots(headerOnly ? 0 : isize, [&](DAXOIOEltImplementation& e, char* slotArea,
+                                         int position) {
+    DAXOImage image{};
+    image.width = width;
+    image.height = height;
+    image.imageSize = isize;
+    image.bufferSize = isize;
+    CopyCode(image.imageCoding, imageCoding);
+    CopyCode(image.imageType, imageType);
+    image.imageId = reinterpret_cast<void*>(static_cast<intptr_t>(position));
+    image.imageId2 = reinterpret_cast<void*>(static_cast<intptr_t>(0xDEAD));
+    image.imageData = headerOnly ? nullptr : slotArea + kImageHeader;
+    Place(slotArea, image);
     e.bufferItemSize = 1;
   });
   eltSizeBytes = full;
@@ -361,22 +399,22 @@ void DAXOOutputImplementation::AllocOutputBufferDAXOImage(int isize, int width, 
 void DAXOOutputImplementation::AllocOutputBufferIplImage(const IplImage& model, bool) {
   BeginAllocation("AllocOutputBufferIplImage", model.align < 0 ? "align" : "imageSize",
                   model.align < 0 ? model.align : model.imageSize);
+  eltSizeBytes = ElementSize("AllocOutputBufferIplImage", __LINE__,
+                             static_cast<long long>(kIplArea) + model.align + model.imageSize);
   itemCount = -1;
-  eltSizeBytes = kIplArea + model.align + model.imageSize;
   AllocateSharedMemory(static_cast<size_t>(eltSizeBytes));
   CarveSlots(model.imageSize, [&](DAXOIOEltImplementation& e, char* area, int) {
-    auto* image = reinterpret_cast<IplImage*>(area);
-    std::memcpy(image, &model, sizeof(IplImage));
-    auto* roi = reinterpret_cast<IplROI*>(area + kIplHeader);
-    *roi = IplROI{0, 0, 0, model.width, model.height};
-    image->roi = roi;
-    image->imageDataOrigin = area + kIplArea;
+    IplImage image = model;
+    Place(area + kIplHeader, IplROI{0, 0, 0, model.width, model.height});
+    image.roi = reinterpret_cast<IplROI*>(area + kIplHeader);
+    image.imageDataOrigin = area + kIplArea;
     // The data starts at the next multiple of align after the origin (a
     // whole step when the origin is aligned already).
-    const auto origin = reinterpret_cast<uintptr_t>(image->imageDataOrigin);
+    const auto origin = reinterpret_cast<uintptr_t>(image.imageDataOrigin);
     const auto align = static_cast<uintptr_t>(model.align > 0 ? model.align : 1);
-    image->imageData = image->imageDataOrigin + (align - origin % align);
-    if (model.align <= 0) image->imageData = image->imageDataOrigin;
+    image.imageData = image.imageDataOrigin + (align - origin % align);
+    if (model.align <= 0) image.imageData = image.imageDataOrigin;
+    Place(area, image);
     e.bufferItemSize = 1;
   });
 }
@@ -384,14 +422,15 @@ void DAXOOutputImplementation::AllocOutputBufferIplImage(const IplImage& model, 
 void DAXOOutputImplementation::AllocOutputBufferAudioSignal(const DAXOAudioSignal& signal) {
   BeginAllocation("AllocOutputBufferAudioSignal", "streamSizeInBytes",
                   static_cast<long>(signal.streamSizeInBytes));
+  eltSizeBytes = ElementSize("AllocOutputBufferAudioSignal", __LINE__,
+                             static_cast<long long>(signal.streamSizeInBytes) + kAudioHeader);
   itemCount = -1;
-  eltSizeBytes = static_cast<int>(signal.streamSizeInBytes) + kAudioHeader;
   AllocateSharedMemory(static_cast<size_t>(eltSizeBytes));
   CarveSlots(static_cast<int>(signal.streamSizeInBytes),
              [&](DAXOIOEltImplementation& e, char* area, int) {
-               auto* copy = reinterpret_cast<DAXOAudioSignal*>(area);
-               *copy = signal;
-               copy->streamData = area + kAudioHeader;
+               DAXOAudioSignal copy = signal;
+               copy.streamData = area + kAudioHeader;
+               Place(area, copy);
                e.bufferItemSize = 1;
              });
 }
