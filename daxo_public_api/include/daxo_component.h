@@ -84,6 +84,9 @@ class DAXOComponent : public DAXOModule {
   /// declared again. An exception from Dynamic() sets DAXO::ErrorState and
   /// is dropped; the removal happens all the same.
   void CallDynamic();
+  /// CallDynamic (the engine calls it after creating the component and after
+  /// changing its connections).
+  void ElementsChanged() override { CallDynamic(); }
   /// Places the cursors as CallDynamic does, without running anything.
   void ResetDynamic();
 

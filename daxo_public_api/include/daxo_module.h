@@ -90,6 +90,9 @@ class DAXOModule : public DAXOModuleBase {
   /// old name (inputs, outputs, properties, actions) and the names it
   /// registered in the engine.
   void Rename(const char* oldName, const char* newName) override;
+  /// The engine created the module or changed its connections; a component
+  /// re-declares its dynamic elements (CallDynamic). Nothing in a module.
+  virtual void ElementsChanged() {}
   /// One more call of the work loop: "counter" + 1 and the period
   /// statistics over the last "nbPeriods" periods ("averagePeriod",
   /// "minPeriod", "maxPeriod"). Nothing without the performance properties.

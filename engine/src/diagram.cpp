@@ -137,9 +137,22 @@ bool Diagram::Create(const std::string& model, const std::string& name) {
     Fail(what + ": the model refused (instance limit reached?).");
     return false;
   }
-  std::lock_guard<std::mutex> guard(m_mutex);
-  m_entries.push_back(Entry{name, model, component, static_cast<int>(component->State())});
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_entries.push_back(Entry{name, model, component, static_cast<int>(component->State())});
+  }
+  // Its dynamic elements follow its property values from the start.
+  Notify(component);
   return true;
+}
+
+void Diagram::Notify(DAXOModule* module) const {
+  if (module == nullptr) return;
+  try {
+    module->ElementsChanged();  // virtual: the module's own copy
+  } catch (...) {
+    // The component reported its failure itself (error state).
+  }
 }
 
 DAXOComponent* Diagram::Find(const std::string& name) const {
@@ -170,7 +183,12 @@ bool Diagram::Connect(const std::string& output, const std::string& input) {
     return false;
   }
   try {
-    if (in->EngineConnect(*out)) return true;  // virtual: the input's own copy
+    if (in->EngineConnect(*out)) {  // virtual: the input's own copy
+      // Both ends may derive their elements from their connections.
+      Notify(in->Owner());
+      if (out->Owner() != in->Owner()) Notify(out->Owner());
+      return true;
+    }
   } catch (...) {
     Fail(what + ": " + Describe(std::current_exception()) + ".");
     return false;
@@ -187,7 +205,11 @@ bool Diagram::Disconnect(const std::string& input) {
     return false;
   }
   try {
+    DAXOOutput* out = in->ConnectedOutput();
+    DAXOModule* writer = out != nullptr ? out->Owner() : nullptr;
     in->EngineDisconnect();
+    Notify(in->Owner());
+    if (writer != in->Owner()) Notify(writer);
   } catch (...) {
     Fail("Engine: disconnecting " + input + " failed (" + Describe(std::current_exception()) +
          ").");

@@ -34,6 +34,7 @@
 #include "velquor/engine.h"
 
 class DAXOComponent;
+class DAXOModule;
 struct DAXOComponentDefinition;
 
 namespace velquor {
@@ -136,6 +137,8 @@ class Diagram {
   /// one of them is still running (it stays recorded).
   bool JoinThreads(const void* owner, std::chrono::milliseconds wait);
   void Fail(const std::string& text) const;
+  /// Lets `module` re-declare its elements after a change (errors dropped).
+  void Notify(DAXOModule* module) const;
   bool AutoStart(const std::string& name, DAXOComponent* component) const;
 
   PackageLoader& m_packages;

@@ -493,6 +493,11 @@ void DAXOComponent::Start() {
 
 void DAXOComponent::ServeInput(DAXOInput& input, bool releaseAll) {
   auto& in = static_cast<DAXOInputImplementation&>(input);
+  // The current input is the one being served, and none outside a call.
+  struct Current {
+    DAXOInput*& slot;
+    ~Current() { slot = nullptr; }
+  } current{m_currentInput};
   m_currentInput = &input;
   // A sampling or wait-for-next reader always finds the newest sample: one
   // Core per call, or it would never stop.
