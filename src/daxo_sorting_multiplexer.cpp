@@ -1,11 +1,18 @@
-// Static definition of the SortingMultiplexer model and its module
-// declaration. Everything here is built by static initialisers when the
-// package is loaded, before the engine binds it.
+// The SortingMultiplexer model: definition, configuration, the sorting loop
+// and the final flush.
 #include "daxo_sorting_multiplexer.h"
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "daxo_generic_components_helper.h"
+#include "daxo_kernel.h"
 #include "daxo_module_management.h"
 #include "daxo_package.h"
 #include "daxo_property_value.h"
+#include "daxo_services.h"
 
 const DAXOTypeFilterBase DAXOFilterPCAPStructure{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
                                                  "DAXOpcap_data_t", nullptr};
@@ -37,13 +44,24 @@ DAXOPropertyDefinition s_properties[] = {
 
 DAXOActionDefinition s_actions[] = {{}};
 
+constexpr DAXODelay kIdleRest = 100;
+constexpr DAXODelay kDrainRest = 1000;
+constexpr std::int64_t kNoPacketYet = std::numeric_limits<std::int64_t>::min();
+
+bool SameTypeName(const DAXOTypeInfo& a, const DAXOTypeInfo& b) {
+  const char* x = a.name != nullptr ? static_cast<const char*>(*a.name) : "";
+  const char* y = b.name != nullptr ? static_cast<const char*>(*b.name) : "";
+  const int lx = a.name != nullptr ? a.name->Length() : 0;
+  const int ly = b.name != nullptr ? b.name->Length() : 0;
+  return lx == ly && std::memcmp(x, y, static_cast<size_t>(lx)) == 0;
+}
+
 }  // namespace
 
 DAXOComponentDefinition daxo_sorting_multiplexer::s_componentDefinition = {
     .name = "SortingMultiplexer",
     .version = "1.4.0",
-    // The instantiation function arrives with the component class.
-    .instantiate = nullptr,
+    .instantiate = &daxo_sorting_multiplexer::Instantiate,
     .registering = nullptr,
     .unregistering = nullptr,
     .maxInstances = 0,
@@ -63,3 +81,460 @@ DAXOComponentDefinition daxo_sorting_multiplexer::s_componentDefinition = {
 
 DAXO_DECLARE_MODULE(daxo_sorting_multiplexer, "DAXOComponent", "SortingMultiplexer", "1.4.0",
                     &daxo_sorting_multiplexer::s_componentDefinition);
+
+DAXOComponent* daxo_sorting_multiplexer::Instantiate(const char* name,
+                                                     DAXOComponentDefinition& definition) {
+  return new daxo_sorting_multiplexer(name, definition);
+}
+
+daxo_sorting_multiplexer::daxo_sorting_multiplexer(const char* name,
+                                                   DAXOComponentDefinition& definition)
+    : DAXOComponent(name, definition), DAXOpcap_component(name, definition) {}
+
+daxo_sorting_multiplexer::~daxo_sorting_multiplexer() = default;
+
+long daxo_sorting_multiplexer::ReadIntegerProperty(int index) {
+  long value = 0;
+  Get(*Property(index), value);
+  return value;
+}
+
+// --- configuration -----------------------------------------------------------------
+
+void daxo_sorting_multiplexer::Dynamic() {
+  m_dynamicInputModels.Reset();
+  m_dynamicOutputModels.Reset();
+  m_nbInputs = ReadIntegerProperty(KyPropNbInputs);
+  if (m_nbInputs < 1) Error("Number of inputs has to be >= 1");
+  const auto n = static_cast<std::size_t>(m_nbInputs);
+  m_inputEofPair.eofInputs.resize(n, nullptr);
+  m_inputEofPair.dataInputs.resize(n, nullptr);
+  m_inputEofReceived.resize(n, {0, 0});
+  const DAXOString noName;
+  for (std::size_t i = 0; i < n; ++i) {
+    m_inputEofPair.eofInputs[i] =
+        &m_dynamicInputModels.NewInput(*this, "iEndOfFile_" + std::to_string(i), DAXO::Integer64,
+                                       noName, DAXO::NeverSkippingReader);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    m_inputEofPair.dataInputs[i] = &m_dynamicInputModels.NewInput(
+        *this, "input_" + std::to_string(i), DAXO::AnyType, noName, DAXO::NeverSkippingReader);
+  }
+
+  DAXOInput* first = m_inputEofPair.dataInputs[0];
+  if (first->IsConnected()) {
+    const DAXOTypeInfo& type = first->ConnectedOutput()->Type();
+    if (DAXO::TypeFilter(type, DAXOFilterPCAPStructure)) {
+      m_selectedDataType = DAXOpcap;
+    } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
+      m_selectedDataType = DAXOcan;
+    } else {
+      m_selectedDataType = DAXOany;
+    }
+    // Addressed by name: the vector limits only make sense for packets and
+    // frames.
+    const bool limits = m_selectedDataType != DAXOany;
+    Property("vector_max_size")->SetMutable(limits);
+    Property("vector_max_latency")->SetMutable(limits);
+  }
+  DAXOOutput& output = Output("output");
+  if (ValidateDataInputs() && first->IsConnected()) {
+    const DAXOTypeInfo& type = first->ConnectedOutput()->Type();
+    output.SetTypeValue(type.value);
+    output.SetTypeName(type.name != nullptr ? static_cast<const char*>(*type.name) : "");
+  } else {
+    output.SetTypeValue(DAXO::AnyType);
+    output.SetTypeName("");
+  }
+}
+
+bool daxo_sorting_multiplexer::AreDataInputsConnected() const {
+  return std::all_of(m_inputEofPair.dataInputs.begin(), m_inputEofPair.dataInputs.end(),
+                     [](DAXOInput* in) { return in != nullptr && in->IsConnected(); });
+}
+
+bool daxo_sorting_multiplexer::AreEofInputsConnected() const {
+  return std::all_of(m_inputEofPair.eofInputs.begin(), m_inputEofPair.eofInputs.end(),
+                     [](DAXOInput* in) { return in != nullptr && in->IsConnected(); });
+}
+
+bool daxo_sorting_multiplexer::ValidateDataInputs() const {
+  const auto& inputs = m_inputEofPair.dataInputs;
+  if (inputs.empty()) return true;
+  if (!AreDataInputsConnected()) return false;
+  const DAXOTypeInfo& reference = inputs[0]->ConnectedOutput()->Type();
+  return std::all_of(inputs.begin(), inputs.end(), [&](DAXOInput* in) {
+    const DAXOTypeInfo& type = in->ConnectedOutput()->Type();
+    return type.value == reference.value && SameTypeName(type, reference);
+  });
+}
+
+void daxo_sorting_multiplexer::SetVectorSize() {
+  const long size = ReadIntegerProperty(KyPropVectorMaxSize);
+  if (size < 1) Error("vector_max_size must be >= 1");
+  m_maxVectorSize =
+      static_cast<std::int32_t>(std::min<long>(size, std::numeric_limits<std::int32_t>::max()));
+  const long latency = ReadIntegerProperty(KyPropVectorMaxLatency);
+  if (latency <= 999) Error("vector_max_latency must be >= 1 ms");
+  m_maxVectorLatency = latency;
+}
+
+void daxo_sorting_multiplexer::Birth() {
+  const long kept = ReadIntegerProperty(KyPropBufferPacketCount);
+  if (kept < 0) Error("buffer_packet_count must be >= 0");
+  m_minBufferSize =
+      static_cast<std::int32_t>(std::min<long>(kept, std::numeric_limits<std::int32_t>::max()));
+  if (!ValidateDataInputs() || !AreEofInputsConnected()) {
+    Error("All inputs have to be connected and of same type!");
+  }
+  DAXOOutput& output = Output("output");
+  const DAXOTypeInfo& type = m_inputEofPair.dataInputs[0]->ConnectedOutput()->Type();
+  try {
+    if (DAXO::TypeFilter(type, DAXOFilterPCAPStructure)) {
+      if (output.IOEltSizeBytes() == 0) output.AllocOutputBuffer(DAXOpcap::DataSize, true);
+      DAXOpcap_component::Birth(output);
+    } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
+      if (output.IOEltSizeBytes() == 0) output.AllocOutputBuffer(KyMaxCanFramesOut, true);
+    }
+  } catch (const std::bad_alloc&) {
+    // Reported by the buffer; the run cannot start.
+    Error("Not enough memory to prepare the output buffers.");
+  }
+  for (auto& record : m_inputEofReceived) record = {0, 0};
+  m_inputsToRead.clear();
+  for (std::int32_t i = 0; i < static_cast<std::int32_t>(m_nbInputs); ++i) {
+    InsertBeforeEqual(m_inputsToRead, 0, i);
+  }
+  m_pcapQueue.clear();
+  m_canQueue.clear();
+  m_genericQueue.clear();
+  m_linkType = 0;
+  m_wrongOrderCount = 0;
+  m_lastPacketTimestamp = kNoPacketYet;
+  m_maxNegTimestampJump = 0;
+  m_firstRun = true;
+  m_isBufferFlushed = false;
+  m_lastDataTs = 0;
+}
+
+void daxo_sorting_multiplexer::FreeBuffers() {
+  DAXOpcap_component::FreeBuffers();
+}
+
+// --- the loop ------------------------------------------------------------------------
+
+void daxo_sorting_multiplexer::Core() {
+  SetVectorSize();
+  if (m_isBufferFlushed) {
+    if (IsFIFOEmpty(Output("output")) && IsFIFOEmpty(Output("end_of_file"))) {
+      CommitSuicide();
+      return;
+    }
+    Rest(kDrainRest);
+    return;
+  }
+  const int idx = SelectInputToRead();
+  if (idx < 0) {
+    if (AreEofSignalsReceived() && IsFlushDelayReached()) {
+      Report("Flush Delay reached", DAXO::Info, 0);
+      FlushInternalBuffer();
+      WriteEof();
+      m_isBufferFlushed = true;
+    }
+    Rest(kIdleRest);
+    return;
+  }
+  DAXOInput* pair[2] = {m_inputEofPair.eofInputs[static_cast<std::size_t>(idx)],
+                        m_inputEofPair.dataInputs[static_cast<std::size_t>(idx)]};
+  int which = -1;
+  DAXOIOElt* element = StartReading(2, pair, &which, 0, nullptr);
+  if (element == nullptr) return;
+  if (which == 1) {
+    if (m_firstRun && m_selectedDataType == DAXOany) {
+      DAXOOutput& output = Output("output");
+      if (output.IOEltSizeBytes() == 0) {
+        DAXOGenericComponentsHelper::AllocOutputBuffer(&output, element);
+      }
+      m_firstRun = false;
+    }
+    ReadData(element, idx);
+  } else if (which == 0) {
+    auto& record = m_inputEofReceived[static_cast<std::size_t>(idx)];
+    record = {*element->Integer64(0), element->Timestamp()};
+    m_lastDataTs = std::max<std::int64_t>(m_lastDataTs, element->TimeOfIssue());
+  } else {
+    Error("Something went wrong!");
+  }
+  WriteData(m_minBufferSize, m_maxVectorSize, m_maxVectorLatency);
+}
+
+int daxo_sorting_multiplexer::SelectInputToRead() {
+  if (m_selectedDataType != DAXOpcap && m_selectedDataType != DAXOcan &&
+      m_selectedDataType != DAXOany) {
+    Error("Something went wrong!");
+  }
+  for (const auto& [key, i] : m_inputsToRead) {
+    const auto index = static_cast<std::size_t>(i);
+    if (m_inputEofReceived[index].first == 0 &&
+        DataAvailableInFIFO(*m_inputEofPair.eofInputs[index])) {
+      return i;
+    }
+    if (DataAvailableInFIFO(*m_inputEofPair.dataInputs[index])) return i;
+  }
+  return -1;
+}
+
+void daxo_sorting_multiplexer::ReplaceElmByValue(ReadOrder& map, std::int64_t timestamp,
+                                                 std::int32_t index) {
+  for (auto it = map.begin(); it != map.end(); ++it) {
+    if (it->second == index) {
+      map.erase(it);
+      InsertBeforeEqual(map, timestamp, index);
+      return;
+    }
+  }
+}
+
+void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
+  std::int64_t key = 0;
+  switch (m_selectedDataType) {
+    case DAXOcan: {
+      const int n = element->VectorSize();
+      const auto* frames = static_cast<const DAXOCANUniFrame*>(element->Data());
+      for (int k = 0; k < n && frames != nullptr; ++k) {
+        InsertBeforeEqual(m_canQueue, frames[k].ts, frames[k]);
+        key = frames[k].ts;
+      }
+      break;
+    }
+    case DAXOpcap: {
+      const auto* sample = static_cast<const DAXOpcap_data_t*>(element->Data());
+      if (sample == nullptr) return;
+      if (m_linkType == 0) {
+        m_linkType = sample->link_type;
+      } else if (sample->link_type != m_linkType) {
+        Error("Cannot multiplex different link_types!");
+      }
+      pcap_data_reader reader(*this, *sample);
+      pkthdr header;
+      const std::uint8_t* data = nullptr;
+      const DAXOpcap_packet_header_t* packet = nullptr;
+      bool any = false;
+      while (reader.get_next_packet(&header, &data, &packet) == PCAP_NO_ERROR) {
+        DAXOpcap_packet_header_t copy;
+        std::memcpy(&copy, packet, sizeof copy);
+        m_pcapQueue.emplace(copy, std::vector<std::uint8_t>(data, data + copy.caplen));
+        key = DAXOpcap::Microseconds(copy);
+        any = true;
+      }
+      // A sample without packets has no time of its own: the stream keeps
+      // its place in the read order.
+      if (!any) return;
+      break;
+    }
+    case DAXOany:
+      key = element->Timestamp();
+      InsertBeforeEqual(m_genericQueue, key, SerializeIoElt(element));
+      break;
+    default:
+      break;
+  }
+  ReplaceElmByValue(m_inputsToRead, key, index);
+}
+
+std::shared_ptr<std::vector<std::uint8_t>> daxo_sorting_multiplexer::SerializeIoElt(
+    DAXOIOElt* element) {
+  const int serialized = element->Serialize(nullptr, 25);
+  const int used = element->IOEltUsedSizeInBytes(nullptr);
+  const int capacity = element->IOEltBufferSizeInBytes(nullptr);
+  long size = static_cast<long>(serialized);
+  if (used >= 0 && capacity >= used) size += capacity - used;
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size), 0);
+  element->Serialize(bytes->data(), static_cast<unsigned int>(bytes->size()));
+  return bytes;
+}
+
+std::size_t daxo_sorting_multiplexer::QueueSize() const {
+  switch (m_selectedDataType) {
+    case DAXOcan:
+      return m_canQueue.size();
+    case DAXOpcap:
+      return m_pcapQueue.size();
+    case DAXOany:
+      return m_genericQueue.size();
+    default:
+      return 0;
+  }
+}
+
+void daxo_sorting_multiplexer::WriteData(std::int64_t minKept, std::int32_t sizeLimit,
+                                         std::int64_t latencyLimit) {
+  switch (m_selectedDataType) {
+    case DAXOcan:
+      // An output element holds 256 frames, whatever vector_max_size says.
+      WriteCan(minKept, std::min(sizeLimit, KyMaxCanFramesOut), latencyLimit);
+      break;
+    case DAXOpcap:
+      // nb_packets is 16 bits.
+      WritePcap(minKept, std::min(sizeLimit, DAXOpcap::MaxPackets), latencyLimit);
+      break;
+    case DAXOany:
+      WriteAny(minKept);
+      break;
+    default:
+      break;
+  }
+}
+
+void daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeLimit,
+                                        std::int64_t latencyLimit) {
+  DAXOIOElt* element = StartWriting(Output("output"));
+  if (element == nullptr) return;
+  auto* frames = static_cast<DAXOCANUniFrame*>(element->Data());
+  if (static_cast<std::int64_t>(m_canQueue.size()) <= minKept || frames == nullptr) {
+    element->VectorSize() = 0;
+    StopWriting(element, true);
+    return;
+  }
+  const std::int64_t first = m_canQueue.begin()->first;
+  element->Timestamp() = first;
+  const std::int64_t deadline = first + latencyLimit;
+  int written = 0;
+  while (written < sizeLimit && !m_canQueue.empty()) {
+    auto front = m_canQueue.begin();
+    if (front->first > deadline) break;
+    CheckPacketTiming(front->first);
+    frames[written++] = front->second;
+    m_canQueue.erase(front);
+    if (static_cast<std::int64_t>(m_canQueue.size()) <= minKept) break;
+  }
+  element->VectorSize() = written;
+  StopWriting(element, written == 0);
+}
+
+void daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t sizeLimit,
+                                         std::int64_t latencyLimit) {
+  pcap_data_writer writer(*this, Output("output"), m_linkType, 0);
+  if (!writer.Ok()) return;
+  if (static_cast<std::int64_t>(m_pcapQueue.size()) > minKept) {
+    const std::int64_t first = DAXOpcap::Microseconds(m_pcapQueue.begin()->first);
+    writer.SetTimestamp(first);
+    const std::int64_t deadline = first + latencyLimit;
+    try {
+      while (writer.GetNbPackets() < sizeLimit && !m_pcapQueue.empty()) {
+        auto front = m_pcapQueue.begin();
+        const std::int64_t time = DAXOpcap::Microseconds(front->first);
+        if (time > deadline) break;
+        CheckPacketTiming(time);
+        writer.set_next_packet(front->first, front->second.data());
+        m_pcapQueue.erase(front);
+        if (static_cast<std::int64_t>(m_pcapQueue.size()) <= minKept) break;
+      }
+    } catch (const std::bad_alloc&) {
+      // Reported by the buffer: what was written goes out, the rest stays
+      // queued, and the component stops with an error.
+      writer.End();
+      Error("Not enough memory for the PCAP output sample.");
+    }
+  }
+  writer.End();
+}
+
+void daxo_sorting_multiplexer::WriteAny(std::int64_t minKept) {
+  while (static_cast<std::int64_t>(m_genericQueue.size()) > minKept) {
+    DAXOIOElt* element = StartWriting(Output("output"));
+    if (element == nullptr) return;
+    auto front = m_genericQueue.begin();
+    element->Deserialize(front->second->data(), false);
+    StopWriting(element, false);
+    m_genericQueue.erase(front);
+  }
+}
+
+void daxo_sorting_multiplexer::CheckPacketTiming(std::int64_t timestamp) {
+  if (m_lastPacketTimestamp != kNoPacketYet) {
+    const std::int64_t d = timestamp - m_lastPacketTimestamp;
+    if (d < 0) {
+      ++m_wrongOrderCount;
+      DAXOStreamedString text("The signal with the timestamp ");
+      text << FormatTimestamp(timestamp) << " has wrong order!";
+      Report(text, DAXO::Error, 0);
+      m_maxNegTimestampJump = std::min(m_maxNegTimestampJump, d);
+    }
+  }
+  m_lastPacketTimestamp = timestamp;
+}
+
+DAXOStreamedString daxo_sorting_multiplexer::FormatTimestamp(std::int64_t t) {
+  DAXOStreamedString text;
+  const std::int64_t magnitude = t < 0 ? -t : t;
+  if (magnitude > 1000000) {
+    text << static_cast<double>(t) / 1e6 << " s";
+  } else if (magnitude > 1000) {
+    text << static_cast<double>(t) / 1000.0 << " ms";
+  } else {
+    text << static_cast<double>(t) << " us";
+  }
+  return text;
+}
+
+void daxo_sorting_multiplexer::FlushInternalBuffer() {
+  Report("Flushing queue", DAXO::Info, 0);
+  if (m_selectedDataType == DAXOany) {
+    WriteData(0, 1, 0);
+  } else {
+    while (QueueSize() > 0) WriteData(0, m_maxVectorSize, m_maxVectorLatency);
+  }
+  Report("Finished writing", DAXO::Info, 0);
+}
+
+bool daxo_sorting_multiplexer::IsFlushDelayReached() {
+  return m_lastDataTs + ReadIntegerProperty(KyPropFlushDelay) < DAXO::CurrentTime(true, true);
+}
+
+std::pair<std::int64_t, std::int64_t> daxo_sorting_multiplexer::GetEofTimestamp() const {
+  std::pair<std::int64_t, std::int64_t> chosen{0, 0};
+  for (const auto& record : m_inputEofReceived) {
+    if (record.second > chosen.second) chosen = record;
+  }
+  return chosen;
+}
+
+void daxo_sorting_multiplexer::WriteEof() {
+  DAXOIOElt* element = StartWriting(Output("end_of_file"));
+  if (element == nullptr) return;
+  const auto [value, timestamp] = GetEofTimestamp();
+  *element->Integer64(0) = value;
+  element->Timestamp() = timestamp;
+  StopWriting(element, false);
+}
+
+bool daxo_sorting_multiplexer::AreEofSignalsReceived() const {
+  return std::all_of(m_inputEofReceived.begin(), m_inputEofReceived.end(),
+                     [](const auto& record) { return record.first > 0; });
+}
+
+void daxo_sorting_multiplexer::Death() {
+  const std::size_t lost[3] = {m_pcapQueue.size(), m_canQueue.size(), m_genericQueue.size()};
+  for (std::size_t n : lost) {
+    if (n == 0) continue;
+    DAXOStreamedString text;
+    text << static_cast<unsigned long>(n) << " data were still in the buffer and got lost ";
+    Report(text, DAXO::Warning, 0);
+  }
+  if (m_wrongOrderCount > 0) {
+    DAXOStreamedString text("Wrong order count: ");
+    text << m_wrongOrderCount << " (maximum time-jump: " << FormatTimestamp(m_maxNegTimestampJump)
+         << "). Please, adjust buffer size!";
+    Report(text, DAXO::Error, 0);
+  }
+  m_pcapQueue.clear();
+  m_canQueue.clear();
+  m_genericQueue.clear();
+  m_inputsToRead.clear();
+  // A reader may still hold a sample pointing into the packet buffers (a
+  // shutdown that did not wait for the drain): they go only once the
+  // output's FIFO is empty; otherwise the shutdown frees them after every
+  // reader has given its samples back.
+  if (m_selectedDataType == DAXOpcap && IsFIFOEmpty(Output("output"))) FreeBuffers();
+}
