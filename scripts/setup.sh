@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   libpcre3-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev locales
-  nlohmann-json3-dev
+  nlohmann-json3-dev libpcap-dev libcli11-dev tcpdump
   clang libclang-rt-14-dev
 )
 
