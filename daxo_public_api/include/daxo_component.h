@@ -171,6 +171,12 @@ class DAXOComponent : public DAXOModule {
   /// The threading model chosen through the "threaded" property.
   bool IsThreaded();
 
+  /// Action callback: gives the component the name of the output that feeds
+  /// its first input ("cam.image" gives "cam_image", or "cam_image_1" ...
+  /// "cam_image_20" when taken), through the engine. Refused while the
+  /// engine runs; reports what stops it.
+  static void ActionRenameAfterUpstreamComponent(DAXOModule* module, int actionIndex);
+
   // Set callbacks of the standard properties.
   static void SetThreadedPropertyCallback(DAXOProperty& property);
   /// Values outside 0..255 (read as unsigned, so negative ones too) are set
@@ -213,3 +219,8 @@ class DAXOComponent : public DAXOModule {
   std::atomic<bool> m_threaded{false};
   Point m_location{-1, -1, 0};
 };
+
+namespace DAXO {
+/// The engine's kill operation on the component's instance name.
+bool KillComponent(DAXOComponent& component);
+}  // namespace DAXO

@@ -247,3 +247,10 @@ class DAXOInputImplementation : public DAXOInput {
   std::atomic<bool> detaching{false};  // written under mutex
   bool insideStartReading = false;     // guarded by mutex
 };
+
+namespace DAXO {
+/// Connects `output` to `input` through the engine (by their full names).
+bool Attach(DAXOOutput& output, DAXOInput& input);
+/// Detaches `input` from `output` through the engine (when it reads it).
+bool Detach(DAXOOutput& output, DAXOInput& input);
+}  // namespace DAXO

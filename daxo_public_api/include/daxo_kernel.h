@@ -23,6 +23,8 @@
 
 class DAXOComponent;
 class DAXOModule;
+class DAXOInput;
+class DAXOOutput;
 class DAXOEvent;
 class DAXOCondition;
 class DAXOMutex;
@@ -215,6 +217,24 @@ class DAXOKernel {
   /// must copy what it needs from `record` before signalling its creator.
   /// False when no thread could be started.
   virtual bool StartModuleThread(void (*entry)(void*), void* record, DAXOModule* owner) = 0;
+
+  // --- diagram -----------------------------------------------------------------
+  // Components by instance name, connections by full element names. None of
+  // these may be called from the named component's own threads: starting,
+  // shutting down and killing wait for it. False (reported) on failure.
+  /// Builds component `name` of `model`; starts it too when `start`.
+  virtual bool CreateComponent(const char* model, const char* name, bool start) = 0;
+  virtual bool StartComponent(const char* name) = 0;
+  virtual bool ShutdownComponent(const char* name) = 0;
+  /// Shuts the component down and destroys it.
+  virtual bool KillComponent(const char* name) = 0;
+  virtual bool RenameComponent(const char* oldName, const char* newName) = 0;
+  /// Connects output `output` to input `input` (full names).
+  virtual bool Attach(const char* output, const char* input) = 0;
+  /// Detaches `input` when it reads `output`.
+  virtual bool Detach(DAXOOutput* output, DAXOInput* input) = 0;
+  /// The component of that name, or null.
+  virtual DAXOComponent* Component(const char* name) = 0;
 
   // --- packages and engine functions -----------------------------------------
   /// Loads the package file at `path` under `name` (null: the file's base

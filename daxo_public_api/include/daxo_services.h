@@ -14,6 +14,7 @@
 #include "daxo_kernel.h"
 
 class DAXODynamicLoader;
+class DAXOComponent;
 
 namespace DAXO {
 
@@ -101,6 +102,19 @@ double GetFloatProperty(const char* name, bool* found = nullptr);
 // --- synchronisers ----------------------------------------------------------------
 bool GetSynchronizer(void* key, DAXOSynchronizer** synchronizer);
 bool ReleaseSynchronizer(void* key, DAXOSynchronizer** synchronizer);
+
+// --- diagram ------------------------------------------------------------------------
+// Forwarded to the engine (see DAXOKernel). Not from the named component's
+// own threads.
+bool CreateComponent(const char* model, const char* name, bool start);
+bool StartComponent(const char* name);
+bool RunComponent(const char* name);
+bool ShutdownComponent(const char* name);
+bool KillComponent(const char* name);
+bool RenameComponent(const char* oldName, const char* newName);
+bool Attach(const char* output, const char* input);
+bool Attach2(const char* output, const char* input);
+DAXOComponent* Component(const char* name);
 
 // --- functions with behaviour of their own ----------------------------------------
 /// Shows `text` in a message window titled "Velquor" (kind as DAXO::MsgBox).

@@ -7,6 +7,7 @@
 #include "daxo_io.h"
 #include "diagram_lock.h"
 #include "package_loader.h"
+#include "symbol_registry.h"
 
 namespace velquor {
 
@@ -44,13 +45,13 @@ std::string Describe(std::exception_ptr error) {
 
 }  // namespace
 
-Diagram::Diagram(PackageLoader& packages, DiagramLock& lock, ReportFn report, LifeFn life,
-                 FindSymbolFn findSymbol)
+Diagram::Diagram(PackageLoader& packages, DiagramLock& lock, SymbolRegistry& symbols,
+                 ReportFn report, LifeFn life)
     : m_packages(packages),
       m_lock(lock),
       m_report(std::move(report)),
       m_life(std::move(life)),
-      m_findSymbol(std::move(findSymbol)) {}
+      m_symbols(symbols) {}
 
 Diagram::~Diagram() {
   // Only lives that never ended are left (DestroyAll reported them): a
@@ -137,6 +138,12 @@ bool Diagram::Create(const std::string& model, const std::string& name) {
     Fail(what + ": the model refused (instance limit reached?).");
     return false;
   }
+  // The module unregisters its own name (the first it keeps) when it goes.
+  if (!m_symbols.Register(name, DAXOSymbolKind::Component, component)) {
+    Fail(what + ": the name is taken.");
+    delete component;
+    return false;
+  }
   {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_entries.push_back(Entry{name, model, component, static_cast<int>(component->State())});
@@ -171,8 +178,8 @@ std::vector<std::string> Diagram::Names() const {
 
 bool Diagram::Connect(const std::string& output, const std::string& input) {
   DiagramScope scope(m_lock, "connect " + output + " to " + input);
-  auto* out = static_cast<DAXOOutput*>(m_findSymbol(output, DAXOSymbolKind::Output));
-  auto* in = static_cast<DAXOInput*>(m_findSymbol(input, DAXOSymbolKind::Input));
+  auto* out = static_cast<DAXOOutput*>(m_symbols.Find(output, DAXOSymbolKind::Output));
+  auto* in = static_cast<DAXOInput*>(m_symbols.Find(input, DAXOSymbolKind::Input));
   const std::string what = "Engine: cannot connect " + output + " to " + input;
   if (out == nullptr) {
     Fail(what + ": no output of that name.");
@@ -199,7 +206,7 @@ bool Diagram::Connect(const std::string& output, const std::string& input) {
 
 bool Diagram::Disconnect(const std::string& input) {
   DiagramScope scope(m_lock, "disconnect " + input);
-  auto* in = static_cast<DAXOInput*>(m_findSymbol(input, DAXOSymbolKind::Input));
+  auto* in = static_cast<DAXOInput*>(m_symbols.Find(input, DAXOSymbolKind::Input));
   if (in == nullptr) {
     Fail("Engine: cannot disconnect " + input + ": no input of that name.");
     return false;
@@ -215,6 +222,24 @@ bool Diagram::Disconnect(const std::string& input) {
          ").");
     return false;
   }
+  return true;
+}
+
+bool Diagram::Rename(const std::string& oldName, const std::string& newName) {
+  DiagramScope scope(m_lock, "rename component " + oldName);
+  const std::string what = "Engine: cannot rename component " + oldName + " to " + newName;
+  DAXOComponent* component = Find(oldName);
+  if (component == nullptr) {
+    Fail(what + ": no such component.");
+    return false;
+  }
+  if (newName.empty() || Find(newName) != nullptr || !m_symbols.RenamePrefix(oldName, newName)) {
+    Fail(what + ": the name is taken.");
+    return false;
+  }
+  component->Rename(oldName.c_str(), newName.c_str());  // virtual: its own copy
+  std::lock_guard<std::mutex> guard(m_mutex);
+  if (Entry* entry = FindEntry(oldName)) entry->name = newName;
   return true;
 }
 
@@ -240,7 +265,7 @@ bool Diagram::Start(const std::string& name) {
 
 bool Diagram::AutoStart(const std::string& name, DAXOComponent* component) const {
   auto* property =
-      static_cast<DAXOProperty*>(m_findSymbol(name + ".autoStart", DAXOSymbolKind::Property));
+      static_cast<DAXOProperty*>(m_symbols.Find(name + ".autoStart", DAXOSymbolKind::Property));
   bool value = true;
   if (property == nullptr) return value;
   try {

@@ -41,17 +41,17 @@ namespace velquor {
 
 class DiagramLock;
 class PackageLoader;
+class SymbolRegistry;
 
 class Diagram {
  public:
   using ReportFn = std::function<void(const std::string& text, int level)>;
   /// Runs the life of a threaded component (the kernel's ComponentMainThread).
   using LifeFn = std::function<void(DAXOComponent*)>;
-  /// The element registered under a full name as `kind`, or null.
-  using FindSymbolFn = std::function<void*(const std::string& fullName, DAXOSymbolKind kind)>;
-
-  Diagram(PackageLoader& packages, DiagramLock& lock, ReportFn report, LifeFn life,
-          FindSymbolFn findSymbol);
+  /// `symbols`: the engine's element registry (components are registered
+  /// under their names; elements are found there by full name).
+  Diagram(PackageLoader& packages, DiagramLock& lock, SymbolRegistry& symbols, ReportFn report,
+          LifeFn life);
   /// DestroyAll must have run.
   ~Diagram();
   Diagram(const Diagram&) = delete;
@@ -79,6 +79,10 @@ class Diagram {
   /// Detaches the input from whatever it reads (blocks while its reader
   /// gives its samples back). False, reported, when the input is unknown.
   bool Disconnect(const std::string& input);
+
+  /// Renames a component with all its elements (engine names included).
+  /// False, reported, when unknown or when the new name is taken or empty.
+  bool Rename(const std::string& oldName, const std::string& newName);
 
   /// Starts one component. False, reported, when it is unknown or its start
   /// failed (the component reported why).
@@ -145,7 +149,7 @@ class Diagram {
   DiagramLock& m_lock;
   ReportFn m_report;
   LifeFn m_life;
-  FindSymbolFn m_findSymbol;
+  SymbolRegistry& m_symbols;
   mutable std::mutex m_mutex;  // leaf; guards everything below
   std::condition_variable m_changed;
   std::vector<DAXOComponentDefinition*> m_models;  // added by the program

@@ -55,12 +55,9 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
       &m_impl->kernel,
       [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); });
   parts.diagram = std::make_unique<Diagram>(
-      *parts.packages, *parts.diagramLock,
+      *parts.packages, *parts.diagramLock, *parts.symbols,
       [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); },
-      [this](DAXOComponent* component) { m_impl->kernel.ComponentMainThread(component); },
-      [&parts](const std::string& fullName, DAXOSymbolKind kind) {
-        return parts.symbols->Find(fullName, kind);
-      });
+      [this](DAXOComponent* component) { m_impl->kernel.ComponentMainThread(component); });
   parts.shutdownEvent = std::make_unique<DAXOEvent>(false);
   parts.globalMutex = std::make_unique<DAXOMutex>();
   // libvelquor's own SDK copy (the condition's events, the waits run here).
@@ -135,6 +132,10 @@ bool Engine::Connect(const std::string& output, const std::string& input) {
 
 bool Engine::Disconnect(const std::string& input) {
   return m_impl->parts.diagram->Disconnect(input);
+}
+
+bool Engine::RenameComponent(const std::string& oldName, const std::string& newName) {
+  return m_impl->parts.diagram->Rename(oldName, newName);
 }
 
 bool Engine::StartComponent(const std::string& name) {

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "component_runner.h"
+#include "daxo_io.h"
 #include "daxo_msgbox.h"
 
 namespace velquor {
@@ -329,6 +330,49 @@ void EngineKernel::NotifyModuleState(const char* moduleName, int state) {
     m_parts.diagram->StateChanged(module, state);
     m_parts.Report("Engine: module " + module + " state " + std::to_string(state), 3, state, true);
   });
+}
+
+// --- diagram -----------------------------------------------------------------------------
+
+bool EngineKernel::CreateComponent(const char* model, const char* name, bool start) {
+  return Guarded("CreateComponent", false, [&] {
+    return m_parts.diagram->Create(Text(model), Text(name)) &&
+           (!start || m_parts.diagram->Start(Text(name)));
+  });
+}
+
+bool EngineKernel::StartComponent(const char* name) {
+  return Guarded("StartComponent", false, [&] { return m_parts.diagram->Start(Text(name)); });
+}
+
+bool EngineKernel::ShutdownComponent(const char* name) {
+  return Guarded("ShutdownComponent", false, [&] { return m_parts.diagram->Shutdown(Text(name)); });
+}
+
+bool EngineKernel::KillComponent(const char* name) {
+  return Guarded("KillComponent", false, [&] { return m_parts.diagram->Destroy(Text(name)); });
+}
+
+bool EngineKernel::RenameComponent(const char* oldName, const char* newName) {
+  return Guarded("RenameComponent", false,
+                 [&] { return m_parts.diagram->Rename(Text(oldName), Text(newName)); });
+}
+
+bool EngineKernel::Attach(const char* output, const char* input) {
+  return Guarded("Attach", false,
+                 [&] { return m_parts.diagram->Connect(Text(output), Text(input)); });
+}
+
+bool EngineKernel::Detach(DAXOOutput* output, DAXOInput* input) {
+  return Guarded("Detach", false, [&] {
+    if (output == nullptr || input == nullptr || input->ConnectedOutput() != output) return false;
+    return m_parts.diagram->Disconnect(input->Name());
+  });
+}
+
+DAXOComponent* EngineKernel::Component(const char* name) {
+  return Guarded("Component", static_cast<DAXOComponent*>(nullptr),
+                 [&] { return m_parts.diagram->Find(Text(name)); });
 }
 
 // --- packages and engine functions ----------------------------------------------------------

@@ -136,6 +136,15 @@ class EngineKernel final : public DAXOKernel {
   /// diagram down); never blocks, so a component may call it.
   bool Shutdown() override;
 
+  bool CreateComponent(const char* model, const char* name, bool start) override;
+  bool StartComponent(const char* name) override;
+  bool ShutdownComponent(const char* name) override;
+  bool KillComponent(const char* name) override;
+  bool RenameComponent(const char* oldName, const char* newName) override;
+  bool Attach(const char* output, const char* input) override;
+  bool Detach(DAXOOutput* output, DAXOInput* input) override;
+  DAXOComponent* Component(const char* name) override;
+
   bool RegisterPackage(const char* path, const char* name) override;
   bool UnregisterPackage(const char* name) override;
   bool LoadCoreFunction(const char*, const char*) override;

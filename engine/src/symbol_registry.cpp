@@ -37,4 +37,25 @@ void SymbolRegistry::AddRemovalListener(RemovalListener listener) {
   m_listeners.push_back(std::move(listener));
 }
 
+bool SymbolRegistry::RenamePrefix(const std::string& oldPrefix, const std::string& newPrefix) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::vector<std::pair<std::string, std::string>> moves;
+  for (const auto& [name, entry] : m_symbols) {
+    if (name == oldPrefix ||
+        (name.size() > oldPrefix.size() && name.compare(0, oldPrefix.size(), oldPrefix) == 0 &&
+         name[oldPrefix.size()] == '.')) {
+      moves.emplace_back(name, newPrefix + name.substr(oldPrefix.size()));
+    }
+  }
+  for (const auto& [from, to] : moves) {
+    if (m_symbols.count(to) != 0) return false;
+  }
+  for (const auto& [from, to] : moves) {
+    auto node = m_symbols.extract(from);
+    node.key() = to;
+    m_symbols.insert(std::move(node));
+  }
+  return true;
+}
+
 }  // namespace velquor

@@ -28,6 +28,10 @@ class SymbolRegistry {
   /// The object under that name when it was registered with that kind.
   void* Find(const std::string& fullName, DAXOSymbolKind kind) const;
   std::vector<std::string> RemovalNotices() const;
+  /// Renames `oldPrefix` and every name that starts with `oldPrefix` + "."
+  /// to `newPrefix` + the rest. False, nothing changed, when a new name is
+  /// taken already.
+  bool RenamePrefix(const std::string& oldPrefix, const std::string& newPrefix);
   void AddRemovalListener(RemovalListener listener);
 
  private:

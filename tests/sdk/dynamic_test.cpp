@@ -38,6 +38,8 @@ void WithArgument(DAXOModule*, int, const char* argument) {
 DAXOActionDefinition g_actions[] = {
     {"poke", new DAXOActionFunction{&Plain, nullptr}, false},
     {"say", new DAXOActionFunction{nullptr, &WithArgument}, true},
+    {"rename", new DAXOActionFunction{&DAXOComponent::ActionRenameAfterUpstreamComponent, nullptr},
+     true},
     {},
 };
 
@@ -164,7 +166,7 @@ TEST_F(Dynamic, ALivingComponentDoesNotRedeclare) {
 
 TEST_F(Dynamic, ActionsRunWithTheirArgumentAndRespectTheDeadRule) {
   Fan* f = MakeFan("fan");
-  ASSERT_EQ(f->NbActions(), 2);
+  ASSERT_EQ(f->NbActions(), 3);
   EXPECT_TRUE(f->Action("say").NeedArgument());
   EXPECT_FALSE(f->Action(0).NeedArgument());
   EXPECT_EQ(engine.FindSymbol("fan.poke", DAXOSymbolKind::Action), &f->Action("poke"));
@@ -198,6 +200,38 @@ TEST_F(Dynamic, RenamingMovesEveryElementName) {
   EXPECT_STREQ(f->Input(1).Name(), "blower.in_1");
   EXPECT_STREQ(f->Property("nb")->Name(), "blower.nb");
   EXPECT_STREQ(f->Action("poke").Name(), "blower.poke");
+}
+
+TEST_F(Dynamic, RenamingAfterTheUpstreamOutputFindsAFreeName) {
+  Fan* f = MakeFan("fan");
+  // An action of the definition: dynamic ones go with the next re-declaration.
+  DAXOAction& rename = f->Action("rename");
+  reports->Clear();
+  rename.DoIt();
+  EXPECT_TRUE(
+      Reported("component fan: This action scans what is connected to this component's "
+               "first input. Please connect it in order to rename after upstream "
+               "component."));
+
+  ASSERT_TRUE(engine.CreateComponent("Writer", "w"));
+  ASSERT_TRUE(engine.Connect("w.out", "fan.in_0"));
+  ASSERT_TRUE(engine.CreateComponent("Fan", "w_out"));  // the first choice is taken
+  rename.DoIt();
+  EXPECT_STREQ(f->name, "w_out_1");
+  EXPECT_EQ(engine.Component("w_out_1"), f);
+  EXPECT_EQ(engine.FindSymbol("w_out_1.in_0", DAXOSymbolKind::Input), &f->Input(0));
+  EXPECT_EQ(engine.FindSymbol("fan.in_0", DAXOSymbolKind::Input), nullptr);
+  EXPECT_TRUE(f->Input(0).IsConnected());
+
+  ASSERT_TRUE(engine.DestroyComponent("w_out"));
+  rename.DoIt();
+  EXPECT_STREQ(f->name, "w_out");
+  reports->Clear();
+  rename.DoIt();
+  EXPECT_TRUE(
+      Reported("component w_out: Component is already named after its upstream "
+               "component's output.",
+               DAXO::Warning));
 }
 
 TEST_F(Dynamic, PeriodStatisticsFollowTheWindow) {

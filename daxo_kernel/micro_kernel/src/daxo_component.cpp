@@ -3,9 +3,12 @@
 // shutdown).
 #include "daxo_component.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "daxo_io.h"
 #include "daxo_kernel.h"
@@ -747,4 +750,109 @@ void DAXOComponent::Shutdown() {
   // A component that refuses to die may still write into its buffers.
   if (dead) FreeBuffers();
   NotifyState();
+}
+
+// --- renaming after the upstream component --------------------------------------------
+
+bool DAXO::KillComponent(DAXOComponent& component) {
+  return DAXOPrivate::kernel != nullptr && DAXOPrivate::kernel->KillComponent(component.name);
+}
+
+namespace {
+
+std::vector<std::string> SplitColons(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon == std::string::npos ? colon : colon - start));
+    if (colon == std::string::npos) return parts;
+    start = colon + 1;
+  }
+}
+
+}  // namespace
+
+void DAXOComponent::ActionRenameAfterUpstreamComponent(DAXOModule* module, int) {
+  auto* self = dynamic_cast<DAXOComponent*>(module);
+  if (self == nullptr) {
+    DAXO::ReportError("Internal error while renaming after upstream component.", 0);
+    return;
+  }
+  if ((DAXO::GetState() & DAXO::Running) != 0) {
+    self->Report("This action is not allowed when Velquor is running.", DAXO::Error, 0);
+    return;
+  }
+  if (self->NbInputs() == 0) {
+    self->Report(
+        "This action scans what is connected to this component's first input, but this "
+        "component does not seem to have any inputs.",
+        DAXO::Error, 0);
+    return;
+  }
+  const std::string own = self->name != nullptr ? self->name : "";
+  const bool macro = !own.empty() && own[0] == '@';
+  DAXOOutput* upstream = self->Input(0).ConnectedOutput();
+  if (upstream == nullptr) {
+    std::string text =
+        "This action scans what is connected to this component's first input. Please connect it "
+        "in order to rename after upstream component.";
+    if (macro) text += " Note however that you cannot rename after a macro-component input.";
+    self->Report(text.c_str(), DAXO::Error, 0);
+    return;
+  }
+  std::string outputName = upstream->Name();
+  const bool upstreamMacro = !outputName.empty() && outputName[0] == '@';
+  std::replace(outputName.begin(), outputName.end(), '.', '_');
+  const std::vector<std::string> p = SplitColons(outputName);
+  const std::vector<std::string> c = SplitColons(own);
+  const char* cannotAccess =
+      "Cannot access macro-component output name: renaming after native component & output "
+      "inside.";
+  if (macro) {
+    if (c.size() != p.size()) self->Report(cannotAccess, DAXO::Warning, 0);
+  } else if (c.size() > 1) {
+    self->Report(
+        "Renaming a component inside a Macro-Component *instance* is forbidden. You may "
+        "however rename a component in the Macro-Component *model*: Right-click on the "
+        "macro-component and select Edit Macro-Component.",
+        DAXO::Error, 0);
+    return;
+  } else if (p.size() > 1) {
+    self->Report(cannotAccess, DAXO::Warning, 0);
+  }
+  std::string base;
+  int appended = 0;
+  for (const std::string& part : p) {
+    if (part.empty()) continue;
+    if (appended == 1) base += upstreamMacro ? "::" : "_";
+    if (appended > 1) base += "_";
+    base += part;
+    ++appended;
+  }
+  for (int k = 0; k <= 20; ++k) {
+    const std::string candidate = k == 0 ? base : base + "_" + std::to_string(k);
+    DAXOComponent* holder = DAXOPrivate::kernel != nullptr
+                                ? DAXOPrivate::kernel->Component(candidate.c_str())
+                                : nullptr;
+    if (holder == self) {
+      self->Report("Component is already named after its upstream component's output.",
+                   DAXO::Warning, 0);
+      return;
+    }
+    if (holder != nullptr) continue;
+    try {
+      if (!DAXO::RenameComponent(own.c_str(), candidate.c_str())) throw 0;
+    } catch (...) {
+      self->Report(("Unable to rename component after upstream component: suitable name found ('" +
+                    candidate + "') but renaming failed.")
+                       .c_str(),
+                   DAXO::Error, 0);
+    }
+    return;
+  }
+  self->Report(
+      "Could not find an available name for component. You may change the upstream "
+      "component name and try again.",
+      DAXO::Error, 0);
 }

@@ -501,3 +501,11 @@ void DAXOModule::SetInputReaderTypeProperty(DAXOProperty& property) {
       DAXOPrivate::kernel->FindSymbol("Engine.time", DAXOSymbolKind::Object));
   (void)time;  // no engine object answers "refreshInputProperties" yet
 }
+
+bool DAXO::Attach(DAXOOutput& output, DAXOInput& input) {
+  return DAXOPrivate::kernel != nullptr && DAXOPrivate::kernel->Attach(output.Name(), input.Name());
+}
+
+bool DAXO::Detach(DAXOOutput& output, DAXOInput& input) {
+  return DAXOPrivate::kernel != nullptr && DAXOPrivate::kernel->Detach(&output, &input);
+}

@@ -79,6 +79,35 @@ const char* DAXO::About() {
   return K().About();
 }
 
+// --- diagram ----------------------------------------------------------------------
+bool DAXO::CreateComponent(const char* model, const char* name, bool start) {
+  return K().CreateComponent(model, name, start);
+}
+bool DAXO::StartComponent(const char* name) {
+  return K().StartComponent(name);
+}
+bool DAXO::RunComponent(const char* name) {
+  return K().StartComponent(name);
+}
+bool DAXO::ShutdownComponent(const char* name) {
+  return K().ShutdownComponent(name);
+}
+bool DAXO::KillComponent(const char* name) {
+  return K().KillComponent(name);
+}
+bool DAXO::RenameComponent(const char* oldName, const char* newName) {
+  return K().RenameComponent(oldName, newName);
+}
+bool DAXO::Attach(const char* output, const char* input) {
+  return K().Attach(output, input);
+}
+bool DAXO::Attach2(const char* output, const char* input) {
+  return K().Attach(output, input);
+}
+DAXOComponent* DAXO::Component(const char* name) {
+  return K().Component(name);
+}
+
 // --- engine control -----------------------------------------------------------
 bool DAXO::Run() {
   return K().Run();

@@ -106,6 +106,8 @@ class VELQUOR_API Engine {
   /// Detaches an input from its output (blocks while its reader gives back
   /// the samples it holds, at most 10 s).
   bool Disconnect(const std::string& input);
+  /// Renames a component and all its elements.
+  bool RenameComponent(const std::string& oldName, const std::string& newName);
   /// Starts one component; false (reported) when unknown or its start failed.
   bool StartComponent(const std::string& name);
   /// Asks the component to die and waits until it is dead (blocks; the
