@@ -341,6 +341,28 @@ TEST_F(Multiplexer, ConfigurationFailuresGiveTheirMessages) {
   EXPECT_TRUE(Reported("All inputs have to be connected and of same type!", DAXO::Error));
 
   ASSERT_TRUE(engine.Connect("src0.end_of_file", "mux.iEndOfFile_1"));
+  auto failsWith = [&](const std::string& text) {
+    reports->Clear();
+    EXPECT_TRUE(engine.StartComponent("mux"));
+    EXPECT_TRUE(reports->WaitFor(
+        [&](const ReportRecord& r) {
+          return r.level == DAXO::Error && r.text.find(text) != std::string::npos;
+        },
+        std::chrono::seconds(10)))
+        << text;
+    engine.ShutdownComponent("mux");
+  };
+  SetMux("buffer_packet_count", -1);
+  failsWith("buffer_packet_count must be >= 0");
+  SetMux("buffer_packet_count", 0);
+  SetMux("vector_max_size", 0);
+  failsWith("vector_max_size must be >= 1");
+  SetMux("vector_max_size", 1);
+  // Data inputs of different types.
+  ASSERT_TRUE(engine.CreateComponent("CanSource", "can"));
+  ASSERT_TRUE(engine.Connect("can.output", "mux.input_1"));
+  failsWith("All inputs have to be connected and of same type!");
+  ASSERT_TRUE(engine.Connect("src0.output", "mux.input_1"));
   SetMux("vector_max_latency", 999);
   reports->Clear();
   ASSERT_TRUE(engine.StartComponent("mux"));
