@@ -1,0 +1,85 @@
+// CanLogRecorder: vectors of CAN frame records -> candump log.
+#include "can_log_recorder.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "can_frame_codec.h"
+#include "daxo_package.h"
+
+namespace velquor_io {
+
+namespace {
+
+DAXOInputDefinition s_inputs[] = {
+    // name, reserved, type filter, reader type, subsampling
+    {"input", 0, &DAXO::FilterCANUniFrame, DAXO::NeverSkippingReader, 1},
+    {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
+    {},
+};
+DAXOOutputDefinition s_outputs[] = {{}};
+DAXOActionDefinition s_actions[] = {{}};
+
+}  // namespace
+
+DAXOComponentDefinition CanLogRecorder::s_definition = {
+    .name = "CanLogRecorder",
+    .version = "1.4.0",
+    .instantiate = &CanLogRecorder::Instantiate,
+    .registering = nullptr,
+    .unregistering = nullptr,
+    .maxInstances = 0,
+    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
+    .inputs = s_inputs,
+    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
+    .outputs = s_outputs,
+    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
+    .properties = KyRecorderProperties,
+    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
+    .actions = s_actions,
+    .priority = 128,
+    .kind = DAXO::Threaded,
+    .threaded = true,
+    .reserved = 0,
+};
+
+DAXO_DECLARE_MODULE(CanLogRecorder, "DAXOComponent", "CanLogRecorder", "1.4.0",
+                    &CanLogRecorder::s_definition);
+
+DAXOComponent* CanLogRecorder::Instantiate(const char* name, DAXOComponentDefinition& definition) {
+  return new CanLogRecorder(name, definition);
+}
+
+CanLogRecorder::~CanLogRecorder() {
+  Close();
+}
+
+void CanLogRecorder::Open() {
+  if (!m_file.Open(m_path)) Fail(std::strerror(errno));
+}
+
+void CanLogRecorder::Write(DAXOIOElt& element) {
+  const auto* records = static_cast<const DAXOCANUniFrame*>(element.Data());
+  const int n = element.VectorSize();
+  m_text.clear();
+  CanLogFrame frame;
+  for (int k = 0; k < n && records != nullptr; ++k) {
+    if (!FromUniFrame(records[k], m_interface, frame)) {
+      Fail("a CAN frame carries an unknown interface number " + std::to_string(records[k].misc));
+    }
+    FormatCanLogLine(frame, m_text);
+    m_text += '\n';
+    Observe(records[k].ts);
+  }
+  if (!m_file.Write(m_text)) Fail(std::string("write error: ") + std::strerror(errno));
+}
+
+void CanLogRecorder::Finish() {
+  if (!m_file.Finish()) Fail(std::string("write error: ") + std::strerror(errno));
+}
+
+void CanLogRecorder::Close() {
+  m_file.Close();
+}
+
+}  // namespace velquor_io

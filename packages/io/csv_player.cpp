@@ -1,0 +1,147 @@
+// CsvPlayer: time-series CSV -> Float64 vector samples.
+#include "csv_player.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "csv_format.h"
+#include "daxo_package.h"
+#include "daxo_property_value.h"
+
+namespace velquor_io {
+
+namespace {
+
+enum { KyPropPath = 0, KyPropPackets };
+
+DAXOOutputDefinition s_outputs[] = {
+    // name, reserved, type, size (0: sized from the header), FIFO size, subsampling, shareable
+    {"output", 0, DAXOTypeInfo(DAXO::Float64 | DAXO::VectorFlag, ""), 0, 16, 1, 1},
+    {"end_of_file", 0, DAXOTypeInfo(DAXO::Integer64), 1, 16, 1, 1},
+    {},
+};
+
+DAXOPropertyDefinition s_properties[] = {
+    // name, default, unit, needs init, modifiable after start, read-only, locked, subtype
+    {"path", new DAXOPropertyValue(""), nullptr, true, false, false, false,
+     DAXO::PropertySubTypeFile},
+    {"packets", new DAXOPropertyValue(0L), nullptr, false, false, true, false, 0},
+    {},
+};
+
+DAXOInputDefinition s_inputs[] = {{}};
+DAXOActionDefinition s_actions[] = {{}};
+
+/// The header line of `path` without its end of line; empty when the file
+/// cannot be read or its first line is not a time-series header.
+std::string ReadHeader(const std::string& path) {
+  LineReader reader;
+  std::string_view line;
+  int columns = 0;
+  if (path.empty() || !reader.Open(path) || !reader.Next(line)) return {};
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (ParseCsvHeader(line, columns) != nullptr) return {};
+  return std::string(line);
+}
+
+}  // namespace
+
+DAXOComponentDefinition CsvPlayer::s_definition = {
+    .name = "CsvPlayer",
+    .version = "1.4.0",
+    .instantiate = &CsvPlayer::Instantiate,
+    .registering = nullptr,
+    .unregistering = nullptr,
+    .maxInstances = 0,
+    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
+    .inputs = s_inputs,
+    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
+    .outputs = s_outputs,
+    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
+    .properties = s_properties,
+    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
+    .actions = s_actions,
+    .priority = 128,
+    .kind = DAXO::Threaded,
+    .threaded = true,
+    .reserved = 0,
+};
+
+DAXO_DECLARE_MODULE(CsvPlayer, "DAXOComponent", "CsvPlayer", "1.4.0", &CsvPlayer::s_definition);
+
+DAXOComponent* CsvPlayer::Instantiate(const char* name, DAXOComponentDefinition& definition) {
+  return new CsvPlayer(name, definition);
+}
+
+void CsvPlayer::Dynamic() {
+  const std::string header = ReadHeader(StringProperty(*this, KyPropPath));
+  DAXOOutput& output = Output(0);
+  const char* current = output.TypeName();
+  if (current == nullptr || header != current) output.SetTypeName(header.c_str());
+  DAXOComponent::Dynamic();
+}
+
+void CsvPlayer::Birth() {
+  m_path = StringProperty(*this, KyPropPath);
+  m_rows = 0;
+  m_lastTime = 0;
+  DirectSet(*Property(KyPropPackets), 0L);
+  if (m_path.empty()) Error("velquor_io: the property \"path\" is empty");
+  if (!m_reader.Open(m_path)) Error(FileFault(m_path, std::strerror(errno)).c_str());
+  std::string_view line;
+  if (!m_reader.Next(line)) Error(FileFault(m_path, "line", 1, "no header line").c_str());
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (const char* fault = ParseCsvHeader(line, m_columns)) {
+    Error(FileFault(m_path, "line", 1, fault).c_str());
+  }
+  // Readers took the name when they were connected: it must not change
+  // under them (nor be rewritten while they read it on their threads).
+  DAXOOutput& output = Output(0);
+  const char* name = output.TypeName();
+  if (name == nullptr || line != name) {
+    Error(FileFault(m_path, "line", 1, "the header differs from the one read when \"path\" was set")
+              .c_str());
+  }
+  const int bytes = m_columns * static_cast<int>(sizeof(double));
+  if (output.IOEltSizeBytes() == 0) {
+    output.AllocOutputBuffer(m_columns, true);
+  } else if (output.IOEltSizeBytes() < bytes) {
+    Error(FileFault(m_path, "the output buffer is smaller than a row").c_str());
+  }
+  m_values.assign(static_cast<std::size_t>(m_columns), 0.0);
+}
+
+void CsvPlayer::Core() {
+  std::string_view line;
+  for (;;) {
+    if (!m_reader.Next(line)) {
+      if (m_reader.Failed()) Error(FileFault(m_path, "read error").c_str());
+      m_reader.Close();
+      WriteEndOfFile(*this, Output(1), m_rows > 0 ? SampleTimestamp(m_lastTime) : 0);
+      CommitSuicide();
+      return;
+    }
+    if (!IsBlankCsvLine(line)) break;
+  }
+  std::int64_t timestamp = 0;
+  const char* fault = ParseCsvRow(line, m_columns, timestamp, m_values.data());
+  if (fault == nullptr && timestamp == 0) {
+    fault = "timestamp 0 cannot be carried (the engine stamps such samples with its clock)";
+  }
+  if (fault != nullptr) Error(FileFault(m_path, "line", m_reader.LineNumber(), fault).c_str());
+  DAXOIOElt* element = StartWriting(Output(0));
+  if (element == nullptr) return;  // the framework reported why
+  std::memcpy(element->Data(), m_values.data(), m_values.size() * sizeof(double));
+  element->VectorSize() = m_columns;
+  element->Timestamp() = timestamp;
+  StopWriting(element);
+  ++m_rows;
+  m_lastTime = timestamp;
+  DirectSet(*Property(KyPropPackets), m_rows);
+}
+
+void CsvPlayer::Death() {
+  m_reader.Close();
+}
+
+}  // namespace velquor_io

@@ -1,0 +1,54 @@
+// CsvPlayer: plays a time-series CSV file ("timestamp_us" then one column
+// per value) as Float64 vector samples, one per row: VectorSize = number of
+// value columns, timestamp = the row's time. The output's type name is the
+// header line, read when "path" is set (so set it before connecting the
+// output: readers match and copy that name), and checked again at start;
+// the output buffer is sized from the header at start. After the last row,
+// one end-of-file sample (value 1, the last row's time) on "end_of_file",
+// then the component ends itself. "packets" counts the rows played. Empty
+// lines are skipped.
+//
+// Faults (unreadable file, a header that is not a time-series header or
+// that changed since "path" was set, a malformed row, a row at time 0,
+// which the engine cannot carry) raise a component error naming the file
+// and the line.
+//
+// Threading: threaded model. Dynamic runs on the engine's control thread
+// while the component is not living; Birth, Core and Death on the
+// component's thread, which alone touches the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "daxo_component.h"
+#include "io_common.h"
+
+namespace velquor_io {
+
+class CsvPlayer : public DAXOComponent {
+ public:
+  static DAXOComponentDefinition s_definition;
+  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
+
+  CsvPlayer(const char* name, DAXOComponentDefinition& definition)
+      : DAXOComponent(name, definition) {}
+
+  /// Names the output after the header of the file at "path" (empty name
+  /// when there is no readable header yet).
+  void Dynamic() override;
+  void Birth() override;
+  void Core() override;
+  void Death() override;
+
+ private:
+  std::string m_path;
+  LineReader m_reader;
+  int m_columns = 0;
+  std::vector<double> m_values;
+  long m_rows = 0;
+  std::int64_t m_lastTime = 0;
+};
+
+}  // namespace velquor_io

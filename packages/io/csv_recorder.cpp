@@ -1,0 +1,100 @@
+// CsvRecorder: Float64 vector samples -> time-series CSV.
+#include "csv_recorder.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "csv_format.h"
+#include "daxo_package.h"
+
+namespace velquor_io {
+
+namespace {
+
+DAXOInputDefinition s_inputs[] = {
+    // name, reserved, type filter, reader type, subsampling
+    {"input", 0, &DAXO::FilterFloats64, DAXO::NeverSkippingReader, 1},
+    {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
+    {},
+};
+DAXOOutputDefinition s_outputs[] = {{}};
+DAXOActionDefinition s_actions[] = {{}};
+
+}  // namespace
+
+DAXOComponentDefinition CsvRecorder::s_definition = {
+    .name = "CsvRecorder",
+    .version = "1.4.0",
+    .instantiate = &CsvRecorder::Instantiate,
+    .registering = nullptr,
+    .unregistering = nullptr,
+    .maxInstances = 0,
+    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
+    .inputs = s_inputs,
+    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
+    .outputs = s_outputs,
+    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
+    .properties = KyRecorderProperties,
+    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
+    .actions = s_actions,
+    .priority = 128,
+    .kind = DAXO::Threaded,
+    .threaded = true,
+    .reserved = 0,
+};
+
+DAXO_DECLARE_MODULE(CsvRecorder, "DAXOComponent", "CsvRecorder", "1.4.0",
+                    &CsvRecorder::s_definition);
+
+DAXOComponent* CsvRecorder::Instantiate(const char* name, DAXOComponentDefinition& definition) {
+  return new CsvRecorder(name, definition);
+}
+
+CsvRecorder::~CsvRecorder() {
+  Close();
+}
+
+void CsvRecorder::Open() {
+  m_header = false;
+  if (!m_file.Open(m_path)) Fail(std::strerror(errno));
+}
+
+void CsvRecorder::WriteHeader() {
+  // Read once a sample (or the end of file) came through: a writer may
+  // still settle its output's type when its first sample goes out, and
+  // taking a sample orders this read after that.
+  m_header = true;
+  DAXOOutput* source = Input(0).ConnectedOutput();
+  const char* name = source != nullptr ? source->TypeName() : nullptr;
+  const std::string header = name != nullptr ? name : "";
+  if (const char* fault = ParseCsvHeader(header, m_columns)) {
+    Fail(std::string("the input carries no time-series header (") + fault + ")");
+  }
+  if (!m_file.Write(header + "\n")) Fail(std::string("write error: ") + std::strerror(errno));
+}
+
+void CsvRecorder::Write(DAXOIOElt& element) {
+  if (!m_header) WriteHeader();
+  const int n = element.VectorSize();
+  if (n != m_columns) {
+    Fail("a sample has " + std::to_string(n) + " values, the header " + std::to_string(m_columns));
+  }
+  const auto* values = static_cast<const double*>(element.Data());
+  if (values == nullptr) return;
+  m_text.clear();
+  FormatCsvRow(element.Timestamp(), values, n, m_text);
+  m_text += '\n';
+  Observe(element.Timestamp());
+  if (!m_file.Write(m_text)) Fail(std::string("write error: ") + std::strerror(errno));
+}
+
+void CsvRecorder::Finish() {
+  if (!m_header) WriteHeader();
+  if (!m_file.Finish()) Fail(std::string("write error: ") + std::strerror(errno));
+}
+
+void CsvRecorder::Close() {
+  m_file.Close();
+}
+
+}  // namespace velquor_io
