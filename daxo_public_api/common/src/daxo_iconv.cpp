@@ -47,10 +47,20 @@ class DAXOIconvImplementation {
  public:
   static DAXOIconvImplementation& Instance() {
     // Function-local static: the C++ runtime runs the constructor exactly once
-    // even when several threads race to the first conversion.
-    static DAXOIconvImplementation* const instance = new DAXOIconvImplementation;
-    return *instance;
+    // even when several threads race to the first conversion. An object, not
+    // a leaked pointer: in a package it is destroyed when the library is
+    // closed (a pointer would leak at every unload).
+    static DAXOIconvImplementation instance;
+    return instance;
   }
+  ~DAXOIconvImplementation() {
+    for (DAXOIconvHandle** handle : {&localeToUtf8, &utf8ToLocale, &wideToUtf8, &utf8ToWide}) {
+      DAXOIconv::close(*handle);
+      *handle = nullptr;
+    }
+  }
+  DAXOIconvImplementation(const DAXOIconvImplementation&) = delete;
+  DAXOIconvImplementation& operator=(const DAXOIconvImplementation&) = delete;
 
   DAXOMutex mutex;
   char localeCharset[64] = {0};  // written once in the constructor
