@@ -1,0 +1,417 @@
+// The velquor binary on generated files: its exit codes, inspect, run, and
+// whole merges whose output is checked packet by packet against the inputs.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace velquor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Packet {
+  std::int64_t us = 0;
+  std::string data;
+  bool operator<(const Packet& o) const { return std::tie(us, data) < std::tie(o.us, o.data); }
+  bool operator==(const Packet& o) const { return us == o.us && data == o.data; }
+};
+
+void Put32(std::ostream& out, std::uint32_t v) {
+  const char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8),
+                         static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+  out.write(bytes, 4);
+}
+
+/// A little-endian microsecond pcap file of Ethernet packets.
+void WritePcap(const fs::path& path, const std::vector<Packet>& packets) {
+  std::ofstream out(path, std::ios::binary);
+  Put32(out, 0xA1B2C3D4);
+  Put32(out, 2 | (4u << 16));
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, 65535);
+  Put32(out, 1);
+  for (const Packet& p : packets) {
+    Put32(out, static_cast<std::uint32_t>(p.us / 1000000));
+    Put32(out, static_cast<std::uint32_t>(p.us % 1000000));
+    Put32(out, static_cast<std::uint32_t>(p.data.size()));
+    Put32(out, static_cast<std::uint32_t>(p.data.size()));
+    out << p.data;
+  }
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+/// The packets of a pcap file (either byte order, micro- or nanoseconds),
+/// in file order; false when the file is not a whole pcap file.
+bool ReadPcap(const fs::path& path, std::vector<Packet>& packets,
+              std::uint32_t* linkType = nullptr) {
+  const std::string bytes = ReadFile(path);
+  if (bytes.size() < 24) return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::uint32_t magicLe = b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24);
+  bool big = false;
+  bool nano = false;
+  if (magicLe == 0xA1B2C3D4 || magicLe == 0xA1B23C4D) {
+    nano = magicLe == 0xA1B23C4D;
+  } else if (magicLe == 0xD4C3B2A1 || magicLe == 0x4D3CB2A1) {
+    big = true;
+    nano = magicLe == 0x4D3CB2A1;
+  } else {
+    return false;
+  }
+  auto get = [&](std::size_t at) {
+    const unsigned char* p = b + at;
+    return big ? (std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]
+               : (std::uint32_t{p[3]} << 24) | (p[2] << 16) | (p[1] << 8) | p[0];
+  };
+  if (linkType != nullptr) *linkType = get(20);
+  std::size_t at = 24;
+  while (at < bytes.size()) {
+    if (at + 16 > bytes.size()) return false;
+    const std::uint32_t length = get(at + 8);
+    if (at + 16 + length > bytes.size()) return false;
+    const std::int64_t fraction = get(at + 4);
+    packets.push_back(Packet{std::int64_t{get(at)} * 1000000 + (nano ? fraction / 1000 : fraction),
+                             bytes.substr(at + 16, length)});
+    at += 16 + length;
+  }
+  return true;
+}
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class VelquorCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::path(::testing::TempDir()) / (std::string("velquor_cli_") + info->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(dir);
+  }
+
+  /// Runs `velquor ARGS` in the test's folder (a shell line: ARGS may pipe).
+  Result Velquor(const std::string& args) {
+    const std::string command = "cd '" + dir.string() + "' && TMPDIR='" + dir.string() + "' " +
+                                VELQUOR_CLI + " " + args + " > stdout.txt 2> stderr.txt";
+    const int raw = std::system(command.c_str());
+    Result result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadFile(dir / "stdout.txt");
+    result.err = ReadFile(dir / "stderr.txt");
+    return result;
+  }
+
+  static void RequireIo() {
+    if (!VELQUOR_HAVE_IO) GTEST_SKIP() << "the velquor_io package is not built";
+  }
+
+  /// `n` inputs of `perInput` packets each; the streams interleave, share
+  /// some timestamps, and every payload is unique.
+  std::vector<Packet> WriteInputs(int n, int perInput, std::string& names) {
+    std::vector<Packet> all;
+    for (int i = 0; i < n; ++i) {
+      std::vector<Packet> packets;
+      for (int k = 0; k < perInput; ++k) {
+        const std::int64_t us = 1700000000000000 + std::int64_t{k} * 1000 + (i % 3) * 250;
+        std::string data = "input " + std::to_string(i) + " packet " + std::to_string(k) + " ";
+        data.resize(60 + static_cast<std::size_t>((k * 37 + i) % 300),
+                    static_cast<char>('a' + i % 26));
+        packets.push_back(Packet{us, data});
+      }
+      const std::string name = "in" + std::to_string(i) + ".pcap";
+      WritePcap(dir / name, packets);
+      names += " " + name;
+      all.insert(all.end(), packets.begin(), packets.end());
+    }
+    return all;
+  }
+
+  fs::path dir;
+};
+
+TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
+  WritePcap(dir / "a.pcap", {{1, std::string(60, 'x')}});
+  std::ofstream(dir / "b.csv") << "timestamp_us,value\n1,2\n";
+  for (const char* args : {"", "frobnicate", "merge a.pcap", "merge -w out.pcap",
+                           "merge -w out.pcap --buffer-count -1 a.pcap",
+                           "merge -w out.pcap --vector-max-latency 10 a.pcap",
+                           "merge -w out.pcap --no-such-option a.pcap", "run", "run a b",
+                           "merge -w out.pcap a.pcap b.csv"}) {
+    SCOPED_TRACE(args);
+    const Result r = Velquor(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_FALSE(r.err.empty());
+  }
+  EXPECT_NE(Velquor("merge -w out.pcap a.pcap b.csv").err.find("different kinds"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+
+  const Result version = Velquor("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("velquor 1.4.0", 0), 0u) << version.out;
+  const Result help = Velquor("merge --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--flush-delay"), std::string::npos);
+}
+
+TEST_F(VelquorCli, InputsThatCannotBeReadFailNamingTheFile) {
+  std::ofstream(dir / "notes.txt") << "nothing to merge here\n";
+  Result r = Velquor("merge -w out.pcap notes.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("notes.txt"), std::string::npos) << r.err;
+  r = Velquor("merge -w out.pcap missing.pcap");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing.pcap"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+}
+
+TEST_F(VelquorCli, InspectDescribesTheMultiplexerModel) {
+  for (const char* what : {"SortingMultiplexer", "velquor_sorting_multiplexer"}) {
+    SCOPED_TRACE(what);
+    const Result r = Velquor(std::string("inspect ") + what);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name :
+         {"SortingMultiplexer 1.4.0", "end_of_file", "output", "nb_inputs", "buffer_packet_count",
+          "vector_max_size", "vector_max_latency", "flush_delay"}) {
+      EXPECT_NE(r.out.find(name), std::string::npos) << name << "\n" << r.out;
+    }
+  }
+  const Result all = Velquor("inspect");
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_NE(all.out.find("velquor_sorting_multiplexer"), std::string::npos);
+  EXPECT_EQ(Velquor("inspect NoSuchModel").status, 1);
+}
+
+TEST_F(VelquorCli, RunExecutesAScriptAndReportsFailuresByLine) {
+  // upstream dies at birth (no inputs); mux waits on it until the limit.
+  std::ofstream(dir / "live.vq") << "load velquor_sorting_multiplexer\n"
+                                    "component SortingMultiplexer upstream\n"
+                                    "component SortingMultiplexer mux vector_max_size=4\n"
+                                    "connect upstream.output mux.input_0\n"
+                                    "connect upstream.end_of_file mux.iEndOfFile_0\n"
+                                    "run 0.2\n";
+  Result r = Velquor("run live.vq");
+  EXPECT_EQ(r.status, 1) << "upstream's birth failure is an error report\n" << r.err;
+  EXPECT_NE(r.err.find("upstream"), std::string::npos) << r.err;
+
+  std::ofstream(dir / "bad.vq") << "# comment\n"
+                                   "load velquor_sorting_multiplexer\n"
+                                   "set mux.nb_inputs 2\n";
+  r = Velquor("run bad.vq");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("bad.vq:3: unknown component 'mux'"), std::string::npos) << r.err;
+
+  std::ofstream(dir / "syntax.vq") << "load\nconnect a\n";
+  r = Velquor("run syntax.vq");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("syntax.vq:1:"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("syntax.vq:2:"), std::string::npos) << r.err;
+
+  std::ofstream(dir / "quiet.vq")
+      << "load velquor_sorting_multiplexer\n"
+         "component SortingMultiplexer mux nb_inputs=2 autoStart=false\n"
+         "run 0\n";
+  r = Velquor("run quiet.vq");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Velquor("run missing.vq").status, 1);
+}
+
+TEST_F(VelquorCli, CtrlCEndsARunningDiagramCleanly) {
+  // mux waits for ever on upstream, which died at birth: only Ctrl-C ends it.
+  const fs::path script = dir / "forever.vq";
+  std::ofstream(script) << "load velquor_sorting_multiplexer\n"
+                           "component SortingMultiplexer upstream\n"
+                           "component SortingMultiplexer mux\n"
+                           "connect upstream.output mux.input_0\n"
+                           "connect upstream.end_of_file mux.iEndOfFile_0\n"
+                           "run\n";
+  int err[2];
+  ASSERT_EQ(pipe(err), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawn_file_actions_addclose(&actions, err[0]);
+  const std::string path = script.string();
+  char* argv[] = {const_cast<char*>(VELQUOR_CLI), const_cast<char*>("run"),
+                  const_cast<char*>("--verbose"), const_cast<char*>(path.c_str()), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, VELQUOR_CLI, &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(err[1]);
+
+  // Reads standard error until `until` appears or it closes; false on time-out.
+  std::string text;
+  auto readUntil = [&](const std::string& until) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (until.empty() || text.find(until) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd fd{err[0], POLLIN, 0};
+      if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
+      char buffer[512];
+      const ssize_t n = read(err[0], buffer, sizeof buffer);
+      if (n <= 0) return until.empty();
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+  const bool running = readUntil("diagram started");
+  EXPECT_TRUE(running) << text;
+  kill(pid, SIGINT);
+  const bool ended = readUntil("");
+  EXPECT_TRUE(ended) << "still running 10 s after Ctrl-C:\n" << text;
+  if (!ended) kill(pid, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  close(err[0]);
+  ASSERT_TRUE(WIFEXITED(status)) << text;
+  EXPECT_EQ(WEXITSTATUS(status), 130) << text;
+  EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
+}
+
+TEST_F(VelquorCli, MergedOutputIsOrderedAndHoldsEveryInputPacket) {
+  RequireIo();
+  for (int n : {1, 2, 4, 16}) {
+    SCOPED_TRACE("inputs: " + std::to_string(n));
+    std::string names;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::vector<Packet> expected = WriteInputs(n, n == 16 ? 100 : 400, names);
+    const Result r = Velquor("merge -q --stats-json stats.json -w out.pcap" + names);
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    std::vector<Packet> written;
+    std::uint32_t linkType = 0;
+    ASSERT_TRUE(ReadPcap(dir / "out.pcap", written, &linkType));
+    EXPECT_EQ(linkType, 1u);
+    EXPECT_TRUE(std::is_sorted(written.begin(), written.end(),
+                               [](const Packet& a, const Packet& b) { return a.us < b.us; }));
+    std::sort(written.begin(), written.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(written == expected)
+        << written.size() << " written, " << expected.size() << " expected";
+
+    const auto stats = nlohmann::json::parse(ReadFile(dir / "stats.json"));
+    EXPECT_EQ(stats["written"], expected.size());
+    EXPECT_EQ(stats["inputs"].size(), static_cast<std::size_t>(n));
+    EXPECT_EQ(stats["out_of_order"], 0);
+    EXPECT_EQ(stats["status"], "ok");
+  }
+}
+
+TEST_F(VelquorCli, TextLogsMergeIntoTheirOwnKind) {
+  RequireIo();
+  std::ofstream(dir / "a.log") << "(1700000000.000100) can0 123#DEADBEEF\n"
+                                  "(1700000000.000300) can0 124#01\n";
+  std::ofstream(dir / "b.log") << "(1700000000.000200) can1 1A3#AA\n";
+  Result r = Velquor("merge -q -w out.log a.log b.log");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "out.log"),
+            "(1700000000.000100) can0 123#DEADBEEF\n"
+            "(1700000000.000200) can1 1A3#AA\n"
+            "(1700000000.000300) can0 124#01\n");
+
+  std::ofstream(dir / "a.csv") << "timestamp_us,speed\n100,1\n300,3\n";
+  std::ofstream(dir / "b.csv") << "timestamp_us,speed\n200,2\n";
+  r = Velquor("merge -q -w out.csv a.csv b.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string csv = ReadFile(dir / "out.csv");
+  EXPECT_EQ(csv.substr(0, csv.find_last_not_of('\n') + 1),
+            "timestamp_us,speed\n100,1\n200,2\n300,3");
+}
+
+TEST_F(VelquorCli, StandardOutputIsAReadableCapture) {
+  RequireIo();
+  if (std::system("command -v tcpdump > /dev/null 2>&1") != 0) GTEST_SKIP() << "no tcpdump";
+  std::string names;
+  const std::vector<Packet> expected = WriteInputs(3, 200, names);
+  // tcpdump reads the capture from the pipe and writes it back out whole.
+  const Result r = Velquor("merge -q -w -" + names + " | tcpdump -r - -w copy.pcap");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<Packet> copied;
+  ASSERT_TRUE(ReadPcap(dir / "copy.pcap", copied));
+  EXPECT_EQ(copied.size(), expected.size());
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().find("velquor-merge-"), std::string::npos)
+        << "temporary file left: " << entry.path();
+  }
+}
+
+TEST_F(VelquorCli, ACorruptInputFailsAndLeavesTheOutputAlone) {
+  RequireIo();
+  std::string names;
+  WriteInputs(2, 100, names);
+  // in0.pcap cut in the middle of a packet.
+  const std::string whole = ReadFile(dir / "in0.pcap");
+  std::ofstream(dir / "in0.pcap", std::ios::binary | std::ios::trunc)
+      << whole.substr(0, whole.size() / 2 + 7);
+
+  Result r = Velquor("merge -q -w fresh.pcap" + names);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("in0.pcap"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "fresh.pcap"));
+
+  std::ofstream(dir / "kept.pcap") << "precious";
+  r = Velquor("merge -q -w kept.pcap" + names);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile(dir / "kept.pcap"), "precious");
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().find(".velquor-"), std::string::npos)
+        << "temporary file left: " << entry.path();
+  }
+}
+
+TEST_F(VelquorCli, DisorderIsReportedAndStrictMakesItFail) {
+  RequireIo();
+  // One input whose own packets go backwards: no reordering window can help
+  // when nothing is held back.
+  std::vector<Packet> packets;
+  for (int k = 0; k < 1000; ++k) {
+    packets.push_back(
+        Packet{1700000000000000 + std::int64_t{(k * 7919) % 1000} * 1000, std::string(60, 'd')});
+  }
+  WritePcap(dir / "disordered.pcap", packets);
+  std::ofstream(dir / "kept.pcap") << "precious";
+
+  Result r = Velquor("merge -q --strict --buffer-count 0 -w kept.pcap disordered.pcap");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(ReadFile(dir / "kept.pcap"), "precious");
+
+  r = Velquor("merge -q --buffer-count 0 --stats-json stats.json -w out.pcap disordered.pcap");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto stats = nlohmann::json::parse(ReadFile(dir / "stats.json"));
+  EXPECT_GT(stats["out_of_order"].get<long>(), 0);
+  EXPECT_GT(stats["max_backwards_us"].get<long>(), 0);
+  EXPECT_EQ(stats["written"], packets.size());
+}
+
+}  // namespace
+}  // namespace velquor::test

@@ -1,0 +1,138 @@
+// The diagram script parser and the value conversions: what each statement
+// yields, where quoting and comments end, and that every malformed line is
+// reported with its own line number.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "daxo_property_value.h"
+#include "velquor/script.h"
+
+namespace velquor {
+namespace {
+
+using Kind = ScriptStatement::Kind;
+
+TEST(DiagramScriptParser, ReadsEveryStatementWithItsLine) {
+  const ParsedScript parsed = ParseDiagramScript(
+      "# a diagram\n"
+      "\n"
+      "load packages/velquor_io.pck\n"
+      "component SortingMultiplexer mux nb_inputs=2 flush_delay=1000   # two streams\n"
+      "connect player.output mux.input_0\n"
+      "set mux.output.fifosize 32\n"
+      "run 2.5\n"
+      "run\n");
+  ASSERT_TRUE(parsed.Ok()) << parsed.errors[0].message;
+  ASSERT_EQ(parsed.statements.size(), 6u);
+
+  const ScriptStatement& load = parsed.statements[0];
+  EXPECT_EQ(load.kind, Kind::Load);
+  EXPECT_EQ(load.line, 3);
+  EXPECT_EQ(load.path, "packages/velquor_io.pck");
+
+  const ScriptStatement& component = parsed.statements[1];
+  EXPECT_EQ(component.kind, Kind::Component);
+  EXPECT_EQ(component.model, "SortingMultiplexer");
+  EXPECT_EQ(component.name, "mux");
+  const std::vector<std::pair<std::string, std::string>> settings = {{"nb_inputs", "2"},
+                                                                     {"flush_delay", "1000"}};
+  EXPECT_EQ(component.settings, settings);
+
+  EXPECT_EQ(parsed.statements[2].kind, Kind::Connect);
+  EXPECT_EQ(parsed.statements[2].output, "player.output");
+  EXPECT_EQ(parsed.statements[2].input, "mux.input_0");
+
+  // Special per-element properties have a dotted short name.
+  EXPECT_EQ(parsed.statements[3].kind, Kind::Set);
+  EXPECT_EQ(parsed.statements[3].property, "mux.output.fifosize");
+  EXPECT_EQ(parsed.statements[3].value, "32");
+
+  EXPECT_EQ(parsed.statements[4].kind, Kind::Run);
+  EXPECT_DOUBLE_EQ(parsed.statements[4].seconds, 2.5);
+  EXPECT_LT(parsed.statements[5].seconds, 0) << "no limit";
+  EXPECT_EQ(parsed.statements[5].line, 8);
+}
+
+TEST(DiagramScriptParser, SetTakesTheRestOfTheLineOrOneQuotedValue) {
+  const ParsedScript parsed = ParseDiagramScript(
+      "set rec.path /data/my capture.pcap   # where it goes\n"
+      "set rec.path   \"/data/with \\\"quotes\\\" and # hash\"  \n"
+      "set rec.path a#b\n"
+      "set rec.path \"\"\r\n"
+      "component CsvPlayer p path=\"/a b/c.csv\" label=x=y\n");
+  ASSERT_TRUE(parsed.Ok()) << parsed.errors[0].message;
+  ASSERT_EQ(parsed.statements.size(), 5u);
+  EXPECT_EQ(parsed.statements[0].value, "/data/my capture.pcap");
+  EXPECT_EQ(parsed.statements[1].value, "/data/with \"quotes\" and # hash");
+  EXPECT_EQ(parsed.statements[2].value, "a#b") << "a '#' inside a word is text";
+  EXPECT_EQ(parsed.statements[3].value, "");
+  const std::vector<std::pair<std::string, std::string>> settings = {{"path", "/a b/c.csv"},
+                                                                     {"label", "x=y"}};
+  EXPECT_EQ(parsed.statements[4].settings, settings);
+}
+
+TEST(DiagramScriptParser, ReportsEachMalformedLineAndKeepsTheOthers) {
+  const ParsedScript parsed = ParseDiagramScript(
+      "load\n"                              // 1
+      "component Model\n"                   // 2
+      "component Model 9lives\n"            // 3
+      "component Model ok novalue\n"        // 4
+      "connect a.out\n"                     // 5
+      "connect aout b.in\n"                 // 6
+      "set a.b\n"                           // 7
+      "set \"a\".b 1\n"                     // 8: a quoted name is still a name
+      "run -1\n"                            // 9
+      "run 1 2\n"                           // 10
+      "start everything\n"                  // 11
+      "set a.b \"unterminated\n"            // 12
+      "component Model fine\n"              // 13
+      "set fine.x \"quoted\" trailing\n");  // 14
+  ASSERT_EQ(parsed.statements.size(), 2u);
+  EXPECT_EQ(parsed.statements[0].line, 8);
+  EXPECT_EQ(parsed.statements[1].line, 13);
+  std::vector<int> lines;
+  for (const ScriptDiagnostic& error : parsed.errors) lines.push_back(error.line);
+  EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 14}));
+  EXPECT_EQ(parsed.errors[9].message, "unknown statement 'start'");
+  EXPECT_EQ(parsed.errors[10].message, "unterminated quote");
+}
+
+TEST(DiagramScriptParser, SurvivesArbitraryBytes) {
+  std::string text;
+  for (int i = 0; i < 4096; ++i) text.push_back(static_cast<char>((i * 7919) % 256));
+  const ParsedScript parsed = ParseDiagramScript(text);
+  EXPECT_FALSE(parsed.Ok());
+  EXPECT_TRUE(ParseDiagramScript(std::string_view("run\0x", 5)).errors.size() == 1);
+}
+
+TEST(ScriptValueConversion, FollowsThePropertyKind) {
+  EXPECT_TRUE(ConvertScriptValue(DAXO::PropertyTypeBool, "TRUE").boolean);
+  EXPECT_TRUE(ConvertScriptValue(DAXO::PropertyTypeBool, "1").boolean);
+  EXPECT_FALSE(ConvertScriptValue(DAXO::PropertyTypeBool, "off").boolean);
+  EXPECT_FALSE(ConvertScriptValue(DAXO::PropertyTypeBool, "2").error.empty());
+
+  EXPECT_EQ(ConvertScriptValue(DAXO::PropertyTypeInteger, "-42").integer, -42);
+  EXPECT_EQ(ConvertScriptValue(DAXO::PropertyTypeInteger, "0x10").integer, 16);
+  EXPECT_EQ(ConvertScriptValue(DAXO::PropertyTypeInteger, "-9223372036854775808").integer,
+            std::numeric_limits<long>::min());
+  for (const char* bad : {"", "12abc", "1.5", "9223372036854775808", "--1", "0x", "-+1"}) {
+    EXPECT_FALSE(ConvertScriptValue(DAXO::PropertyTypeInteger, bad).error.empty()) << bad;
+  }
+
+  EXPECT_DOUBLE_EQ(ConvertScriptValue(DAXO::PropertyTypeFloat, "2.5e3").floating, 2500.0);
+  EXPECT_FALSE(ConvertScriptValue(DAXO::PropertyTypeFloat, "nan").error.empty());
+  EXPECT_FALSE(ConvertScriptValue(DAXO::PropertyTypeFloat, "1,5").error.empty());
+
+  EXPECT_EQ(ConvertScriptValue(DAXO::PropertyTypeString, "any text at all").text,
+            "any text at all");
+
+  const std::vector<std::string> modes = {"Normal", "Immediate", "Timestamp"};
+  EXPECT_EQ(ConvertScriptValue(DAXO::PropertyTypeEnum, "Timestamp", modes).integer, 2);
+  const ScriptValue wrong = ConvertScriptValue(DAXO::PropertyTypeEnum, "timestamp", modes);
+  EXPECT_EQ(wrong.error, "expected one of Normal, Immediate, Timestamp; got 'timestamp'");
+  EXPECT_FALSE(ConvertScriptValue(DAXO::PropertyTypeEnum, "x", {}).error.empty());
+}
+
+}  // namespace
+}  // namespace velquor

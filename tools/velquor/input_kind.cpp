@@ -1,0 +1,221 @@
+// Input kind detection and record counting.
+#include "input_kind.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace velquor::tool {
+
+namespace {
+
+constexpr std::size_t kHeadSize = 4096;
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File Open(const std::string& path) {
+  return File(std::fopen(path.c_str(), "rb"), &std::fclose);
+}
+
+std::uint32_t Read32(const unsigned char* p, bool bigEndian) {
+  if (bigEndian) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+  }
+  return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) |
+         p[0];
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c)) == 0) return false;
+  }
+  return true;
+}
+
+// "(1700000000.123456) can0 123#DEADBEEF" (also remote frames "123#R" and
+// CAN FD "123##1...").
+bool IsCandumpLine(std::string_view line) {
+  if (line.size() < 2 || line[0] != '(') return false;
+  const std::size_t close = line.find(')');
+  if (close == std::string_view::npos) return false;
+  const std::string_view stamp = line.substr(1, close - 1);
+  const std::size_t dot = stamp.find('.');
+  if (dot == std::string_view::npos || !IsDigits(stamp.substr(0, dot)) ||
+      !IsDigits(stamp.substr(dot + 1))) {
+    return false;
+  }
+  std::string_view rest = line.substr(close + 1);
+  if (rest.empty() || (rest[0] != ' ' && rest[0] != '\t')) return false;
+  rest = Trim(rest);
+  const std::size_t blank = rest.find_first_of(" \t");
+  if (blank == 0 || blank == std::string_view::npos) return false;
+  const std::string_view frame = Trim(rest.substr(blank));
+  const std::size_t hash = frame.find('#');
+  if (hash == 0 || hash == std::string_view::npos) return false;
+  for (char c : frame.substr(0, hash)) {
+    if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return false;
+  }
+  return true;
+}
+
+bool IsCsvHeader(std::string_view line) {
+  std::size_t start = 0;
+  while (start <= line.size()) {
+    const std::size_t comma = std::min(line.find(',', start), line.size());
+    std::string_view field = Trim(line.substr(start, comma - start));
+    if (field.size() >= 2 && field.front() == '"' && field.back() == '"') {
+      field = field.substr(1, field.size() - 2);
+    }
+    if (field == "timestamp_us") return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
+long CountPcap(std::FILE* file) {
+  unsigned char header[24];
+  if (std::fread(header, 1, sizeof header, file) != sizeof header) return 0;
+  const bool bigEndian = header[0] == 0xA1;
+  long count = 0;
+  unsigned char record[16];
+  while (std::fread(record, 1, sizeof record, file) == sizeof record) {
+    ++count;
+    if (std::fseek(file, static_cast<long>(Read32(record + 8, bigEndian)), SEEK_CUR) != 0) break;
+  }
+  return count;
+}
+
+long CountPcapNg(std::FILE* file) {
+  long count = 0;
+  bool bigEndian = false;
+  unsigned char block[12];
+  for (;;) {
+    if (std::fread(block, 1, sizeof block, file) != sizeof block) break;
+    if (Read32(block, false) == 0x0A0D0D0A) bigEndian = Read32(block + 8, true) == 0x1A2B3C4D;
+    const std::uint32_t type = Read32(block, bigEndian);
+    const std::uint32_t length = Read32(block + 4, bigEndian);
+    if (length < sizeof block || length % 4 != 0) break;
+    if (type == 6 || type == 3 || type == 2) ++count;
+    if (std::fseek(file, static_cast<long>(length - sizeof block), SEEK_CUR) != 0) break;
+  }
+  return count;
+}
+
+long CountLines(std::FILE* file) {
+  long count = 0;
+  char buffer[1 << 16];
+  char last = '\n';
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    for (const char* p = buffer;
+         (p = static_cast<const char*>(std::memchr(p, '\n', buffer + n - p))); ++p) {
+      ++count;
+    }
+    last = buffer[n - 1];
+  }
+  return last == '\n' ? count : count + 1;
+}
+
+}  // namespace
+
+InputKind DetectInputKindFromBytes(const std::string& head) {
+  if (head.size() >= 4) {
+    const auto* b = reinterpret_cast<const unsigned char*>(head.data());
+    const std::uint32_t magic = Read32(b, true);
+    if (magic == 0xA1B2C3D4 || magic == 0xD4C3B2A1 || magic == 0xA1B23C4D || magic == 0x4D3CB2A1) {
+      return InputKind::Pcap;
+    }
+    if (magic == 0x0A0D0D0A) return InputKind::PcapNg;
+  }
+  // The first non-blank line decides a text kind.
+  std::string_view text(head);
+  while (!text.empty()) {
+    const std::size_t newline = text.find('\n');
+    if (newline == std::string_view::npos && head.size() >= kHeadSize) {
+      return InputKind::Unknown;  // a first line longer than the head
+    }
+    const std::string_view line = Trim(text.substr(0, newline));
+    text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+    if (line.empty()) continue;
+    if (IsCandumpLine(line)) return InputKind::CanLog;
+    if (IsCsvHeader(line)) return InputKind::Csv;
+    return InputKind::Unknown;
+  }
+  return InputKind::Unknown;
+}
+
+InputKind DetectInputKind(const std::string& path, std::string& error) {
+  error.clear();
+  File file = Open(path);
+  if (!file) {
+    error = std::strerror(errno);
+    return InputKind::Unknown;
+  }
+  std::string head(kHeadSize, '\0');
+  head.resize(std::fread(head.data(), 1, head.size(), file.get()));
+  if (std::ferror(file.get()) != 0) {
+    error = "read error";
+    return InputKind::Unknown;
+  }
+  return DetectInputKindFromBytes(head);
+}
+
+const char* InputKindName(InputKind kind) {
+  switch (kind) {
+    case InputKind::Pcap:
+      return "pcap";
+    case InputKind::PcapNg:
+      return "pcapng";
+    case InputKind::CanLog:
+      return "candump log";
+    case InputKind::Csv:
+      return "CSV";
+    case InputKind::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+bool SameFamily(InputKind a, InputKind b) {
+  auto family = [](InputKind k) { return k == InputKind::PcapNg ? InputKind::Pcap : k; };
+  return family(a) == family(b);
+}
+
+long CountRecords(const std::string& path, InputKind kind) {
+  File file = Open(path);
+  if (!file) return -1;
+  switch (kind) {
+    case InputKind::Pcap:
+      return CountPcap(file.get());
+    case InputKind::PcapNg:
+      return CountPcapNg(file.get());
+    case InputKind::CanLog:
+      return CountLines(file.get());
+    case InputKind::Csv: {
+      const long lines = CountLines(file.get());
+      return lines > 0 ? lines - 1 : 0;
+    }
+    case InputKind::Unknown:
+      break;
+  }
+  return -1;
+}
+
+}  // namespace velquor::tool

@@ -1,0 +1,88 @@
+// velquor: the command-line tool.
+//
+//   velquor merge -w OUT [options] IN...   merge inputs by timestamp into OUT ("-" = stdout)
+//   velquor run DIAGRAM                     run a diagram script
+//   velquor inspect [PACKAGE|MODEL]         list packages, models, inputs, outputs, properties
+//   velquor --version | --help
+//
+// Exit status: 0 success, 1 bad input or component error, 2 usage error,
+// 130 interrupted.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "commands.h"
+#include "console.h"
+#include "velquor/engine.h"
+
+int main(int argc, char** argv) {
+  using namespace velquor::tool;
+  // A reader of standard output that goes away turns into a write error
+  // (the merge then cleans up) instead of killing the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  CLI::App app{"velquor: merge captures and logs by timestamp, run and inspect diagrams"};
+  app.set_version_flag("--version", std::string("velquor ") + VELQUOR_TOOL_VERSION + " (engine " +
+                                        velquor::EngineVersion() + ")");
+  app.require_subcommand(1);
+  bool verbose = false;
+
+  MergeOptions merge;
+  CLI::App* mergeCommand = app.add_subcommand("merge", "merge inputs by timestamp into OUT");
+  mergeCommand->add_option("-w,--write", merge.output, "output file (\"-\": standard output)")
+      ->required();
+  mergeCommand->add_option("inputs", merge.inputs, "input files (all of one kind)")->required();
+  mergeCommand->add_option("--buffer-count", merge.bufferCount, "entries held back for reordering")
+      ->check(CLI::Range(0L, std::numeric_limits<long>::max()))
+      ->capture_default_str();
+  mergeCommand->add_option("--vector-max-size", merge.vectorMaxSize, "entries per output sample")
+      ->check(CLI::Range(1L, std::numeric_limits<long>::max()))
+      ->capture_default_str();
+  mergeCommand
+      ->add_option("--vector-max-latency", merge.vectorMaxLatency,
+                   "time span of one output sample (us, at least 1000)")
+      ->check(CLI::Range(1000L, std::numeric_limits<long>::max()))
+      ->capture_default_str();
+  mergeCommand
+      ->add_option("--flush-delay", merge.flushDelay,
+                   "wait after every input has ended before the last write (us)")
+      ->check(CLI::Range(0L, std::numeric_limits<long>::max()))
+      ->capture_default_str();
+  mergeCommand->add_flag("-q,--quiet", merge.quiet, "no progress bar and no summary");
+  mergeCommand->add_flag("--strict", merge.strict, "fail when the output is out of order");
+  mergeCommand->add_option("--stats-json", merge.statsJson, "write the summary as JSON");
+  mergeCommand->add_flag("-v,--verbose", verbose, "also show information reports");
+
+  std::string script;
+  CLI::App* runCommand = app.add_subcommand("run", "run a diagram script");
+  runCommand->add_option("DIAGRAM", script, "the script")->required();
+  runCommand->add_flag("-v,--verbose", verbose, "also show information reports");
+
+  std::string what;
+  CLI::App* inspectCommand =
+      app.add_subcommand("inspect", "list packages, models, inputs, outputs, properties");
+  inspectCommand->add_option("PACKAGE|MODEL", what, "a package (file or name) or a model");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kUsage;
+  }
+
+  if (mergeCommand->parsed()) {
+    merge.verbose = verbose;
+    return Merge(merge);
+  }
+  if (runCommand->parsed()) return RunScript(script, verbose);
+  if (inspectCommand->parsed()) return Inspect(what);
+  return kUsage;
+}

@@ -1,0 +1,425 @@
+// velquor merge: one player per input, a sorting multiplexer, one recorder.
+//
+//   player_<i>.output      -> mux.input_<i>
+//   player_<i>.end_of_file -> mux.iEndOfFile_<i>
+//   mux.output             -> recorder.input
+//   mux.end_of_file        -> recorder.end_of_file
+//
+// The diagram ends by itself once every player has reached its end, the
+// multiplexer has flushed and the recorder has written the last sample.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "commands.h"
+#include "console.h"
+#include "daxo_component.h"
+#include "daxo_property.h"
+#include "input_kind.h"
+#include "output_file.h"
+#include "package_search.h"
+#include "stop_requests.h"
+#include "velquor/engine.h"
+
+namespace velquor::tool {
+
+namespace {
+
+constexpr const char kMuxPackage[] = "velquor_sorting_multiplexer.pck";
+constexpr const char kIoPackage[] = "velquor_io.pck";
+constexpr const char kMux[] = "mux";
+constexpr const char kRecorder[] = "recorder";
+// How often the progress line is redrawn.
+constexpr DAXODelay kProgressPeriod = 200000;
+
+struct Models {
+  const char* player;
+  const char* recorder;
+  const char* unit;  // what one record is called in the summary
+};
+
+Models ModelsFor(InputKind kind) {
+  switch (kind) {
+    case InputKind::CanLog:
+      return {"CanLogPlayer", "CanLogRecorder", "frames"};
+    case InputKind::Csv:
+      return {"CsvPlayer", "CsvRecorder", "rows"};
+    default:
+      return {"PcapFilePlayer", "PcapFileRecorder", "packets"};
+  }
+}
+
+std::string PlayerName(std::size_t i) {
+  return "player_" + std::to_string(i);
+}
+
+struct Input {
+  std::string path;
+  InputKind kind = InputKind::Unknown;
+  long records = -1;  // counted for the progress bar; -1 unknown
+  long read = 0;
+};
+
+struct Outcome {
+  long written = 0;
+  long outOfOrder = 0;
+  long maxBackwardsUs = 0;
+  double elapsed = 0;
+};
+
+/// Writes a property of a component through the component's own code.
+class PropertyWriter {
+ public:
+  PropertyWriter(Engine& engine, Console& console) : m_engine(engine), m_console(console) {}
+
+  template <class T>
+  bool Set(const std::string& component, const std::string& shortName, const T& value) {
+    const std::string fullName = component + "." + shortName;
+    DAXOComponent* owner = m_engine.Component(component);
+    DAXOProperty* property = Find(fullName);
+    if (owner == nullptr || property == nullptr) {
+      m_console.Message("velquor merge: the diagram has no property " + fullName);
+      return false;
+    }
+    try {
+      owner->Set(*property, value);
+    } catch (...) {
+      // The component reported why.
+      m_console.Message("velquor merge: cannot set " + fullName);
+      return false;
+    }
+    return true;
+  }
+
+  /// The integer value of a property; `fallback` when it does not exist.
+  long Integer(const std::string& fullName, long fallback) {
+    DAXOProperty* property = Find(fullName);
+    return property != nullptr ? static_cast<long>(property->IntegerValue()) : fallback;
+  }
+
+ private:
+  DAXOProperty* Find(const std::string& fullName) {
+    return static_cast<DAXOProperty*>(m_engine.FindSymbol(fullName, DAXOSymbolKind::Property));
+  }
+
+  Engine& m_engine;
+  Console& m_console;
+};
+
+std::string FormatCount(long n) {
+  char text[32];
+  if (n >= 10000000) {
+    std::snprintf(text, sizeof text, "%.1fM", static_cast<double>(n) / 1e6);
+  } else if (n >= 10000) {
+    std::snprintf(text, sizeof text, "%.1fk", static_cast<double>(n) / 1e3);
+  } else {
+    std::snprintf(text, sizeof text, "%ld", n);
+  }
+  return text;
+}
+
+std::string ProgressLine(long read, long total, long written, double seconds, const char* unit) {
+  std::string line;
+  if (total > 0) {
+    const double fraction = std::min(1.0, static_cast<double>(read) / static_cast<double>(total));
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(fraction * kWidth);
+    line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kWidth - filled), '-') + "] ";
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%3d%% ", static_cast<int>(fraction * 100));
+    line += percent;
+  }
+  line += FormatCount(read) + " " + unit + " read, " + FormatCount(written) + " written";
+  char rest[48];
+  std::snprintf(rest, sizeof rest, ", %.1f s", seconds);
+  return line + rest;
+}
+
+int CheckInputs(std::vector<Input>& inputs, Console& console) {
+  for (Input& input : inputs) {
+    std::string error;
+    input.kind = DetectInputKind(input.path, error);
+    if (!error.empty()) {
+      console.Message("velquor merge: cannot read '" + input.path + "': " + error);
+      return kFailure;
+    }
+    if (input.kind == InputKind::Unknown) {
+      console.Message("velquor merge: '" + input.path +
+                      "': unrecognised content (expected pcap, pcapng, a candump log, or CSV "
+                      "with a timestamp_us column)");
+      return kFailure;
+    }
+  }
+  for (const Input& input : inputs) {
+    if (!SameFamily(input.kind, inputs[0].kind)) {
+      console.Message("velquor merge: inputs of different kinds cannot be merged: '" +
+                      inputs[0].path + "' is " + InputKindName(inputs[0].kind) + ", '" +
+                      input.path + "' is " + InputKindName(input.kind));
+      return kUsage;
+    }
+  }
+  return kSuccess;
+}
+
+void WriteSummary(Console& console, const std::vector<Input>& inputs, const Outcome& outcome,
+                  const Models& models) {
+  for (const Input& input : inputs) {
+    console.Message("  " + input.path + ": " + std::to_string(input.read) + " " + models.unit +
+                    " read");
+  }
+  console.Message("  written: " + std::to_string(outcome.written) + " " + models.unit);
+  console.Message("  out of order: " + std::to_string(outcome.outOfOrder) +
+                  " (largest backwards step " + std::to_string(outcome.maxBackwardsUs) + " us)");
+  char line[96];
+  const double rate =
+      outcome.elapsed > 0 ? static_cast<double>(outcome.written) / outcome.elapsed : 0.0;
+  std::snprintf(line, sizeof line, "  elapsed: %.3f s, %.0f %s/s", outcome.elapsed, rate,
+                models.unit);
+  console.Message(line);
+}
+
+bool WriteStatsJson(const std::string& path, const MergeOptions& options,
+                    const std::vector<Input>& inputs, const Outcome& outcome, const Models& models,
+                    const char* status, int exitCode) {
+  nlohmann::json json;
+  json["inputs"] = nlohmann::json::array();
+  long read = 0;
+  for (const Input& input : inputs) {
+    json["inputs"].push_back(
+        {{"path", input.path}, {"kind", InputKindName(input.kind)}, {"read", input.read}});
+    read += input.read;
+  }
+  json["output"] = options.output;
+  json["unit"] = models.unit;
+  json["read"] = read;
+  json["written"] = outcome.written;
+  json["out_of_order"] = outcome.outOfOrder;
+  json["max_backwards_us"] = outcome.maxBackwardsUs;
+  json["elapsed_s"] = outcome.elapsed;
+  json["rate_per_s"] =
+      outcome.elapsed > 0 ? static_cast<double>(outcome.written) / outcome.elapsed : 0.0;
+  json["status"] = status;
+  json["exit_code"] = exitCode;
+  std::ofstream file(path, std::ios::trunc);
+  file << json.dump(2) << '\n';
+  file.close();
+  return !file.fail();
+}
+
+}  // namespace
+
+int Merge(const MergeOptions& options) {
+  Console console;
+  std::vector<Input> inputs;
+  for (const std::string& path : options.inputs) inputs.push_back(Input{path});
+  if (inputs.empty()) {
+    console.Message("velquor merge: no input");
+    return kUsage;
+  }
+  if (const int status = CheckInputs(inputs, console); status != kSuccess) return status;
+  const Models models = ModelsFor(inputs[0].kind);
+
+  const std::vector<std::string> folders = PackageFolders();
+  const std::string muxPackage = FindPackage(kMuxPackage, folders);
+  const std::string ioPackage = FindPackage(kIoPackage, folders);
+  for (const auto& [file, found] : {std::pair{kMuxPackage, muxPackage}, {kIoPackage, ioPackage}}) {
+    if (found.empty()) {
+      console.Message(std::string("velquor merge: cannot find package ") + file + " (searched " +
+                      JoinFolders(folders) + "; VELQUOR_PACKAGE_PATH adds folders)");
+      return kFailure;
+    }
+  }
+
+  const bool showProgress = !options.quiet && Console::IsTerminal();
+  if (showProgress) {
+    for (Input& input : inputs) input.records = CountRecords(input.path, input.kind);
+  }
+
+  OutputFile output;
+  std::string error;
+  if (!output.Create(options.output, error)) {
+    console.Message("velquor merge: " + error);
+    return kFailure;
+  }
+
+  auto sink = std::make_shared<ToolReportSink>(console, options.verbose);
+  // Reports name components; the user knows the files.
+  sink->SetRewrite([&inputs, &options](const std::string& text) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      const std::string prefix = "component " + PlayerName(i) + ": ";
+      if (text.rfind(prefix, 0) == 0)
+        return "'" + inputs[i].path + "': " + text.substr(prefix.size());
+    }
+    const std::string recorder = std::string("component ") + kRecorder + ": ";
+    if (text.rfind(recorder, 0) == 0) {
+      return "output '" + options.output + "': " + text.substr(recorder.size());
+    }
+    return text;
+  });
+  // The multiplexer reports every sample that leaves out of order as an
+  // error; the merge counts them (the recorder's tally) and fails only with
+  // --strict.
+  sink->SetTally([](const std::string& text) {
+    const std::string mux = std::string("component ") + kMux + ": ";
+    return text.rfind(mux, 0) == 0 && (text.find("has wrong order!") != std::string::npos ||
+                                       text.find("Wrong order count:") != std::string::npos);
+  });
+
+  Outcome outcome;
+  bool interrupted = false;
+  bool started = false;
+  int failures = 0;
+  {
+    Engine engine(EngineOptions{false, false});
+    engine.AddReportSink(sink);
+    KernelBinding binding(engine);
+    StopRequests stop([&engine] { engine.RequestShutdown(); });
+    // A failing component stops the run: its neighbours would otherwise wait
+    // for it for ever.
+    sink->SetOnFailure([&stop] { stop.Request(); });
+
+    PropertyWriter writer(engine, console);
+    bool built = engine.LoadPackage(muxPackage) && engine.LoadPackage(ioPackage);
+    if (built) {
+      const auto offered = engine.Models();
+      for (const char* model : {models.player, models.recorder, "SortingMultiplexer"}) {
+        const bool found = std::any_of(offered.begin(), offered.end(),
+                                       [&](const ModelInfo& m) { return m.name == model; });
+        if (!found) {
+          console.Message(std::string("velquor merge: no loaded package offers model ") + model);
+          built = false;
+        }
+      }
+    }
+    const long n = static_cast<long>(inputs.size());
+    for (std::size_t i = 0; built && i < inputs.size(); ++i) {
+      built = engine.CreateComponent(models.player, PlayerName(i)) &&
+              writer.Set(PlayerName(i), "path", DAXOString(inputs[i].path.c_str()));
+    }
+    built = built && engine.CreateComponent("SortingMultiplexer", kMux) &&
+            writer.Set(kMux, "nb_inputs", n) &&
+            writer.Set(kMux, "buffer_packet_count", options.bufferCount) &&
+            writer.Set(kMux, "vector_max_size", options.vectorMaxSize) &&
+            writer.Set(kMux, "vector_max_latency", options.vectorMaxLatency) &&
+            writer.Set(kMux, "flush_delay", options.flushDelay) &&
+            engine.CreateComponent(models.recorder, kRecorder) &&
+            writer.Set(kRecorder, "path", DAXOString(output.TemporaryPath().c_str()));
+    for (std::size_t i = 0; built && i < inputs.size(); ++i) {
+      const std::string index = std::to_string(i);
+      built = engine.Connect(PlayerName(i) + ".output", std::string(kMux) + ".input_" + index) &&
+              engine.Connect(PlayerName(i) + ".end_of_file",
+                             std::string(kMux) + ".iEndOfFile_" + index);
+    }
+    built =
+        built && engine.Connect(std::string(kMux) + ".output", std::string(kRecorder) + ".input") &&
+        engine.Connect(std::string(kMux) + ".end_of_file", std::string(kRecorder) + ".end_of_file");
+
+    const auto begin = std::chrono::steady_clock::now();
+    auto seconds = [&begin] {
+      return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    };
+    long total = 0;
+    for (const Input& input : inputs)
+      total = input.records < 0 || total < 0 ? -1 : total + input.records;
+    auto readSoFar = [&] {
+      long read = 0;
+      for (std::size_t i = 0; i < inputs.size(); ++i) {
+        inputs[i].read = writer.Integer(PlayerName(i) + ".packets", 0);
+        read += inputs[i].read;
+      }
+      return read;
+    };
+
+    if (built && sink->Failures() == 0) {
+      started = true;
+      if (engine.StartDiagram()) {
+        for (;;) {
+          const RunEnd end = engine.RunDiagram(showProgress ? kProgressPeriod : -1);
+          if (end != RunEnd::TimeLimit) break;
+          const long read = readSoFar();
+          console.Progress(ProgressLine(read, total,
+                                        writer.Integer(std::string(kRecorder) + ".packets", 0),
+                                        seconds(), models.unit));
+        }
+      }
+      engine.ShutdownDiagram();
+      console.EndProgress();
+    }
+    outcome.elapsed = seconds();
+    readSoFar();
+    outcome.written = writer.Integer(std::string(kRecorder) + ".packets", 0);
+    outcome.outOfOrder = writer.Integer(std::string(kRecorder) + ".out_of_order", 0);
+    outcome.maxBackwardsUs = writer.Integer(std::string(kRecorder) + ".max_backwards_us", 0);
+    interrupted = stop.Interrupted();
+    // Nothing runs any more; the stop requests go before the engine.
+    sink->SetOnFailure(nullptr);
+    failures = sink->Failures() + (built ? 0 : 1);
+  }
+  // The engine is gone: every component has closed its file.
+
+  long read = 0;
+  for (const Input& input : inputs) read += input.read;
+  const long outOfOrder = std::max(outcome.outOfOrder, sink->Tallied() > 0 ? 1L : 0L);
+  int status = kSuccess;
+  const char* statusText = "ok";
+  if (interrupted) {
+    console.Message("velquor merge: interrupted; '" + options.output + "' not written");
+    status = kInterrupted;
+    statusText = "interrupted";
+  } else if (failures > 0) {
+    console.Message("velquor merge: failed; '" + options.output + "' not written");
+    status = kFailure;
+    statusText = "failed";
+  } else if (read != outcome.written) {
+    console.Message("velquor merge: " + std::to_string(read) + " " + models.unit + " read but " +
+                    std::to_string(outcome.written) + " written; '" + options.output +
+                    "' not written");
+    status = kFailure;
+    statusText = "failed";
+  } else if (options.strict && outOfOrder > 0) {
+    console.Message("velquor merge: output out of order (--strict); '" + options.output +
+                    "' not written");
+    status = kFailure;
+    statusText = "out of order";
+  }
+
+  // Statistics first: a merge whose statistics cannot be written fails
+  // before its output replaces anything.
+  auto writeStats = [&] {
+    return !started || options.statsJson.empty() ||
+           WriteStatsJson(options.statsJson, options, inputs, outcome, models, statusText, status);
+  };
+  if (!writeStats()) {
+    console.Message("velquor merge: cannot write statistics to '" + options.statsJson + "'");
+    if (status == kSuccess) status = kFailure;
+  }
+  if (status == kSuccess && !output.Commit(error)) {
+    console.Message("velquor merge: " + error);
+    status = kFailure;
+    statusText = "failed";
+    writeStats();
+  }
+  output.Discard();
+
+  if (started && !options.quiet) {
+    if (status == kSuccess) {
+      console.Message(
+          "velquor merge: " + std::to_string(inputs.size()) + " " + InputKindName(inputs[0].kind) +
+          " input(s) into " +
+          (options.output == "-" ? std::string("standard output") : "'" + options.output + "'"));
+    }
+    WriteSummary(console, inputs, outcome, models);
+    if (outOfOrder > 0 && !options.strict) {
+      console.Message("warning: the output is not in time order; a larger --buffer-count may help");
+    }
+  }
+  return status;
+}
+
+}  // namespace velquor::tool

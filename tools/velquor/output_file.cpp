@@ -1,0 +1,127 @@
+// Temporary output files, put in place on success.
+#include "output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace velquor::tool {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+mode_t DefaultMode() {
+  // umask can only be read by setting it; done before any thread creates files.
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  Discard();
+}
+
+bool OutputFile::Create(const std::string& target, std::string& error) {
+  Discard();
+  m_target = target;
+  std::string pattern;
+  mode_t mode = DefaultMode();
+  if (target == "-") {
+    const char* tmp = std::getenv("TMPDIR");
+    pattern =
+        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/velquor-merge-XXXXXX";
+  } else {
+    const fs::path path(target);
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    pattern = (folder / ("." + path.filename().string() + ".velquor-XXXXXX")).string();
+    struct stat existing {};
+    if (stat(target.c_str(), &existing) == 0) {
+      if (S_ISDIR(existing.st_mode)) {
+        error = "'" + target + "' is a directory";
+        return false;
+      }
+      mode = existing.st_mode & 07777;
+    }
+  }
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot create a temporary file " + pattern + ": " + std::strerror(errno);
+    return false;
+  }
+  fchmod(fd, mode);
+  close(fd);
+  m_temporary = name.data();
+  return true;
+}
+
+bool OutputFile::Commit(std::string& error) {
+  if (m_temporary.empty()) {
+    error = "no output was written";
+    return false;
+  }
+  if (m_target != "-") {
+    if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+      error = "cannot rename " + m_temporary + " to " + m_target + ": " + std::strerror(errno);
+      Discard();
+      return false;
+    }
+    m_temporary.clear();
+    return true;
+  }
+  const int fd = open(m_temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0;
+  if (ok) {
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      const ssize_t n = read(fd, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      if (!WriteAll(STDOUT_FILENO, buffer.data(), static_cast<std::size_t>(n))) {
+        ok = false;
+        break;
+      }
+    }
+    close(fd);
+  }
+  if (!ok)
+    error = std::string("cannot copy the output to standard output: ") + std::strerror(errno);
+  Discard();
+  return ok;
+}
+
+void OutputFile::Discard() {
+  if (m_temporary.empty()) return;
+  std::remove(m_temporary.c_str());
+  m_temporary.clear();
+}
+
+}  // namespace velquor::tool

@@ -1,0 +1,41 @@
+// The output of a merge: written to a temporary file and put in place only
+// when the run succeeded, so that a failed run never leaves a half-written
+// output nor clobbers an existing one.
+//
+// For a file target the temporary file lives next to it (same folder, so the
+// final rename is atomic) and takes the target's permissions (an existing
+// target's, else the default ones); for "-" it lives in $TMPDIR (or /tmp) and
+// is copied to standard output on Commit.
+//
+// Threading: one thread.
+#pragma once
+
+#include <string>
+
+namespace velquor::tool {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  /// Removes the temporary file unless committed.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// Creates the (empty) temporary file for `target`. False with `error`.
+  bool Create(const std::string& target, std::string& error);
+  /// Where the writer writes.
+  const std::string& TemporaryPath() const { return m_temporary; }
+  /// Renames the temporary file over the target (or copies it to standard
+  /// output and removes it). False with `error`; the temporary file is gone
+  /// either way.
+  bool Commit(std::string& error);
+  /// Removes the temporary file (no effect once committed or discarded).
+  void Discard();
+
+ private:
+  std::string m_target;
+  std::string m_temporary;
+};
+
+}  // namespace velquor::tool
