@@ -16,6 +16,8 @@ namespace {
 // After a component's Shutdown has seen it dead, its main thread only has
 // to return from the death sequence.
 constexpr std::chrono::seconds kJoinAfterDeath{5};
+// How long a component given up by its shutdown may take to settle.
+constexpr std::chrono::seconds kSettle{1};
 
 /// Holds the engine's diagram lock for a scope.
 class DiagramScope {
@@ -342,9 +344,19 @@ bool Diagram::Destroy(const std::string& name) {
     return false;
   }
   // A component whose Shutdown gave up waiting is not asked again: that
-  // would only wait as long again.
-  if ((component->State() & DAXO::DeadState) == 0 && !GivenUp(name)) Shutdown(name);
-  if ((component->State() & DAXO::DeadState) == 0 || !JoinThreads(component, kJoinAfterDeath)) {
+  // would only wait as long again. It may have ended since: its dead state
+  // is stored just after its notice, and its thread ends right after that,
+  // so the thread's end settles it.
+  bool joined = true;
+  if ((component->State() & DAXO::DeadState) == 0) {
+    if (GivenUp(name)) {
+      joined = JoinThreads(component, kSettle);
+    } else {
+      Shutdown(name);
+    }
+  }
+  if (!joined || (component->State() & DAXO::DeadState) == 0 ||
+      !JoinThreads(component, kJoinAfterDeath)) {
     Fail("Engine: component " + name + " is still running; it is not destroyed.");
     return false;
   }

@@ -174,11 +174,12 @@ DAXOComponent* NewLocal(const char* name, DAXOComponentDefinition& definition) {
 }
 
 TEST_F(Diagram, ModelsOfTheEmbeddingProgramRunInTheSameDiagram) {
-  DAXOComponentDefinition model{"LocalSequential", "1.0", &NewLocal};
+  // A model must outlive the engine that builds components from it.
+  static DAXOComponentDefinition model{"LocalSequential", "1.0", &NewLocal};
   model.kind = DAXO::Sequential;
   ASSERT_TRUE(engine.AddModel(model));
   EXPECT_FALSE(engine.AddModel(model)) << "a name is offered once";
-  DAXOComponentDefinition taken{"EngineTestTicker", "1.0", &NewLocal};
+  static DAXOComponentDefinition taken{"EngineTestTicker", "1.0", &NewLocal};
   EXPECT_FALSE(engine.AddModel(taken)) << "a package's model keeps its name";
 
   ASSERT_TRUE(engine.CreateComponent("LocalSequential", "local"));

@@ -161,8 +161,9 @@ class PcapSink : public DAXOComponent {
       last = p.time;
       packets.push_back(std::move(p));
     }
-    linkTypes.push_back(s->link_type);
-    sampleSizes.push_back(s->nb_packets);
+    // Copies: the record is packed, its fields may not be bound to references.
+    linkTypes.push_back(std::int32_t{s->link_type});
+    sampleSizes.push_back(int{s->nb_packets});
     sampleSpans.push_back(last - first);
     sampleTimestamps.push_back(e->Timestamp() == first);
   }
