@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Times `velquor merge` against `mergecap -F pcap`, `tcpslice -D` and `cat` of
+# the same captures, in one run, and prints wall times, peak memory and our
+# ratios. Cases: 4 x 1M packets of 60 bytes; 4 x 500k packets of 60-400
+# bytes; 16 inputs (16 x 250k packets of 60-400 bytes).
+#
+#   bench/merge_vs_mergecap.sh [build folder, default build/release]
+#
+# Installs what is missing (wireshark-common for mergecap, tcpslice, time),
+# builds the tool, generates the captures in a temporary folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/release}"
+
+need=()
+command -v mergecap >/dev/null || need+=(wireshark-common)
+command -v tcpslice >/dev/null || need+=(tcpslice)
+[ -x /usr/bin/time ] || need+=(time)
+if [ ${#need[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo_cmd apt-get update -qq
+  $sudo_cmd apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+if [ ! -x "$build/tools/velquor/velquor" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target velquor_cli velquor_sorting_multiplexer velquor_io
+fi
+velquor="$build/tools/velquor/velquor"
+# VELQUOR_BENCH_DIVISOR=N divides every packet count (a quick try of the script).
+div="${VELQUOR_BENCH_DIVISOR:-1}"
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# gen FILE COUNT MIN MAX SEED: a capture whose packet times interleave with
+# the other inputs' (each input starts a few microseconds later).
+gen() {
+  python3 - "$@" <<'PY'
+import random, struct, sys
+path, count, lo, hi, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+rng = random.Random(seed)
+t = 1_765_000_000_000_000 + seed * 3
+payload = bytes(range(256)) * 2
+with open(path, "wb", buffering=1 << 20) as f:
+    f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, 1))
+    head = struct.Struct("<IIII")
+    for i in range(count):
+        t += rng.randint(1, 20)
+        n = lo if lo == hi else rng.randint(lo, hi)
+        f.write(head.pack(t // 1000000, t % 1000000, n, n))
+        f.write(payload[:n])
+PY
+}
+
+# measure NAME COMMAND...: wall seconds and peak resident memory (KiB).
+measure() {
+  local name="$1"
+  shift
+  local start end
+  start=$(date +%s.%N)
+  /usr/bin/time -f "%M" -o "$work/mem" "$@" >/dev/null 2>"$work/err" || {
+    echo "$name failed:" >&2
+    cat "$work/err" >&2
+    return 1
+  }
+  end=$(date +%s.%N)
+  echo "$(python3 -c "print($end - $start)") $(cat "$work/mem")"
+}
+
+run_case() {
+  local label="$1"
+  shift
+  local inputs=("$@")
+  local total
+  total=$(du -cb "${inputs[@]}" | tail -1 | cut -f1)
+  read -r t_v m_v < <(measure velquor "$velquor" merge --quiet -w "$work/out_velquor.pcap" "${inputs[@]}")
+  read -r t_m m_m < <(measure mergecap mergecap -F pcap -w "$work/out_mergecap.pcap" "${inputs[@]}")
+  read -r t_s m_s < <(measure tcpslice tcpslice -D -w "$work/out_tcpslice.pcap" "${inputs[@]}")
+  read -r t_c m_c < <(measure cat sh -c 'cat "$@" > /dev/null' cat "${inputs[@]}")
+  printf '\n%s (%d inputs, %s MB)\n' "$label" "${#inputs[@]}" "$((total / 1000000))"
+  printf '  %-10s %8.2f s  %8d KiB peak\n' velquor "$t_v" "$m_v" mergecap "$t_m" "$m_m" \
+    tcpslice "$t_s" "$m_s" cat "$t_c" "$m_c"
+  printf '  velquor / mergecap = %.2f   velquor / tcpslice = %.2f   velquor / cat = %.1f\n' \
+    "$(python3 -c "print($t_v / $t_m)")" "$(python3 -c "print($t_v / $t_s)")" \
+    "$(python3 -c "print($t_v / $t_c)")"
+  cmp -s <(tcpdump -r "$work/out_velquor.pcap" -tt -n 2>/dev/null | wc -l) \
+    <(tcpdump -r "$work/out_mergecap.pcap" -tt -n 2>/dev/null | wc -l) ||
+    echo "  WARNING: packet counts differ between velquor and mergecap"
+}
+
+echo "generating captures in $work ..."
+for i in 0 1 2 3; do gen "$work/a$i.pcap" $((1000000 / div)) 60 60 $((i + 1)); done
+for i in 0 1 2 3; do gen "$work/b$i.pcap" $((500000 / div)) 60 400 $((i + 11)); done
+for i in $(seq 0 15); do gen "$work/c$i.pcap" $((250000 / div)) 60 400 $((i + 21)); done
+
+run_case "4 x 1M packets of 60 bytes" "$work"/a?.pcap
+run_case "4 x 500k packets of 60-400 bytes" "$work"/b?.pcap
+run_case "16 x 250k packets of 60-400 bytes" "$work"/c*.pcap
