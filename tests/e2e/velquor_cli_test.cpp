@@ -327,6 +327,37 @@ TEST_F(VelquorCli, MergedOutputIsOrderedAndHoldsEveryInputPacket) {
   }
 }
 
+TEST_F(VelquorCli, AScriptRunsADiagramAcrossBothPackages) {
+  RequireIo();
+  std::string names;
+  std::vector<Packet> expected = WriteInputs(2, 300, names);
+  std::ofstream(dir / "merge.vq") << "# two captures through the multiplexer into a third\n"
+                                     "load velquor_sorting_multiplexer\n"
+                                     "load velquor_io\n"
+                                     "component PcapFilePlayer a path=in0.pcap\n"
+                                     "component PcapFilePlayer b path=in1.pcap batch_size=16\n"
+                                     "component SortingMultiplexer mux nb_inputs=2\n"
+                                     "set mux.buffer_packet_count 1000\n"
+                                     "set mux.vector_max_size 64\n"
+                                     "set mux.flush_delay 1000\n"
+                                     "component PcapFileRecorder rec path=out.pcap\n"
+                                     "connect a.output mux.input_0\n"
+                                     "connect a.end_of_file mux.iEndOfFile_0\n"
+                                     "connect b.output mux.input_1\n"
+                                     "connect b.end_of_file mux.iEndOfFile_1\n"
+                                     "connect mux.output rec.input\n"
+                                     "connect mux.end_of_file rec.end_of_file\n"
+                                     "run 60\n";
+  const Result r = Velquor("run merge.vq");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<Packet> written;
+  ASSERT_TRUE(ReadPcap(dir / "out.pcap", written, nullptr));
+  std::sort(written.begin(), written.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_TRUE(written == expected)
+      << written.size() << " written, " << expected.size() << " expected";
+}
+
 TEST_F(VelquorCli, TextLogsMergeIntoTheirOwnKind) {
   RequireIo();
   std::ofstream(dir / "a.log") << "(1700000000.000100) can0 123#DEADBEEF\n"
