@@ -31,6 +31,13 @@ int main(int argc, char** argv) {
 
   MergeOptions merge;
   CLI::App* mergeCommand = app.add_subcommand("merge", "merge inputs by timestamp into OUT");
+  mergeCommand->footer(
+      "Inputs: pcap (either byte order, microsecond or nanosecond times), pcapng, candump logs\n"
+      "(\"(1436509052.249713) can0 123#DEADBEEF\"), or CSV series whose first column is\n"
+      "\"timestamp_us\"; all inputs of one kind. Captures are written as pcap with microsecond\n"
+      "times: nanosecond times are converted to microseconds (the stream format holds\n"
+      "microseconds). Packets with equal times keep the order in which they were read.\n"
+      "Exit status: 0 success, 1 bad input or a component error, 2 usage error.");
   mergeCommand->add_option("-w,--write", merge.output, "output file (\"-\": standard output)")
       ->required();
   mergeCommand->add_option("inputs", merge.inputs, "input files (all of one kind)")->required();
