@@ -482,6 +482,9 @@ class DAXOModule : public DAXOModuleBase {
                         const DAXOString& fullName, const char* definitionName, bool& created,
                         int& index, Make make);
   void RemoveElementProperties(const DAXOString& fullName, const char* const* suffixes);
+  void RemoveElement(DAXOInput* input) { RemoveInput(input); }
+  void RemoveElement(DAXOOutput* output) { RemoveOutput(output); }
+  void RemoveElement(DAXOAction* action) { RemoveAction(action); }
   DAXOOutput& CreateOutput(const DAXOOutputDefinition& definition, const char* shortName,
                            const char* pattern);
   // The reading calls' bodies (msg: the message-aware waits).

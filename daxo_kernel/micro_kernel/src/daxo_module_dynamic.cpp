@@ -49,43 +49,6 @@ void DAXOActionImplementation::DoIt(const char* argument) {
   if (definition.action != nullptr) definition.action->Run(owner, index, argument);
 }
 
-DAXOAction* DAXOModule::NewActionX(const DAXOString& fullName, const char* definitionName,
-                                   bool& created) {
-  DAXOMutexGuard guard(m_moduleLock);
-  created = true;
-  const int count = m_actions.Size();
-  auto make = [&](int index) -> DAXOAction* {
-    auto* action = new DAXOActionImplementation(this, fullName, index);
-    action->definition.name = definitionName;
-    return action;
-  };
-  if (m_dynamicActionCursor == nullptr) {
-    m_actions.PushBack(make(count));
-    return m_actions.Value(m_actions.Last());
-  }
-  DAXOBasicListItem* found = nullptr;
-  for (DAXOListIterator it(m_dynamicActionCursor); it != nullptr; ++it) {
-    if (fullName == m_actions.Value(it)->Name()) {
-      found = it;
-      break;
-    }
-  }
-  if (found == nullptr) {
-    DAXOBasicListItem* item = m_actions.InsertBefore(m_dynamicActionCursor, make(count));
-    return m_actions.ValueOf(item);
-  }
-  while (m_dynamicActionCursor != found) RemoveAction(m_actions.ValueOf(m_dynamicActionCursor));
-  DAXOAction* old = m_actions.ValueOf(found);
-  m_dynamicActionCursor = found->Successor();
-  if (static_cast<DAXOActionImplementation*>(old)->definition.name == definitionName) {
-    created = false;
-    return old;
-  }
-  DAXOBasicListItem* item = m_actions.InsertBefore(found, make(count));
-  RemoveAction(old);
-  return m_actions.ValueOf(item);
-}
-
 DAXOAction& DAXOModule::NewAction(const DAXOActionDefinition& definition, const char* shortName) {
   DAXOMutexGuard guard(m_moduleLock);
   if ((State() & DAXO::DyingState) != 0) {

@@ -1,8 +1,8 @@
 // Inputs and outputs of a module: creation (with the re-declaration window),
 // removal, lookups and the special properties' callbacks.
 #include <cstring>
-#include <type_traits>
 
+#include "daxo_action.h"
 #include "daxo_io.h"
 #include "daxo_kernel.h"
 #include "daxo_module.h"
@@ -20,6 +20,18 @@ DAXOInputImplementation& In(DAXOInput& input) {
 
 DAXOOutputImplementation& Out(DAXOOutput& output) {
   return static_cast<DAXOOutputImplementation&>(output);
+}
+
+// The definition record an element was made from (its name pointer tells
+// whether a re-declaration uses the same record).
+const char* DefinitionName(DAXOInput& input) {
+  return In(input).definition.name;
+}
+const char* DefinitionName(DAXOOutput& output) {
+  return Out(output).definition.name;
+}
+const char* DefinitionName(DAXOAction& action) {
+  return static_cast<DAXOActionImplementation&>(action).definition.name;
 }
 
 DAXOStreamedString Concat(const char* head, const char* name, const char* tail = nullptr) {
@@ -85,35 +97,31 @@ Element* DAXOModule::FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& 
   }
   // Elements skipped by the re-declaration are gone; removing the cursor's
   // element moves the cursor on, until it reaches the one found.
-  while (cursor != found) {
-    Element* skipped = list.ValueOf(cursor);
-    if constexpr (std::is_same_v<Element, DAXOInput>) {
-      RemoveInput(skipped);
-    } else {
-      RemoveOutput(skipped);
-    }
-  }
+  while (cursor != found) RemoveElement(list.ValueOf(cursor));
   Element* old = list.ValueOf(found);
   cursor = found->Successor();
-  const char* oldDefinition;
-  if constexpr (std::is_same_v<Element, DAXOInput>) {
-    oldDefinition = In(*old).definition.name;
-  } else {
-    oldDefinition = Out(*old).definition.name;
-  }
-  if (oldDefinition == definitionName) {
+  if (DefinitionName(*old) == definitionName) {
     created = false;
     index = position(found);
     return old;
   }
   DAXOBasicListItem* item = list.InsertBefore(found, make());
   index = position(item);
-  if constexpr (std::is_same_v<Element, DAXOInput>) {
-    RemoveInput(old);
-  } else {
-    RemoveOutput(old);
-  }
+  RemoveElement(old);
   return list.Value(item);
+}
+
+DAXOAction* DAXOModule::NewActionX(const DAXOString& fullName, const char* definitionName,
+                                   bool& created) {
+  DAXOMutexGuard guard(m_moduleLock);
+  int index = 0;
+  const int count = m_actions.Size();
+  return FindOrInsert(m_actions, m_dynamicActionCursor, fullName, definitionName, created, index,
+                      [&]() -> DAXOAction* {
+                        auto* action = new DAXOActionImplementation(this, fullName, count);
+                        action->definition.name = definitionName;
+                        return action;
+                      });
 }
 
 DAXOInput* DAXOModule::NewInputX(const DAXOString& fullName, const char* definitionName,
