@@ -251,9 +251,18 @@ bool Diagram::Start(const std::string& name) {
     Fail("Engine: cannot start unknown component " + name + ".");
     return false;
   }
-  // The lives of an earlier run have ended: their threads are joined now
-  // rather than piling up over restarts.
-  JoinThreads(component, std::chrono::milliseconds(0));
+  // The lives of an earlier run are joined now rather than piling up over
+  // restarts. A component that told its death may not have stored it yet
+  // (it tells first), and would take the start for one of a living
+  // component: its main thread's end settles it.
+  bool toldDead = false;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    const Entry* entry = FindEntry(name);
+    toldDead = entry != nullptr && (entry->state & DAXO::DeadState) != 0;
+  }
+  JoinThreads(component, toldDead ? std::chrono::milliseconds(kSettle)
+                                  : std::chrono::milliseconds(0));
   try {
     component->EngineStart();
   } catch (...) {
