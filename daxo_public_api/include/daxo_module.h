@@ -482,6 +482,13 @@ class DAXOModule : public DAXOModuleBase {
                         const DAXOString& fullName, const char* definitionName, bool& created,
                         int& index, Make make);
   void RemoveElementProperties(const DAXOString& fullName, const char* const* suffixes);
+  /// The checks every element creation makes with the module lock held by
+  /// `guard` (released before raising): dying module (throws
+  /// DAXO::ModuleDied), record without a name, short name not matching
+  /// `pattern`. `shortName` defaults to the record's name; `kind` is
+  /// "Input", "Output" or "Action". Returns the element's full name.
+  DAXOString BeginNewElement(DAXOMutexGuard& guard, const char* definitionName,
+                             const char*& shortName, const char* kind, const char* pattern);
   void RemoveElement(DAXOInput* input) { RemoveInput(input); }
   void RemoveElement(DAXOOutput* output) { RemoveOutput(output); }
   void RemoveElement(DAXOAction* action) { RemoveAction(action); }

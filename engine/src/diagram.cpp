@@ -261,8 +261,8 @@ bool Diagram::Start(const std::string& name) {
     const Entry* entry = FindEntry(name);
     toldDead = entry != nullptr && (entry->state & DAXO::DeadState) != 0;
   }
-  JoinThreads(component, toldDead ? std::chrono::milliseconds(kSettle)
-                                  : std::chrono::milliseconds(0));
+  JoinThreads(component,
+              toldDead ? std::chrono::milliseconds(kSettle) : std::chrono::milliseconds(0));
   try {
     component->EngineStart();
   } catch (...) {
@@ -479,6 +479,13 @@ RunEnd Diagram::Run(DAXODelay limit) {
     m_shutdownRequested = false;
     return RunEnd::ShutdownRequested;
   }
+  // Every component told its death; each stores it just after telling, and
+  // its main thread ends right after that: once the threads have ended the
+  // components are dead for whoever looks at them next.
+  std::vector<DAXOComponent*> components;
+  for (const Entry& entry : m_entries) components.push_back(entry.component);
+  guard.unlock();
+  for (DAXOComponent* component : components) JoinThreads(component, kSettle);
   return RunEnd::AllDead;
 }
 

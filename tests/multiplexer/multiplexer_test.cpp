@@ -84,7 +84,14 @@ class Multiplexer : public EngineTest {
     auto* p =
         static_cast<DAXOProperty*>(engine.FindSymbol("mux." + property, DAXOSymbolKind::Property));
     ASSERT_NE(p, nullptr) << property;
-    engine.Component("mux")->Set(*p, value);
+    try {
+      engine.Component("mux")->Set(*p, value);
+    } catch (int) {
+      std::string last;
+      for (const ReportRecord& r : reports->Reports()) last = r.text;
+      ADD_FAILURE() << "setting " << property << " failed (state " << engine.ModuleState("mux")
+                    << "): " << last;
+    }
   }
 
   /// The multiplexer with `n` streams of `sourceModel`, read by `sinkModel`.
@@ -350,7 +357,7 @@ TEST_F(Multiplexer, ConfigurationFailuresGiveTheirMessages) {
         },
         std::chrono::seconds(10)))
         << text;
-    engine.ShutdownComponent("mux");
+    EXPECT_TRUE(engine.ShutdownComponent("mux")) << text;
   };
   SetMux("buffer_packet_count", -1);
   failsWith("buffer_packet_count must be >= 0");

@@ -51,25 +51,8 @@ void DAXOActionImplementation::DoIt(const char* argument) {
 
 DAXOAction& DAXOModule::NewAction(const DAXOActionDefinition& definition, const char* shortName) {
   DAXOMutexGuard guard(m_moduleLock);
-  if ((State() & DAXO::DyingState) != 0) {
-    guard.unlock();
-    throw DAXO::ModuleDied;
-  }
-  if (definition.name == nullptr) {
-    guard.unlock();
-    Error("Call to NewAction failed. Bad action definition.", 2);
-  }
-  if (shortName != nullptr) {
-    static const DAXORegExp validName("^[a-zA-Z][a-zA-Z_0-9]*$");
-    if (!validName.Test(shortName)) {
-      guard.unlock();
-      Error(Concat("Trying to create an action with an invalid name: ", shortName), 1);
-    }
-  } else {
-    shortName = definition.name;
-  }
-  DAXOStreamedString fullName(name != nullptr ? name : "");
-  fullName << "." << shortName;
+  const DAXOString fullName =
+      BeginNewElement(guard, definition.name, shortName, "Action", "^[a-zA-Z][a-zA-Z_0-9]*$");
   bool created = false;
   DAXOAction* action = NewActionX(fullName, definition.name, created);
   if (!created) return *action;

@@ -11,6 +11,8 @@
 
 namespace {
 
+// Short names of inputs, actions and component outputs.
+constexpr const char kPlainName[] = "^[a-zA-Z][a-zA-Z_0-9]*$";
 constexpr const char* kInputSuffixes[] = {".subsampling", ".readerType", nullptr};
 constexpr const char* kOutputSuffixes[] = {".subsampling", ".fifosize", ".periodic", nullptr};
 
@@ -145,27 +147,41 @@ DAXOOutput* DAXOModule::NewOutputX(const DAXOString& fullName, const char* defin
                       });
 }
 
-DAXOInput& DAXOModule::NewInput(const DAXOInputDefinition& definition, const char* shortName) {
-  DAXOMutexGuard guard(m_moduleLock);
+DAXOString DAXOModule::BeginNewElement(DAXOMutexGuard& guard, const char* definitionName,
+                                       const char*& shortName, const char* kind,
+                                       const char* pattern) {
   if ((State() & DAXO::DyingState) != 0) {
     guard.unlock();
     throw DAXO::ModuleDied;
   }
-  if (definition.name == nullptr) {
+  // "Input" for the call's name, "input" for the element's.
+  DAXOString lower(kind);
+  lower.Lowercase();
+  if (definitionName == nullptr) {
     guard.unlock();
-    Error("Call to NewInput failed. Bad input definition.", 2);
+    Error(DAXOStreamedString("Call to New") << kind << " failed. Bad " << lower << " definition.",
+          2);
   }
   if (shortName != nullptr) {
-    static const DAXORegExp validName("^[a-zA-Z][a-zA-Z_0-9]*$");
+    const DAXORegExp validName(pattern);
     if (!validName.Test(shortName)) {
       guard.unlock();
-      Error(Concat("Trying to create an input with an invalid name: ", shortName), 1);
+      Error(DAXOStreamedString("Trying to create an ")
+                << lower << " with an invalid name: " << shortName,
+            1);
     }
   } else {
-    shortName = definition.name;
+    shortName = definitionName;
   }
   DAXOStreamedString fullName(name != nullptr ? name : "");
   fullName << "." << shortName;
+  return fullName;
+}
+
+DAXOInput& DAXOModule::NewInput(const DAXOInputDefinition& definition, const char* shortName) {
+  DAXOMutexGuard guard(m_moduleLock);
+  const DAXOString fullName =
+      BeginNewElement(guard, definition.name, shortName, "Input", kPlainName);
   bool created = false;
   int index = 0;
   DAXOInput* input = NewInputX(fullName, definition.name, created, index);
@@ -203,25 +219,7 @@ DAXOOutput& DAXOModule::NewOutput(const DAXOOutputDefinition& definition, const 
 DAXOOutput& DAXOModule::CreateOutput(const DAXOOutputDefinition& definition, const char* shortName,
                                      const char* pattern) {
   DAXOMutexGuard guard(m_moduleLock);
-  if ((State() & DAXO::DyingState) != 0) {
-    guard.unlock();
-    throw DAXO::ModuleDied;
-  }
-  if (definition.name == nullptr) {
-    guard.unlock();
-    Error("Call to NewOutput failed. Bad output definition.", 2);
-  }
-  if (shortName != nullptr) {
-    const DAXORegExp validName(pattern);
-    if (!validName.Test(shortName)) {
-      guard.unlock();
-      Error(Concat("Trying to create an output with an invalid name: ", shortName), 1);
-    }
-  } else {
-    shortName = definition.name;
-  }
-  DAXOStreamedString fullName(name != nullptr ? name : "");
-  fullName << "." << shortName;
+  const DAXOString fullName = BeginNewElement(guard, definition.name, shortName, "Output", pattern);
   bool created = false;
   int index = 0;
   DAXOOutput* output = NewOutputX(fullName, definition.name, created, index);
