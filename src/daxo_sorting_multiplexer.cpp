@@ -205,9 +205,10 @@ void daxo_sorting_multiplexer::Birth() {
   for (std::int32_t i = 0; i < static_cast<std::int32_t>(m_nbInputs); ++i) {
     InsertBeforeEqual(m_inputsToRead, 0, i);
   }
-  m_pcapQueue.clear();
-  m_canQueue.clear();
-  m_genericQueue.clear();
+  const auto lanes = static_cast<std::size_t>(m_nbInputs);
+  m_pcapQueue.Reset(lanes);
+  m_canQueue.Reset(lanes);
+  m_genericQueue.Reset(lanes);
   m_linkType = 0;
   m_wrongOrderCount = 0;
   m_lastPacketTimestamp = kNoPacketYet;
@@ -302,8 +303,9 @@ void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
       const int n = element->VectorSize();
       const auto* frames = static_cast<const DAXOCANUniFrame*>(element->Data());
       for (int k = 0; k < n && frames != nullptr; ++k) {
-        InsertBeforeEqual(m_canQueue, frames[k].ts, frames[k]);
         key = frames[k].ts;
+        std::memcpy(m_canQueue.Push(static_cast<std::size_t>(index), key, sizeof frames[k]),
+                    &frames[k], sizeof frames[k]);
       }
       break;
     }
@@ -323,7 +325,8 @@ void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
       while (reader.get_next_packet(&header, &data, &packet) == PCAP_NO_ERROR) {
         DAXOpcap_packet_header_t copy;
         std::memcpy(&copy, packet, sizeof copy);
-        m_pcapQueue.emplace(copy, std::vector<std::uint8_t>(data, data + copy.caplen));
+        std::memcpy(m_pcapQueue.Push(static_cast<std::size_t>(index), copy, copy.caplen), data,
+                    copy.caplen);
         key = DAXOpcap::Microseconds(copy);
         any = true;
       }
@@ -334,7 +337,7 @@ void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
     }
     case DAXOany:
       key = element->Timestamp();
-      InsertBeforeEqual(m_genericQueue, key, SerializeIoElt(element));
+      QueueSerialized(element, index);
       break;
     default:
       break;
@@ -342,26 +345,29 @@ void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
   ReplaceElmByValue(m_inputsToRead, key, index);
 }
 
-std::shared_ptr<std::vector<std::uint8_t>> daxo_sorting_multiplexer::SerializeIoElt(
-    DAXOIOElt* element) {
+void daxo_sorting_multiplexer::QueueSerialized(DAXOIOElt* element, int index) {
   const int serialized = element->Serialize(nullptr, 25);
   const int used = element->IOEltUsedSizeInBytes(nullptr);
   const int capacity = element->IOEltBufferSizeInBytes(nullptr);
   long size = static_cast<long>(serialized);
   if (used >= 0 && capacity >= used) size += capacity - used;
-  auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size), 0);
-  element->Serialize(bytes->data(), static_cast<unsigned int>(bytes->size()));
-  return bytes;
+  const auto bytes = static_cast<std::size_t>(size);
+  std::uint8_t* at =
+      m_genericQueue.Push(static_cast<std::size_t>(index), element->Timestamp(), bytes);
+  // The room beyond what Serialize writes stays zero, as the reader expects
+  // of a block sized for the sample's whole buffer.
+  std::memset(at, 0, bytes);
+  element->Serialize(at, static_cast<unsigned int>(bytes));
 }
 
 std::size_t daxo_sorting_multiplexer::QueueSize() const {
   switch (m_selectedDataType) {
     case DAXOcan:
-      return m_canQueue.size();
+      return m_canQueue.Size();
     case DAXOpcap:
-      return m_pcapQueue.size();
+      return m_pcapQueue.Size();
     case DAXOany:
-      return m_genericQueue.size();
+      return m_genericQueue.Size();
     default:
       return 0;
   }
@@ -391,22 +397,22 @@ void daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeL
   DAXOIOElt* element = StartWriting(Output("output"));
   if (element == nullptr) return;
   auto* frames = static_cast<DAXOCANUniFrame*>(element->Data());
-  if (static_cast<std::int64_t>(m_canQueue.size()) <= minKept || frames == nullptr) {
+  if (static_cast<std::int64_t>(m_canQueue.Size()) <= minKept || frames == nullptr) {
     element->VectorSize() = 0;
     StopWriting(element, true);
     return;
   }
-  const std::int64_t first = m_canQueue.begin()->first;
+  const std::int64_t first = m_canQueue.FrontKey();
   element->Timestamp() = first;
   const std::int64_t deadline = first + latencyLimit;
   int written = 0;
-  while (written < sizeLimit && !m_canQueue.empty()) {
-    auto front = m_canQueue.begin();
-    if (front->first > deadline) break;
-    CheckPacketTiming(front->first);
-    frames[written++] = front->second;
-    m_canQueue.erase(front);
-    if (static_cast<std::int64_t>(m_canQueue.size()) <= minKept) break;
+  while (written < sizeLimit && !m_canQueue.Empty()) {
+    const std::int64_t time = m_canQueue.FrontKey();
+    if (time > deadline) break;
+    CheckPacketTiming(time);
+    std::memcpy(&frames[written++], m_canQueue.FrontData(), sizeof(DAXOCANUniFrame));
+    m_canQueue.Pop();
+    if (static_cast<std::int64_t>(m_canQueue.Size()) <= minKept) break;
   }
   element->VectorSize() = written;
   StopWriting(element, written == 0);
@@ -416,19 +422,19 @@ void daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t size
                                          std::int64_t latencyLimit) {
   pcap_data_writer writer(*this, Output("output"), m_linkType, 0);
   if (!writer.Ok()) return;
-  if (static_cast<std::int64_t>(m_pcapQueue.size()) > minKept) {
-    const std::int64_t first = DAXOpcap::Microseconds(m_pcapQueue.begin()->first);
+  if (static_cast<std::int64_t>(m_pcapQueue.Size()) > minKept) {
+    const std::int64_t first = DAXOpcap::Microseconds(m_pcapQueue.FrontKey());
     writer.SetTimestamp(first);
     const std::int64_t deadline = first + latencyLimit;
     try {
-      while (writer.GetNbPackets() < sizeLimit && !m_pcapQueue.empty()) {
-        auto front = m_pcapQueue.begin();
-        const std::int64_t time = DAXOpcap::Microseconds(front->first);
+      while (writer.GetNbPackets() < sizeLimit && !m_pcapQueue.Empty()) {
+        const DAXOpcap_packet_header_t& header = m_pcapQueue.FrontKey();
+        const std::int64_t time = DAXOpcap::Microseconds(header);
         if (time > deadline) break;
         CheckPacketTiming(time);
-        writer.set_next_packet(front->first, front->second.data());
-        m_pcapQueue.erase(front);
-        if (static_cast<std::int64_t>(m_pcapQueue.size()) <= minKept) break;
+        writer.set_next_packet(header, m_pcapQueue.FrontData());
+        m_pcapQueue.Pop();
+        if (static_cast<std::int64_t>(m_pcapQueue.Size()) <= minKept) break;
       }
     } catch (const std::bad_alloc&) {
       // Reported by the buffer: what was written goes out, the rest stays
@@ -441,13 +447,12 @@ void daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t size
 }
 
 void daxo_sorting_multiplexer::WriteAny(std::int64_t minKept) {
-  while (static_cast<std::int64_t>(m_genericQueue.size()) > minKept) {
+  while (static_cast<std::int64_t>(m_genericQueue.Size()) > minKept) {
     DAXOIOElt* element = StartWriting(Output("output"));
     if (element == nullptr) return;
-    auto front = m_genericQueue.begin();
-    element->Deserialize(front->second->data(), false);
+    element->Deserialize(m_genericQueue.FrontData(), false);
     StopWriting(element, false);
-    m_genericQueue.erase(front);
+    m_genericQueue.Pop();
   }
 }
 
@@ -515,7 +520,7 @@ bool daxo_sorting_multiplexer::AreEofSignalsReceived() const {
 }
 
 void daxo_sorting_multiplexer::Death() {
-  const std::size_t lost[3] = {m_pcapQueue.size(), m_canQueue.size(), m_genericQueue.size()};
+  const std::size_t lost[3] = {m_pcapQueue.Size(), m_canQueue.Size(), m_genericQueue.Size()};
   for (std::size_t n : lost) {
     if (n == 0) continue;
     DAXOStreamedString text;
@@ -528,9 +533,9 @@ void daxo_sorting_multiplexer::Death() {
          << "). Please, adjust buffer size!";
     Report(text, DAXO::Error, 0);
   }
-  m_pcapQueue.clear();
-  m_canQueue.clear();
-  m_genericQueue.clear();
+  m_pcapQueue.Clear();
+  m_canQueue.Clear();
+  m_genericQueue.Clear();
   m_inputsToRead.clear();
   // A reader may still hold a sample pointing into the packet buffers (a
   // shutdown that did not wait for the drain): they go only once the

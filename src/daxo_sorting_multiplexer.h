@@ -18,7 +18,6 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -26,6 +25,7 @@
 #include "daxo_dynamic_io_models.h"
 #include "daxo_type_filter.h"
 #include "pcap_data.h"
+#include "sorted_lane_queue.h"
 
 /// Accepts PCAP stream samples: dynamic structures named "DAXOpcap_data_t".
 extern const DAXOTypeFilterBase DAXOFilterPCAPStructure;
@@ -33,7 +33,7 @@ extern const DAXOTypeFilterBase DAXOFilterPCAPStructure;
 extern const DAXOTypeFilterBase DAXOFilterPCAPStructureStrict;
 
 /// PCAP queue order: by seconds, then microseconds; equal times keep their
-/// insertion order (a multimap appends equal keys).
+/// insertion order.
 struct KyComparePcapTs {
   bool operator()(const DAXOpcap_packet_header_t& a, const DAXOpcap_packet_header_t& b) const {
     return a.ts_seconds != b.ts_seconds ? a.ts_seconds < b.ts_seconds
@@ -41,8 +41,9 @@ struct KyComparePcapTs {
   }
 };
 
-/// Timestamp order; an entry is inserted before every entry of the same
-/// time (see InsertBeforeEqual), so equal times come out newest first.
+/// Timestamp order; an entry is placed before every entry of the same time
+/// (InsertBeforeEqual in the read-order map, the queues' tie rule), so equal
+/// times come out newest first.
 struct KyCompareIntTs {
   bool operator()(std::int64_t a, std::int64_t b) const { return a < b; }
 };
@@ -95,11 +96,12 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
     std::vector<DAXOInput*> dataInputs;
   };
   using ReadOrder = std::multimap<std::int64_t, std::int32_t, KyCompareIntTs>;
-  using PcapQueue =
-      std::multimap<DAXOpcap_packet_header_t, std::vector<std::uint8_t>, KyComparePcapTs>;
-  using CanQueue = std::multimap<std::int64_t, DAXOCANUniFrame, KyCompareIntTs>;
-  using GenericQueue =
-      std::multimap<std::int64_t, std::shared_ptr<std::vector<std::uint8_t>>, KyCompareIntTs>;
+  // One lane per input stream. PCAP: key the packet header, value its
+  // caplen bytes. CAN: key the frame's time, value the whole frame. Any:
+  // key the sample's time, value the serialized sample.
+  using PcapQueue = SortedLaneQueue<DAXOpcap_packet_header_t, KyComparePcapTs, false>;
+  using CanQueue = SortedLaneQueue<std::int64_t, KyCompareIntTs, true>;
+  using GenericQueue = SortedLaneQueue<std::int64_t, KyCompareIntTs, true>;
 
   template <class Map, class Value>
   static void InsertBeforeEqual(Map& map, std::int64_t key, Value&& value) {
@@ -109,7 +111,8 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   int SelectInputToRead();
   void ReadData(DAXOIOElt* element, int index);
   static void ReplaceElmByValue(ReadOrder& map, std::int64_t timestamp, std::int32_t index);
-  static std::shared_ptr<std::vector<std::uint8_t>> SerializeIoElt(DAXOIOElt* element);
+  /// Queues the whole sample, serialized, on the generic queue's lane `index`.
+  void QueueSerialized(DAXOIOElt* element, int index);
   void WriteData(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
   void WriteCan(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
   void WritePcap(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);

@@ -1,0 +1,129 @@
+// The multiplexer's queue against a reference multimap with the same tie
+// rule: random streams that are mostly in order, with backwards steps,
+// runs of equal keys and records of every size, popped while being fed.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "sorted_lane_queue.h"
+
+namespace {
+
+struct IntLess {
+  bool operator()(std::int64_t a, std::int64_t b) const { return a < b; }
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+template <bool kNewestFirst>
+class Reference {
+ public:
+  void Push(std::int64_t key, Bytes bytes) {
+    // New before equal keys, or after them.
+    if (kNewestFirst) {
+      m_map.emplace_hint(m_map.lower_bound(key), key, std::move(bytes));
+    } else {
+      m_map.emplace(key, std::move(bytes));
+    }
+  }
+  std::size_t Size() const { return m_map.size(); }
+  std::pair<std::int64_t, Bytes> Pop() {
+    auto it = m_map.begin();
+    auto front = *it;
+    m_map.erase(it);
+    return front;
+  }
+
+ private:
+  std::multimap<std::int64_t, Bytes> m_map;
+};
+
+template <bool kNewestFirst>
+void RunAgainstReference(std::uint32_t seed, std::size_t lanes, int backwardsPercent) {
+  SCOPED_TRACE(testing::Message() << "seed " << seed << ", lanes " << lanes);
+  std::mt19937 rng(seed);
+  SortedLaneQueue<std::int64_t, IntLess, kNewestFirst> queue;
+  Reference<kNewestFirst> reference;
+  queue.Reset(lanes);
+  std::vector<std::int64_t> laneTime(lanes, 0);
+  std::uint8_t fill = 0;
+  // False (and a failure) when the queue's front is not the reference's.
+  const auto popOne = [&] {
+    EXPECT_EQ(queue.Size(), reference.Size());
+    const auto [key, bytes] = reference.Pop();
+    const bool same =
+        queue.Size() == reference.Size() + 1 && queue.FrontKey() == key &&
+        queue.FrontSize() == bytes.size() &&
+        (bytes.empty() || std::memcmp(queue.FrontData(), bytes.data(), bytes.size()) == 0);
+    EXPECT_TRUE(same) << "expected key " << key << " of " << bytes.size() << " bytes, got key "
+                      << queue.FrontKey() << " of " << queue.FrontSize();
+    queue.Pop();
+    return same;
+  };
+  for (int step = 0; step < 20000; ++step) {
+    const std::size_t lane = rng() % lanes;
+    const int roll = static_cast<int>(rng() % 100);
+    if (roll < backwardsPercent) {
+      laneTime[lane] -= rng() % 50;  // a step back
+    } else if (roll < 40) {
+      // an equal key: the tie rule decides
+    } else {
+      laneTime[lane] += rng() % 20;
+    }
+    // Mostly small records, some large, a few beyond a whole chunk (they
+    // get a chunk of their own).
+    const std::uint32_t kind = rng() % 256;
+    const std::size_t size = kind == 0   ? 70000 + rng() % 5000
+                             : kind < 32 ? rng() % 5000
+                                         : rng() % 90;
+    Bytes bytes(size);
+    for (auto& b : bytes) b = fill++;
+    std::uint8_t* at = queue.Push(lane, laneTime[lane], size);
+    if (size > 0) std::memcpy(at, bytes.data(), size);
+    reference.Push(laneTime[lane], std::move(bytes));
+    // Keep a window of a few hundred records, sometimes drain more.
+    const std::size_t keep = rng() % 64 == 0 ? 0 : 300;
+    while (reference.Size() > keep && rng() % 3 != 0) {
+      if (!popOne()) return;
+    }
+  }
+  while (reference.Size() > 0) {
+    if (!popOne()) return;
+  }
+  EXPECT_TRUE(queue.Empty());
+}
+
+TEST(SortedLaneQueue, OldestFirstTiesMatchAMultimap) {
+  for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+    RunAgainstReference<false>(seed, seed == 1 ? 1 : seed * 3, seed == 4 ? 30 : 3);
+  }
+}
+
+TEST(SortedLaneQueue, NewestFirstTiesMatchAMultimapInsertingAtTheLowerBound) {
+  for (std::uint32_t seed = 11; seed <= 14; ++seed) {
+    RunAgainstReference<true>(seed, seed == 11 ? 1 : (seed - 10) * 5, seed == 14 ? 30 : 3);
+  }
+}
+
+TEST(SortedLaneQueue, ResetEmptiesAndTheQueueServesAnotherRun) {
+  SortedLaneQueue<std::int64_t, IntLess, false> queue;
+  queue.Reset(2);
+  for (int k = 0; k < 1000; ++k) queue.Push(static_cast<std::size_t>(k % 2), 1000 - k, 8);
+  queue.Reset(3);
+  EXPECT_TRUE(queue.Empty());
+  *queue.Push(2, 7, 1) = 42;
+  *queue.Push(0, 5, 1) = 41;
+  ASSERT_EQ(queue.Size(), 2u);
+  EXPECT_EQ(queue.FrontKey(), 5);
+  EXPECT_EQ(*queue.FrontData(), 41);
+  queue.Pop();
+  EXPECT_EQ(*queue.FrontData(), 42);
+  queue.Clear();
+  EXPECT_TRUE(queue.Empty());
+}
+
+}  // namespace
