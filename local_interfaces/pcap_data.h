@@ -179,6 +179,12 @@ class pcap_data_writer {
   /// Appends one packet (its 24-byte header, then caplen bytes).
   void set_next_packet(const DAXOpcap_packet_header_t& header, const std::uint8_t* data);
   std::uint16_t GetNbPackets() const { return m_sample->nb_packets; }
+  /// True when a packet of `caplen` bytes fits in the sample's buffer
+  /// without growing it.
+  bool Fits(std::uint32_t caplen) const {
+    return m_buffer->GetSize() + sizeof(DAXOpcap_packet_header_t) + caplen <=
+           m_buffer->GetAllocatedSize();
+  }
   /// Completes the record and publishes it (StopWriting), or discards it
   /// when it holds no packet.
   void End();

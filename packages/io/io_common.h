@@ -8,6 +8,7 @@
 // engine, which the module's locks serialise with DirectSet.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -17,6 +18,9 @@
 #include "daxo_io.h"
 
 namespace velquor_io {
+
+/// The stdio buffer of capture files read and written through libpcap.
+constexpr std::size_t KyFileBufferSize = 256 * 1024;
 
 /// "velquor_io: PATH: DETAIL", the text of every file fault.
 std::string FileFault(const std::string& path, std::string_view detail);

@@ -2,6 +2,11 @@
 #include "pcap_file_player.h"
 
 #include <pcap/pcap.h>
+#include <stdio_ext.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "daxo_package.h"
 #include "daxo_property_value.h"
@@ -80,6 +85,7 @@ void PcapFilePlayer::Birth() {
   m_path = StringProperty(*this, KyPropPath);
   m_packets = 0;
   m_lastTime = 0;
+  m_pending = false;
   DirectSet(*Property(KyPropPackets), 0L);
   Get(*Property(KyPropBatchSize), m_batchSize);
   if (m_batchSize < 1 || m_batchSize > DAXOpcap::MaxPackets) {
@@ -88,47 +94,65 @@ void PcapFilePlayer::Birth() {
   if (m_path.empty()) Error("velquor_io: the property \"path\" is empty");
   if (m_capture != nullptr) pcap_close(m_capture);
   char errors[PCAP_ERRBUF_SIZE] = {};
-  m_capture =
-      pcap_open_offline_with_tstamp_precision(m_path.c_str(), PCAP_TSTAMP_PRECISION_MICRO, errors);
-  if (m_capture == nullptr) Error(FileFault(m_path, errors).c_str());
+  std::FILE* file = std::fopen(m_path.c_str(), "rb");
+  if (file == nullptr) Error(FileFault(m_path, std::strerror(errno)).c_str());
+  // libpcap reads every packet with two small freads: a larger buffer than
+  // stdio's 4 KiB saves most of the read system calls.
+  std::setvbuf(file, nullptr, _IOFBF, KyFileBufferSize);
+  // Only this component's thread touches the file: stdio need not lock it
+  // at every call (libpcap makes two or three calls per packet).
+  __fsetlocking(file, FSETLOCKING_BYCALLER);
+  m_capture = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_MICRO, errors);
+  if (m_capture == nullptr) {
+    std::fclose(file);  // libpcap takes the file only when it succeeds
+    Error(FileFault(m_path, errors).c_str());
+  }
   m_linkType = pcap_datalink(m_capture);
   DAXOpcap_component::Birth(Output(0));
 }
 
+bool PcapFilePlayer::NextPacket() {
+  m_pending = false;
+  const int rc = pcap_next_ex(m_capture, &m_header, &m_bytes);
+  if (rc == PCAP_ERROR_BREAK) return false;
+  if (rc != 1) PacketFault(pcap_geterr(m_capture));
+  if (m_header->caplen > KyMaxPacketLength) PacketFault("packet length beyond 262144 bytes");
+  m_pending = true;
+  return true;
+}
+
 void PcapFilePlayer::Core() {
-  pcap_pkthdr* header = nullptr;
-  const u_char* bytes = nullptr;
-  int rc = pcap_next_ex(m_capture, &header, &bytes);
-  if (rc == PCAP_ERROR_BREAK) {
+  // A packet read but left out of the previous sample (it did not fit)
+  // stays valid in libpcap's buffer until the next pcap_next_ex.
+  if (!m_pending && !NextPacket()) {
     Finish();
     return;
   }
-  if (rc != 1) PacketFault(pcap_geterr(m_capture));
-  pcap_data_writer writer(*this, Output(0), m_linkType, SampleTimestamp(Microseconds(*header)));
-  if (!writer.Ok()) return;  // the framework reported why
+  pcap_data_writer writer(*this, Output(0), m_linkType, SampleTimestamp(Microseconds(*m_header)));
+  if (!writer.Ok()) return;  // the framework reported why; the packet stays pending
   bool atEnd = false;
-  for (;;) {
-    if (header->caplen > KyMaxPacketLength) {
-      writer.End();
-      PacketFault("packet length beyond 262144 bytes");
+  try {
+    for (;;) {
+      const DAXOpcap_packet_header_t h{m_header->caplen, m_header->len,
+                                       static_cast<std::uint64_t>(m_header->ts.tv_sec),
+                                       static_cast<std::uint64_t>(m_header->ts.tv_usec)};
+      writer.set_next_packet(h, m_bytes);
+      m_pending = false;
+      ++m_packets;
+      m_lastTime = Microseconds(*m_header);
+      if (writer.GetNbPackets() >= m_batchSize) break;
+      if (!NextPacket()) {
+        atEnd = true;
+        break;
+      }
+      // A sample ends when its buffer is full rather than grow it: memory
+      // stays bounded by the FIFO's slots.
+      if (!writer.Fits(m_header->caplen)) break;
     }
-    const DAXOpcap_packet_header_t h{header->caplen, header->len,
-                                     static_cast<std::uint64_t>(header->ts.tv_sec),
-                                     static_cast<std::uint64_t>(header->ts.tv_usec)};
-    writer.set_next_packet(h, bytes);
-    ++m_packets;
-    m_lastTime = Microseconds(*header);
-    if (writer.GetNbPackets() >= m_batchSize) break;
-    rc = pcap_next_ex(m_capture, &header, &bytes);
-    if (rc == PCAP_ERROR_BREAK) {
-      atEnd = true;
-      break;
-    }
-    if (rc != 1) {
-      // The packets before the fault go out; the run stops on the fault.
-      writer.End();
-      PacketFault(pcap_geterr(m_capture));
-    }
+  } catch (...) {
+    // The packets before a fault go out; the run stops on the fault.
+    writer.End();
+    throw;
   }
   writer.End();
   DirectSet(*Property(KyPropPackets), m_packets);

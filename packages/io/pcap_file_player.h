@@ -1,6 +1,7 @@
 // PcapFilePlayer: plays a capture file (pcap in either byte order, with
 // micro- or nanosecond times, or pcapng; read with libpcap) as a PCAP packet
-// stream: "batch_size" packets per sample on "output", then one end-of-file
+// stream: samples of "batch_size" packets on "output" (fewer when the
+// packets fill the sample's 128 KiB buffer first), then one end-of-file
 // sample (value 1, the last packet's time) on "end_of_file", then it ends
 // itself. Times are microseconds (nanosecond files are cut to µs by libpcap).
 // A sample's timestamp is the time of its first packet; "packets" counts the
@@ -20,6 +21,7 @@
 #include "pcap_data.h"
 
 struct pcap;
+struct pcap_pkthdr;
 
 namespace velquor_io {
 
@@ -41,6 +43,9 @@ class PcapFilePlayer : public DAXOpcap_component {
 
  private:
   [[noreturn]] void PacketFault(const char* detail);
+  /// Reads the next packet into m_header/m_bytes (pending); false at the end
+  /// of the file. A read fault or an oversized packet raises the error.
+  bool NextPacket();
   void Finish();
 
   std::string m_path;
@@ -48,6 +53,9 @@ class PcapFilePlayer : public DAXOpcap_component {
   long m_batchSize = 256;
   std::int32_t m_linkType = 0;
   long m_packets = 0;
+  pcap_pkthdr* m_header = nullptr;
+  const unsigned char* m_bytes = nullptr;
+  bool m_pending = false;  // m_header/m_bytes hold a packet not played yet
   std::int64_t m_lastTime = 0;
 };
 

@@ -422,12 +422,13 @@ TEST_F(VelquorCli, ACorruptInputFailsAndLeavesTheOutputAlone) {
 
 TEST_F(VelquorCli, DisorderIsReportedAndStrictMakesItFail) {
   RequireIo();
-  // One input whose own packets go backwards: no reordering window can help
-  // when nothing is held back.
+  // One input whose own packets go backwards across several samples (more
+  // packets than one sample holds): no reordering window can help when
+  // nothing is held back.
   std::vector<Packet> packets;
-  for (int k = 0; k < 1000; ++k) {
+  for (int k = 0; k < 5000; ++k) {
     packets.push_back(
-        Packet{1700000000000000 + std::int64_t{(k * 7919) % 1000} * 1000, std::string(60, 'd')});
+        Packet{1700000000000000 + std::int64_t{(k * 7919) % 5000} * 1000, std::string(60, 'd')});
   }
   WritePcap(dir / "disordered.pcap", packets);
   std::ofstream(dir / "kept.pcap") << "precious";

@@ -34,6 +34,11 @@ constexpr const char kMuxPackage[] = "velquor_sorting_multiplexer.pck";
 constexpr const char kIoPackage[] = "velquor_io.pck";
 constexpr const char kMux[] = "mux";
 constexpr const char kRecorder[] = "recorder";
+// Samples in each stream's FIFO: a file is read far faster than the
+// multiplexer needs its next sample, and every slot holds a packet buffer.
+constexpr long kFifoSlots = 4;
+// Packets in one stream sample (a 16-bit count).
+constexpr long kMaxPacketsPerSample = 65535;
 // How often the progress line is redrawn.
 constexpr DAXODelay kProgressPeriod = 200000;
 
@@ -41,16 +46,17 @@ struct Models {
   const char* player;
   const char* recorder;
   const char* unit;  // what one record is called in the summary
+  bool batched;      // the player has "batch_size" (records per sample)
 };
 
 Models ModelsFor(InputKind kind) {
   switch (kind) {
     case InputKind::CanLog:
-      return {"CanLogPlayer", "CanLogRecorder", "frames"};
+      return {"CanLogPlayer", "CanLogRecorder", "frames", false};
     case InputKind::Csv:
-      return {"CsvPlayer", "CsvRecorder", "rows"};
+      return {"CsvPlayer", "CsvRecorder", "rows", false};
     default:
-      return {"PcapFilePlayer", "PcapFileRecorder", "packets"};
+      return {"PcapFilePlayer", "PcapFileRecorder", "packets", true};
   }
 }
 
@@ -298,9 +304,15 @@ int Merge(const MergeOptions& options) {
       }
     }
     const long n = static_cast<long>(inputs.size());
+    // The multiplexer reads one sample and writes at most one per step: input
+    // samples no larger than its output samples keep its queue at the
+    // kept-back count instead of growing with the input.
+    const long playerBatch = std::min(options.vectorMaxSize, kMaxPacketsPerSample);
     for (std::size_t i = 0; built && i < inputs.size(); ++i) {
       built = engine.CreateComponent(models.player, PlayerName(i)) &&
-              writer.Set(PlayerName(i), "path", DAXOString(inputs[i].path.c_str()));
+              writer.Set(PlayerName(i), "path", DAXOString(inputs[i].path.c_str())) &&
+              (!models.batched || writer.Set(PlayerName(i), "batch_size", playerBatch)) &&
+              writer.Set(PlayerName(i), "output.fifosize", kFifoSlots);
     }
     built = built && engine.CreateComponent("SortingMultiplexer", kMux) &&
             writer.Set(kMux, "nb_inputs", n) &&
@@ -308,6 +320,7 @@ int Merge(const MergeOptions& options) {
             writer.Set(kMux, "vector_max_size", options.vectorMaxSize) &&
             writer.Set(kMux, "vector_max_latency", options.vectorMaxLatency) &&
             writer.Set(kMux, "flush_delay", options.flushDelay) &&
+            writer.Set(kMux, "output.fifosize", kFifoSlots) &&
             engine.CreateComponent(models.recorder, kRecorder) &&
             writer.Set(kRecorder, "path", DAXOString(output.TemporaryPath().c_str()));
     for (std::size_t i = 0; built && i < inputs.size(); ++i) {
