@@ -178,7 +178,7 @@ class pcap_data_writer {
   void SetTimestamp(DAXOTimestamp t) { m_element->Timestamp() = t; }
   /// Appends one packet (its 24-byte header, then caplen bytes).
   void set_next_packet(const DAXOpcap_packet_header_t& header, const std::uint8_t* data);
-  std::uint16_t GetNbPackets() const { return m_sample->nb_packets; }
+  std::uint16_t GetNbPackets() const { return m_count; }
   /// True when a packet of `caplen` bytes fits in the sample's buffer
   /// without growing it.
   bool Fits(std::uint32_t caplen) const {
@@ -195,6 +195,9 @@ class pcap_data_writer {
   Buffer* m_buffer = nullptr;
   std::vector<std::uint64_t>* m_offsets = nullptr;
   DAXOIOElt* m_element = nullptr;
+  // Counted here and stored in the record at End: the record lives in the
+  // output's shared slot block, which readers of other slots are reading.
+  std::uint16_t m_count = 0;
   bool m_discard = true;
   bool m_ended = false;
 };

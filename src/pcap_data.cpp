@@ -206,12 +206,13 @@ void pcap_data_writer::set_next_packet(const DAXOpcap_packet_header_t& header,
                                        const std::uint8_t* data) {
   m_offsets->push_back(m_buffer->Append(&header, sizeof header));
   m_buffer->Append(data, header.caplen);
-  ++m_sample->nb_packets;
+  ++m_count;
   m_discard = false;
 }
 
 void pcap_data_writer::End() {
   m_ended = true;
+  m_sample->nb_packets = m_count;
   m_sample->packet_offsets = m_offsets->empty() ? nullptr : m_offsets->data();
   m_sample->data_size = m_buffer->GetSize();
   m_sample->data = m_buffer->GetData();

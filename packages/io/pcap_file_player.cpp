@@ -86,6 +86,7 @@ void PcapFilePlayer::Birth() {
   m_packets = 0;
   m_lastTime = 0;
   m_pending = false;
+  m_fault = nullptr;
   DirectSet(*Property(KyPropPackets), 0L);
   Get(*Property(KyPropBatchSize), m_batchSize);
   if (m_batchSize < 1 || m_batchSize > DAXOpcap::MaxPackets) {
@@ -111,49 +112,71 @@ void PcapFilePlayer::Birth() {
   DAXOpcap_component::Birth(Output(0));
 }
 
-bool PcapFilePlayer::NextPacket() {
-  m_pending = false;
-  const int rc = pcap_next_ex(m_capture, &m_header, &m_bytes);
-  if (rc == PCAP_ERROR_BREAK) return false;
-  if (rc != 1) PacketFault(pcap_geterr(m_capture));
-  if (m_header->caplen > KyMaxPacketLength) PacketFault("packet length beyond 262144 bytes");
-  m_pending = true;
-  return true;
+void PcapFilePlayer::OnPacket(unsigned char* user, const pcap_pkthdr* header,
+                              const unsigned char* bytes) {
+  reinterpret_cast<PcapFilePlayer*>(user)->Take(*header, bytes);
+}
+
+void PcapFilePlayer::Take(const pcap_pkthdr& header, const unsigned char* bytes) noexcept {
+  // Runs inside libpcap's loop: nothing may be thrown through its C frames.
+  // Faults are noted here and raised once pcap_dispatch has returned.
+  try {
+    if (header.caplen > KyMaxPacketLength) {
+      m_fault = "packet length beyond 262144 bytes";
+    } else if (m_writer->GetNbPackets() > 0 && !m_writer->Fits(header.caplen)) {
+      // A sample ends when its buffer is full rather than grow it (memory
+      // stays bounded by the FIFO's slots): the packet opens the next one.
+      m_pendingHeader = header;
+      m_pendingBytes.assign(bytes, bytes + header.caplen);
+      m_pending = true;
+    } else {
+      Append(header, bytes);
+      return;
+    }
+  } catch (...) {
+    m_fault = "not enough memory for the packet";
+  }
+  pcap_breakloop(m_capture);
+}
+
+void PcapFilePlayer::Append(const pcap_pkthdr& header, const unsigned char* bytes) {
+  if (m_writer->GetNbPackets() == 0) m_writer->SetTimestamp(SampleTimestamp(Microseconds(header)));
+  const DAXOpcap_packet_header_t h{header.caplen, header.len,
+                                   static_cast<std::uint64_t>(header.ts.tv_sec),
+                                   static_cast<std::uint64_t>(header.ts.tv_usec)};
+  m_writer->set_next_packet(h, bytes);
+  ++m_packets;
+  m_lastTime = Microseconds(header);
 }
 
 void PcapFilePlayer::Core() {
-  // A packet read but left out of the previous sample (it did not fit)
-  // stays valid in libpcap's buffer until the next pcap_next_ex.
-  if (!m_pending && !NextPacket()) {
-    Finish();
-    return;
-  }
-  pcap_data_writer writer(*this, Output(0), m_linkType, SampleTimestamp(Microseconds(*m_header)));
-  if (!writer.Ok()) return;  // the framework reported why; the packet stays pending
+  pcap_data_writer writer(*this, Output(0), m_linkType, 0);
+  if (!writer.Ok()) return;  // the framework reported why
+  m_writer = &writer;
   bool atEnd = false;
   try {
-    for (;;) {
-      const DAXOpcap_packet_header_t h{m_header->caplen, m_header->len,
-                                       static_cast<std::uint64_t>(m_header->ts.tv_sec),
-                                       static_cast<std::uint64_t>(m_header->ts.tv_usec)};
-      writer.set_next_packet(h, m_bytes);
+    if (m_pending) {
       m_pending = false;
-      ++m_packets;
-      m_lastTime = Microseconds(*m_header);
-      if (writer.GetNbPackets() >= m_batchSize) break;
-      if (!NextPacket()) {
-        atEnd = true;
-        break;
-      }
-      // A sample ends when its buffer is full rather than grow it: memory
-      // stays bounded by the FIFO's slots.
-      if (!writer.Fits(m_header->caplen)) break;
+      Append(m_pendingHeader, m_pendingBytes.data());
+    }
+    const int room = static_cast<int>(m_batchSize) - writer.GetNbPackets();
+    if (room > 0) {
+      auto* user = reinterpret_cast<unsigned char*>(this);
+      int read = pcap_dispatch(m_capture, room, &OnPacket, user);
+      // A loop broken after it had read packets leaves the break set for
+      // the next call, which then reads nothing.
+      if (read == PCAP_ERROR_BREAK) read = pcap_dispatch(m_capture, room, &OnPacket, user);
+      if (m_fault != nullptr) PacketFault(m_fault);
+      if (read == PCAP_ERROR) PacketFault(pcap_geterr(m_capture));
+      atEnd = !m_pending && read < room;
     }
   } catch (...) {
     // The packets before a fault go out; the run stops on the fault.
+    m_writer = nullptr;
     writer.End();
     throw;
   }
+  m_writer = nullptr;
   writer.End();
   DirectSet(*Property(KyPropPackets), m_packets);
   if (atEnd) Finish();

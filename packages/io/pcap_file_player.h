@@ -15,13 +15,13 @@
 // thread, which alone touches the capture handle.
 #pragma once
 
+#include <pcap/pcap.h>
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "pcap_data.h"
-
-struct pcap;
-struct pcap_pkthdr;
 
 namespace velquor_io {
 
@@ -43,9 +43,12 @@ class PcapFilePlayer : public DAXOpcap_component {
 
  private:
   [[noreturn]] void PacketFault(const char* detail);
-  /// Reads the next packet into m_header/m_bytes (pending); false at the end
-  /// of the file. A read fault or an oversized packet raises the error.
-  bool NextPacket();
+  /// pcap_dispatch's callback: `user` is the player.
+  static void OnPacket(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes);
+  /// One packet read by libpcap: appended to the sample being written, kept
+  /// for the next sample when it does not fit, or noted as a fault.
+  void Take(const pcap_pkthdr& header, const unsigned char* bytes) noexcept;
+  void Append(const pcap_pkthdr& header, const unsigned char* bytes);
   void Finish();
 
   std::string m_path;
@@ -53,9 +56,12 @@ class PcapFilePlayer : public DAXOpcap_component {
   long m_batchSize = 256;
   std::int32_t m_linkType = 0;
   long m_packets = 0;
-  pcap_pkthdr* m_header = nullptr;
-  const unsigned char* m_bytes = nullptr;
-  bool m_pending = false;  // m_header/m_bytes hold a packet not played yet
+  pcap_data_writer* m_writer = nullptr;  // the sample being filled, during pcap_dispatch
+  const char* m_fault = nullptr;         // noted by Take, raised after pcap_dispatch
+  // A packet read but left out of the previous sample (it did not fit).
+  bool m_pending = false;
+  pcap_pkthdr m_pendingHeader{};
+  std::vector<std::uint8_t> m_pendingBytes;
   std::int64_t m_lastTime = 0;
 };
 
