@@ -117,17 +117,17 @@ class DAXOComponent : public DAXOModule {
   virtual void SetLocation(const Point& location) { m_location = location; }
 
   // --- engine entry points (virtual: see the banner) ----------------------
-  /// Sets the birth event (Start may be waiting for it). Called once Birth
-  /// has returned.
+  /// Sets "primaryThreadID" to the calling (main) thread's kernel id and the
+  /// birth event (Start may be waiting for it). Called once Birth has
+  /// returned.
   virtual void SignalBirth();
   /// True once the component was asked to die (DAXO::DyingState or the die
   /// event): the engine stops calling Core.
   virtual bool AskedToDie();
-  /// The death sequence: marks death called (and dying, with the die event,
-  /// when it was not yet: a fatal exception ends the life), LoseOneLife,
-  /// Banzai, Wait4Death, CallDeath, Die4Good. Blocks at most as long as
-  /// Wait4Death. The component may be destroyed by its owner as soon as
-  /// DAXO::DeadState is set, i.e. the moment this returns.
+  /// "primaryThreadID" back to -1, then the death sequence: marks death called (and dying, with the
+  /// die event, when it was not yet: a fatal exception ends the life), LoseOneLife, Banzai,
+  /// Wait4Death, CallDeath, Die4Good. Blocks at most as long as Wait4Death. The component may be
+  /// destroyed by its owner as soon as DAXO::DeadState is set, i.e. the moment this returns.
   virtual void RunDeathSequence();
   /// Start and Shutdown as the engine's diagram calls them: the engine's
   /// copy of the SDK must not run the lifecycle of a component built by a

@@ -1,6 +1,7 @@
 // The lifecycle of components without inputs or outputs, in the real engine:
 // threaded lives run by the engine's main-thread operation, sequential
 // starts, deaths, lives and shutdowns.
+#include <atomic>
 #include <stdexcept>
 #include <string>
 
@@ -18,6 +19,7 @@ class Worker : public DAXOComponent {
   Worker(const char* name, DAXOComponentDefinition& definition) : DAXOComponent(name, definition) {}
   void Birth() override { births.Raise(); }
   void Core() override {
+    coreThread = DAXO::CurrentTID();
     cores.Raise();
     switch (toThrow) {
       case Throw::Nothing:
@@ -39,6 +41,7 @@ class Worker : public DAXOComponent {
   Counter births;
   Counter cores;
   Counter deaths;
+  std::atomic<int> coreThread{0};
   Throw toThrow = Throw::Nothing;
 };
 
@@ -76,9 +79,11 @@ TEST_F(ComponentLifecycle, ThreadedComponentRunsShutsDownAndRestarts) {
     ASSERT_TRUE(c.births.WaitAtLeast(round));
     const int before = c.cores.Value();
     ASSERT_TRUE(c.cores.WaitAtLeast(before + 3)) << "Core runs repeatedly";
+    EXPECT_EQ(c.Property("primaryThreadID")->IntegerValue(), c.coreThread.load());
 
     reports->Clear();
     c.Shutdown();
+    EXPECT_EQ(c.Property("primaryThreadID")->IntegerValue(), -1);
     EXPECT_EQ(c.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
     EXPECT_EQ(c.deaths.Value(), round);
     EXPECT_EQ(c.Lives(), 0);

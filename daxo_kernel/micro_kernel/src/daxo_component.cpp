@@ -376,6 +376,9 @@ const char kCatchUp[] = " Trying to catch up but the component might crash later
 }  // namespace
 
 void DAXOComponent::SignalBirth() {
+  // Runs on the component's main thread: "primaryThreadID" names it while
+  // the component lives.
+  SetIfPresent("primaryThreadID", DAXO::CurrentTID());
   m_birthEvent.Set();
 }
 
@@ -625,6 +628,8 @@ void DAXOComponent::DeathSequence() {
 }
 
 void DAXOComponent::RunDeathSequence() {
+  // Before the death sequence: once it ends, the component may be gone.
+  SetIfPresent("primaryThreadID", -1);
   DeathSequence();
 }
 
