@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "daxo_component_record.h"
 #include "daxo_generic_components_helper.h"
 #include "daxo_kernel.h"
 #include "daxo_module_management.h"
@@ -58,26 +59,9 @@ bool SameTypeName(const DAXOTypeInfo& a, const DAXOTypeInfo& b) {
 
 }  // namespace
 
-DAXOComponentDefinition daxo_sorting_multiplexer::s_componentDefinition = {
-    .name = "SortingMultiplexer",
-    .version = "1.4.0",
-    .instantiate = &daxo_sorting_multiplexer::Instantiate,
-    .registering = nullptr,
-    .unregistering = nullptr,
-    .maxInstances = 0,
-    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .inputs = s_inputs,
-    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .outputs = s_outputs,
-    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
-    .properties = s_properties,
-    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
-    .actions = s_actions,
-    .priority = 128,
-    .kind = DAXO::Threaded,
-    .threaded = true,
-    .reserved = 0,
-};
+DAXOComponentDefinition daxo_sorting_multiplexer::s_componentDefinition =
+    ThreadedComponentRecord("SortingMultiplexer", "1.4.0", &daxo_sorting_multiplexer::Instantiate,
+                            s_inputs, s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(daxo_sorting_multiplexer, "DAXOComponent", "SortingMultiplexer", "1.4.0",
                     &daxo_sorting_multiplexer::s_componentDefinition);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "can_frame_codec.h"
+#include "daxo_component_record.h"
 #include "daxo_package.h"
 #include "daxo_property_value.h"
 
@@ -35,26 +36,9 @@ DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition CanLogPlayer::s_definition = {
-    .name = "CanLogPlayer",
-    .version = "1.4.0",
-    .instantiate = &CanLogPlayer::Instantiate,
-    .registering = nullptr,
-    .unregistering = nullptr,
-    .maxInstances = 0,
-    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .inputs = s_inputs,
-    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .outputs = s_outputs,
-    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
-    .properties = s_properties,
-    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
-    .actions = s_actions,
-    .priority = 128,
-    .kind = DAXO::Threaded,
-    .threaded = true,
-    .reserved = 0,
-};
+DAXOComponentDefinition CanLogPlayer::s_definition =
+    ThreadedComponentRecord("CanLogPlayer", "1.4.0", &CanLogPlayer::Instantiate, s_inputs,
+                            s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(CanLogPlayer, "DAXOComponent", "CanLogPlayer", "1.4.0",
                     &CanLogPlayer::s_definition);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "can_frame_codec.h"
+#include "daxo_component_record.h"
 #include "daxo_package.h"
 
 namespace velquor_io {
@@ -22,26 +23,9 @@ DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition CanLogRecorder::s_definition = {
-    .name = "CanLogRecorder",
-    .version = "1.4.0",
-    .instantiate = &CanLogRecorder::Instantiate,
-    .registering = nullptr,
-    .unregistering = nullptr,
-    .maxInstances = 0,
-    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .inputs = s_inputs,
-    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .outputs = s_outputs,
-    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
-    .properties = KyRecorderProperties,
-    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
-    .actions = s_actions,
-    .priority = 128,
-    .kind = DAXO::Threaded,
-    .threaded = true,
-    .reserved = 0,
-};
+DAXOComponentDefinition CanLogRecorder::s_definition =
+    ThreadedComponentRecord("CanLogRecorder", "1.4.0", &CanLogRecorder::Instantiate, s_inputs,
+                            s_outputs, KyRecorderProperties, s_actions);
 
 DAXO_DECLARE_MODULE(CanLogRecorder, "DAXOComponent", "CanLogRecorder", "1.4.0",
                     &CanLogRecorder::s_definition);

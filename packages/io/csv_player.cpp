@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "csv_format.h"
+#include "daxo_component_record.h"
 #include "daxo_package.h"
 #include "daxo_property_value.h"
 
@@ -46,26 +47,8 @@ std::string ReadHeader(const std::string& path) {
 
 }  // namespace
 
-DAXOComponentDefinition CsvPlayer::s_definition = {
-    .name = "CsvPlayer",
-    .version = "1.4.0",
-    .instantiate = &CsvPlayer::Instantiate,
-    .registering = nullptr,
-    .unregistering = nullptr,
-    .maxInstances = 0,
-    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .inputs = s_inputs,
-    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .outputs = s_outputs,
-    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
-    .properties = s_properties,
-    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
-    .actions = s_actions,
-    .priority = 128,
-    .kind = DAXO::Threaded,
-    .threaded = true,
-    .reserved = 0,
-};
+DAXOComponentDefinition CsvPlayer::s_definition = ThreadedComponentRecord(
+    "CsvPlayer", "1.4.0", &CsvPlayer::Instantiate, s_inputs, s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(CsvPlayer, "DAXOComponent", "CsvPlayer", "1.4.0", &CsvPlayer::s_definition);
 

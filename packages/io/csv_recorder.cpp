@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "csv_format.h"
+#include "daxo_component_record.h"
 #include "daxo_package.h"
 
 namespace velquor_io {
@@ -22,26 +23,9 @@ DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition CsvRecorder::s_definition = {
-    .name = "CsvRecorder",
-    .version = "1.4.0",
-    .instantiate = &CsvRecorder::Instantiate,
-    .registering = nullptr,
-    .unregistering = nullptr,
-    .maxInstances = 0,
-    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .inputs = s_inputs,
-    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .outputs = s_outputs,
-    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
-    .properties = KyRecorderProperties,
-    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
-    .actions = s_actions,
-    .priority = 128,
-    .kind = DAXO::Threaded,
-    .threaded = true,
-    .reserved = 0,
-};
+DAXOComponentDefinition CsvRecorder::s_definition =
+    ThreadedComponentRecord("CsvRecorder", "1.4.0", &CsvRecorder::Instantiate, s_inputs, s_outputs,
+                            KyRecorderProperties, s_actions);
 
 DAXO_DECLARE_MODULE(CsvRecorder, "DAXOComponent", "CsvRecorder", "1.4.0",
                     &CsvRecorder::s_definition);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daxo_component_record.h"
 #include "daxo_package.h"
 #include "daxo_property_value.h"
 #include "io_common.h"
@@ -46,26 +47,9 @@ std::int64_t Microseconds(const pcap_pkthdr& h) {
 
 }  // namespace
 
-DAXOComponentDefinition PcapFilePlayer::s_definition = {
-    .name = "PcapFilePlayer",
-    .version = "1.4.0",
-    .instantiate = &PcapFilePlayer::Instantiate,
-    .registering = nullptr,
-    .unregistering = nullptr,
-    .maxInstances = 0,
-    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .inputs = s_inputs,
-    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .outputs = s_outputs,
-    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
-    .properties = s_properties,
-    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
-    .actions = s_actions,
-    .priority = 128,
-    .kind = DAXO::Threaded,
-    .threaded = true,
-    .reserved = 0,
-};
+DAXOComponentDefinition PcapFilePlayer::s_definition =
+    ThreadedComponentRecord("PcapFilePlayer", "1.4.0", &PcapFilePlayer::Instantiate, s_inputs,
+                            s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(PcapFilePlayer, "DAXOComponent", "PcapFilePlayer", "1.4.0",
                     &PcapFilePlayer::s_definition);

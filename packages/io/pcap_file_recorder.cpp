@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daxo_component_record.h"
 #include "daxo_package.h"
 
 namespace velquor_io {
@@ -30,26 +31,9 @@ constexpr int kEthernet = 1;  // DLT_EN10MB: the link type of an empty capture
 
 }  // namespace
 
-DAXOComponentDefinition PcapFileRecorder::s_definition = {
-    .name = "PcapFileRecorder",
-    .version = "1.4.0",
-    .instantiate = &PcapFileRecorder::Instantiate,
-    .registering = nullptr,
-    .unregistering = nullptr,
-    .maxInstances = 0,
-    .nbInputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .inputs = s_inputs,
-    .nbOutputs = DAXOComponentDefinition::CountUntilZeroRow,
-    .outputs = s_outputs,
-    .nbProperties = DAXOComponentDefinition::CountUntilZeroRow,
-    .properties = KyRecorderProperties,
-    .nbActions = DAXOComponentDefinition::CountUntilZeroRow,
-    .actions = s_actions,
-    .priority = 128,
-    .kind = DAXO::Threaded,
-    .threaded = true,
-    .reserved = 0,
-};
+DAXOComponentDefinition PcapFileRecorder::s_definition =
+    ThreadedComponentRecord("PcapFileRecorder", "1.4.0", &PcapFileRecorder::Instantiate, s_inputs,
+                            s_outputs, KyRecorderProperties, s_actions);
 
 DAXO_DECLARE_MODULE(PcapFileRecorder, "DAXOComponent", "PcapFileRecorder", "1.4.0",
                     &PcapFileRecorder::s_definition);
