@@ -66,6 +66,52 @@ inline std::vector<int> Batches(int n, int maxBatch, unsigned seed) {
   return batches;
 }
 
+/// Writes the end-of-file sample (`value`, `timestamp`) on "end_of_file" and
+/// ends `source`: what every test source does once its data is played.
+inline void EndStream(DAXOComponent& source, std::int64_t value, DAXOTimestamp timestamp) {
+  DAXOIOElt* eof = source.StartWriting(source.Output("end_of_file"));
+  if (eof != nullptr) {
+    *eof->Integer64(0) = value;
+    eof->Timestamp() = timestamp;
+    source.StopWriting(eof);
+  }
+  source.CommitSuicide();
+}
+
+/// The loop of every test sink: reads "input" and "eof" together, records
+/// each data sample (Record, under `lock`) and the end-of-file sample, and
+/// ends once the end of file came and "input" is drained.
+class RecordingSink : public DAXOComponent {
+ public:
+  RecordingSink(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
+  void Core() override {
+    DAXOInput* inputs[2] = {&Input("input"), &Input("eof")};
+    if (eofSeen && !DataAvailableInFIFO(*inputs[0])) {
+      CommitSuicide();
+      return;
+    }
+    int which = -1;
+    DAXOIOElt* e = StartReading(2, inputs, &which);
+    if (e == nullptr) return;
+    std::lock_guard<std::mutex> guard(lock);
+    if (which == 1) {
+      eofValue = *e->Integer64(0);
+      eofTimestamp = e->Timestamp();
+      eofSeen = true;
+      return;
+    }
+    Record(*e);
+  }
+  std::mutex lock;
+  bool eofSeen = false;
+  std::int64_t eofValue = 0;
+  DAXOTimestamp eofTimestamp = 0;
+
+ protected:
+  /// One data sample, under `lock`.
+  virtual void Record(DAXOIOElt& e) = 0;
+};
+
 // --- PCAP ------------------------------------------------------------------------------
 
 extern const DAXOTypeFilterBase kPcapFilter;
@@ -85,13 +131,7 @@ class PcapSource : public DAXOpcap_component {
   }
   void Core() override {
     if (batch >= batches.size()) {
-      DAXOIOElt* eof = StartWriting(Output("end_of_file"));
-      if (eof != nullptr) {
-        *eof->Integer64(0) = eofValue;
-        eof->Timestamp() = packets.empty() ? 0 : packets.back().time;
-        StopWriting(eof);
-      }
-      CommitSuicide();
+      EndStream(*this, eofValue, packets.empty() ? 0 : packets.back().time);
       return;
     }
     if (pace) Rest(std::uniform_int_distribution<int>(0, 200)(random));
@@ -121,10 +161,10 @@ class PcapSource : public DAXOpcap_component {
 };
 
 /// Records every packet of every sample on "input" and the end-of-file
-/// sample on "eof"; ends once the end of file came and "input" is drained.
-class PcapSink : public DAXOComponent {
+/// sample on "eof".
+class PcapSink : public RecordingSink {
  public:
-  PcapSink(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
+  PcapSink(const char* name, DAXOComponentDefinition& d) : RecordingSink(name, d) {}
   void Birth() override {
     std::lock_guard<std::mutex> guard(lock);
     packets.clear();
@@ -132,23 +172,8 @@ class PcapSink : public DAXOComponent {
     sampleSpans.clear();
     eofSeen = false;
   }
-  void Core() override {
-    DAXOInput* inputs[2] = {&Input("input"), &Input("eof")};
-    if (eofSeen && !DataAvailableInFIFO(*inputs[0])) {
-      CommitSuicide();
-      return;
-    }
-    int which = -1;
-    DAXOIOElt* e = StartReading(2, inputs, &which);
-    if (e == nullptr) return;
-    std::lock_guard<std::mutex> guard(lock);
-    if (which == 1) {
-      eofValue = *e->Integer64(0);
-      eofTimestamp = e->Timestamp();
-      eofSeen = true;
-      return;
-    }
-    const auto* s = static_cast<const DAXOpcap_data_t*>(e->Data());
+  void Record(DAXOIOElt& e) override {
+    const auto* s = static_cast<const DAXOpcap_data_t*>(e.Data());
     std::int64_t first = 0;
     std::int64_t last = 0;
     for (int k = 0; k < s->nb_packets; ++k) {
@@ -165,17 +190,13 @@ class PcapSink : public DAXOComponent {
     linkTypes.push_back(std::int32_t{s->link_type});
     sampleSizes.push_back(int{s->nb_packets});
     sampleSpans.push_back(last - first);
-    sampleTimestamps.push_back(e->Timestamp() == first);
+    sampleTimestamps.push_back(e.Timestamp() == first);
   }
-  std::mutex lock;
   std::vector<Packet> packets;
   std::vector<int> sampleSizes;
   std::vector<std::int64_t> sampleSpans;
   std::vector<bool> sampleTimestamps;  // each: stamped with its first packet's time
   std::vector<std::int32_t> linkTypes;
-  bool eofSeen = false;
-  std::int64_t eofValue = 0;
-  DAXOTimestamp eofTimestamp = 0;
 };
 
 // --- CAN ---------------------------------------------------------------------------------
@@ -187,13 +208,7 @@ class CanSource : public DAXOComponent {
   void Birth() override { batch = 0; }
   void Core() override {
     if (batch >= vectors.size()) {
-      DAXOIOElt* eof = StartWriting(Output("end_of_file"));
-      if (eof != nullptr) {
-        *eof->Integer64(0) = 1;
-        eof->Timestamp() = vectors.empty() ? 0 : vectors.back().back().ts;
-        StopWriting(eof);
-      }
-      CommitSuicide();
+      EndStream(*this, 1, vectors.empty() ? 0 : vectors.back().back().ts);
       return;
     }
     DAXOIOElt* e = StartWriting(Output("output"));
@@ -209,32 +224,17 @@ class CanSource : public DAXOComponent {
   size_t batch = 0;
 };
 
-/// Records CAN frames; ends once the end of file came and "input" is drained.
-class CanSink : public DAXOComponent {
+/// Records CAN frames.
+class CanSink : public RecordingSink {
  public:
-  CanSink(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
-  void Core() override {
-    DAXOInput* inputs[2] = {&Input("input"), &Input("eof")};
-    if (eofSeen && !DataAvailableInFIFO(*inputs[0])) {
-      CommitSuicide();
-      return;
-    }
-    int which = -1;
-    DAXOIOElt* e = StartReading(2, inputs, &which);
-    if (e == nullptr) return;
-    std::lock_guard<std::mutex> guard(lock);
-    if (which == 1) {
-      eofSeen = true;
-      return;
-    }
-    const auto* f = static_cast<const DAXOCANUniFrame*>(e->Data());
-    frames.insert(frames.end(), f, f + e->VectorSize());
-    sampleSizes.push_back(e->VectorSize());
+  CanSink(const char* name, DAXOComponentDefinition& d) : RecordingSink(name, d) {}
+  void Record(DAXOIOElt& e) override {
+    const auto* f = static_cast<const DAXOCANUniFrame*>(e.Data());
+    frames.insert(frames.end(), f, f + e.VectorSize());
+    sampleSizes.push_back(e.VectorSize());
   }
-  std::mutex lock;
   std::vector<DAXOCANUniFrame> frames;
   std::vector<int> sampleSizes;
-  bool eofSeen = false;
 };
 
 // --- any other type: Float64 vectors --------------------------------------------------
@@ -247,13 +247,7 @@ class AnySource : public DAXOComponent {
   void Birth() override { next = 0; }
   void Core() override {
     if (next >= times.size()) {
-      DAXOIOElt* eof = StartWriting(Output("end_of_file"));
-      if (eof != nullptr) {
-        *eof->Integer64(0) = 1;
-        eof->Timestamp() = times.empty() ? 0 : times.back();
-        StopWriting(eof);
-      }
-      CommitSuicide();
+      EndStream(*this, 1, times.empty() ? 0 : times.back());
       return;
     }
     DAXOIOElt* e = StartWriting(Output("output"), times[next]);
@@ -269,32 +263,17 @@ class AnySource : public DAXOComponent {
 };
 
 /// Records Float64 vectors (values in use) and their timestamps.
-class AnySink : public DAXOComponent {
+class AnySink : public RecordingSink {
  public:
-  AnySink(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
-  void Core() override {
-    DAXOInput* inputs[2] = {&Input("input"), &Input("eof")};
-    if (eofSeen && !DataAvailableInFIFO(*inputs[0])) {
-      CommitSuicide();
-      return;
-    }
-    int which = -1;
-    DAXOIOElt* e = StartReading(2, inputs, &which);
-    if (e == nullptr) return;
-    std::lock_guard<std::mutex> guard(lock);
-    if (which == 1) {
-      eofSeen = true;
-      return;
-    }
+  AnySink(const char* name, DAXOComponentDefinition& d) : RecordingSink(name, d) {}
+  void Record(DAXOIOElt& e) override {
     std::vector<double> v;
-    for (int k = 0; k < e->VectorSize(); ++k) v.push_back(*e->Float64(k));
+    for (int k = 0; k < e.VectorSize(); ++k) v.push_back(*e.Float64(k));
     samples.push_back(v);
-    timestamps.push_back(e->Timestamp());
+    timestamps.push_back(e.Timestamp());
   }
-  std::mutex lock;
   std::vector<std::vector<double>> samples;
   std::vector<DAXOTimestamp> timestamps;
-  bool eofSeen = false;
 };
 
 /// A CAN frame of id `id` at `ts` whose first data byte is `tag`.
