@@ -29,25 +29,12 @@ DAXOInputDefinition g_inputs[] = {
 };
 
 /// A sink that only counts (recording every byte would measure the sink).
-class CountingSink : public DAXOComponent {
+class CountingSink : public RecordingSink {
  public:
-  CountingSink(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
-  void Core() override {
-    DAXOInput* inputs[2] = {&Input("input"), &Input("eof")};
-    if (eofSeen && !DataAvailableInFIFO(*inputs[0])) {
-      CommitSuicide();
-      return;
-    }
-    int which = -1;
-    DAXOIOElt* e = StartReading(2, inputs, &which);
-    if (e == nullptr) return;
-    if (which == 1) {
-      eofSeen = true;
-      return;
-    }
-    packets += static_cast<const DAXOpcap_data_t*>(e->Data())->nb_packets;
+  CountingSink(const char* name, DAXOComponentDefinition& d) : RecordingSink(name, d) {}
+  void Record(DAXOIOElt& e) override {
+    packets += static_cast<const DAXOpcap_data_t*>(e.Data())->nb_packets;
   }
-  bool eofSeen = false;
   long packets = 0;
 };
 
