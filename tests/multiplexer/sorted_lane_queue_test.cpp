@@ -68,11 +68,11 @@ void RunAgainstReference(std::uint32_t seed, std::size_t lanes, int backwardsPer
     const std::size_t lane = rng() % lanes;
     const int roll = static_cast<int>(rng() % 100);
     if (roll < backwardsPercent) {
-      laneTime[lane] -= rng() % 50;  // a step back
+      laneTime[lane] -= static_cast<std::int64_t>(rng() % 50);  // a step back
     } else if (roll < 40) {
       // an equal key: the tie rule decides
     } else {
-      laneTime[lane] += rng() % 20;
+      laneTime[lane] += static_cast<std::int64_t>(rng() % 20);
     }
     // Mostly small records, some large, a few beyond a whole chunk (they
     // get a chunk of their own).
