@@ -59,6 +59,9 @@ measure() {
   local name="$1"
   shift
   local start end
+  # Each tool starts with no dirty pages left by the one before: their
+  # writeback would be charged to it.
+  sync
   start=$(date +%s.%N)
   /usr/bin/time -f "%M" -o "$work/mem" "$@" >/dev/null 2>"$work/err" || {
     echo "$name failed:" >&2
@@ -86,6 +89,8 @@ run_case() {
     "$(python3 -c "print($t_v / $t_m)")" "$(python3 -c "print($t_v / $t_s)")" \
     "$(python3 -c "print($t_v / $t_c)")"
   compare "$work/out_velquor.pcap" "$work/out_mergecap.pcap"
+  # Every case writes new files (replacing a file costs its old blocks).
+  rm -f "$work"/out_*.pcap
 }
 
 # compare OURS THEIRS: both outputs hold the same packets in time order; they
