@@ -68,8 +68,11 @@ void SetCurrentThreadName(const char* name);
 
 /// Maps `priority` (0 lowest to 255 highest) linearly onto the priority range
 /// of the calling thread's scheduling policy and applies it, keeping the
-/// policy. Returns 0 when the current scheduling parameters cannot be read,
-/// 1 otherwise (also when the system refuses the new priority).
+/// policy. Under a time-sharing policy (a single priority) it sets the
+/// thread's nice value instead: 128 is 0, lower priorities up to +19, higher
+/// ones down to -19 where permitted. Returns 0 when the current scheduling
+/// parameters cannot be read, 1 otherwise (also when the system refuses the
+/// new priority or nice value).
 int SetCurrentThreadPriority(int priority);
 
 /// Yields the processor.

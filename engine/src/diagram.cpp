@@ -5,6 +5,7 @@
 
 #include "daxo_component.h"
 #include "daxo_io.h"
+#include "daxo_thread.h"
 #include "diagram_lock.h"
 #include "package_loader.h"
 #include "symbol_registry.h"
@@ -287,6 +288,19 @@ bool Diagram::AutoStart(const std::string& name, DAXOComponent* component) const
   return value;
 }
 
+long Diagram::Priority(const std::string& name, DAXOComponent* component) const {
+  auto* property =
+      static_cast<DAXOProperty*>(m_symbols.Find(name + ".priority", DAXOSymbolKind::Property));
+  long value = 128;
+  if (property == nullptr) return value;
+  try {
+    component->Get(*property, value);  // virtual: the component's own read
+  } catch (...) {
+    // Unreadable: the default priority.
+  }
+  return value;
+}
+
 bool Diagram::StartAll() {
   std::vector<std::pair<std::string, DAXOComponent*>> entries;
   {
@@ -396,7 +410,16 @@ bool Diagram::DestroyAll() {
 
 bool Diagram::StartThread(DAXOComponent* component) {
   if (component == nullptr) return false;
-  return Launch(component, [this, component] { m_life(component); });
+  const std::string name = component->name != nullptr ? component->name : "";
+  const long priority = Priority(name, component);
+  return Launch(component, [this, component, name, priority] {
+    // The thread carries the component's name (top, perf and debuggers show
+    // it) and its "priority": under time-sharing a lower one gives way to
+    // the other components when the cores are busy.
+    DAXO::SetCurrentThreadName(name.c_str());
+    DAXO::SetCurrentThreadPriority(static_cast<int>(priority));
+    m_life(component);
+  });
 }
 
 bool Diagram::StartExtraThread(void (*entry)(void*), void* record, const void* owner) {

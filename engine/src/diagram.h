@@ -144,6 +144,8 @@ class Diagram {
   /// Lets `module` re-declare its elements after a change (errors dropped).
   void Notify(DAXOModule* module) const;
   bool AutoStart(const std::string& name, DAXOComponent* component) const;
+  /// The component's "priority" (128 when it has none or it cannot be read).
+  long Priority(const std::string& name, DAXOComponent* component) const;
 
   PackageLoader& m_packages;
   DiagramLock& m_lock;

@@ -62,20 +62,21 @@ void PcapFileRecorder::Open() {
 
 void PcapFileRecorder::Create(int linkType) {
   m_linkType = linkType;
+  m_stage.resize(KyFileBufferSize);
+  m_staged = 0;
   m_dead =
       pcap_open_dead_with_tstamp_precision(linkType, KySnapLength, PCAP_TSTAMP_PRECISION_MICRO);
   if (m_dead == nullptr) Fail("cannot prepare a capture of this link type");
   std::FILE* file = std::fopen(m_path.c_str(), "wb");
   if (file == nullptr) Fail(std::strerror(errno));
-  // Two fwrites per packet: a larger buffer than stdio's 4 KiB saves most
-  // of the write system calls.
-  std::setvbuf(file, nullptr, _IOFBF, KyFileBufferSize);
-  // Only this component's thread touches the file: stdio need not lock it
-  // at every call (libpcap makes two or three calls per packet).
-  __fsetlocking(file, FSETLOCKING_BYCALLER);
+  // Packets reach the file through m_stage, a block at a time: stdio's own
+  // (default, small) buffer only takes the file header, and passes blocks
+  // larger than itself straight to write(). Kept buffered on purpose: when
+  // writing the header fails, pcap_dump_fopen closes the file itself.
+  __fsetlocking(file, FSETLOCKING_BYCALLER);  // only this thread touches it
   m_dumper = pcap_dump_fopen(m_dead, file);
   if (m_dumper == nullptr) {
-    std::fclose(file);  // libpcap takes the file only when it succeeds
+    std::fclose(file);  // refused before writing: the file is still ours
     Fail(pcap_geterr(m_dead));
   }
 }
@@ -92,14 +93,36 @@ void PcapFileRecorder::Write(DAXOIOElt& element) {
   pkthdr header;
   const std::uint8_t* data = nullptr;
   while (reader.get_next_packet(&header, &data, nullptr) == PCAP_NO_ERROR) {
-    pcap_pkthdr h{};
-    h.ts = header.ts;
-    h.caplen = header.caplen;
-    h.len = header.len;
-    pcap_dump(reinterpret_cast<u_char*>(m_dumper), &h, data);
+    Stage(header, data);
     Observe(static_cast<std::int64_t>(header.ts.tv_sec) * 1000000 + header.ts.tv_usec);
   }
   CheckWritten();
+}
+
+// The record pcap_dump writes (the savefile's packet header, in the
+// writer's byte order, 32-bit seconds and microseconds), staged here:
+// pcap_dump's checks and two stdio calls per packet cost several times the
+// copy itself.
+void PcapFileRecorder::Stage(const pkthdr& header, const std::uint8_t* data) {
+  const std::uint32_t record[4] = {static_cast<std::uint32_t>(header.ts.tv_sec),
+                                   static_cast<std::uint32_t>(header.ts.tv_usec), header.caplen,
+                                   header.len};
+  const std::size_t size = sizeof record + header.caplen;
+  if (m_staged + size > m_stage.size()) FlushStage();
+  if (size > m_stage.size()) {
+    std::FILE* file = pcap_dump_file(m_dumper);
+    std::fwrite(record, sizeof record, 1, file);
+    std::fwrite(data, header.caplen, 1, file);
+    return;
+  }
+  std::memcpy(m_stage.data() + m_staged, record, sizeof record);
+  std::memcpy(m_stage.data() + m_staged + sizeof record, data, header.caplen);
+  m_staged += size;
+}
+
+void PcapFileRecorder::FlushStage() {
+  if (m_staged > 0) std::fwrite(m_stage.data(), m_staged, 1, pcap_dump_file(m_dumper));
+  m_staged = 0;
 }
 
 void PcapFileRecorder::CheckWritten() {
@@ -108,6 +131,7 @@ void PcapFileRecorder::CheckWritten() {
 
 void PcapFileRecorder::Finish() {
   if (m_dumper == nullptr) Create(kEthernet);
+  FlushStage();
   if (pcap_dump_flush(m_dumper) != 0) Fail("write error");
   CheckWritten();
   pcap_dump_close(m_dumper);
@@ -117,6 +141,7 @@ void PcapFileRecorder::Finish() {
 }
 
 void PcapFileRecorder::Close() {
+  m_staged = 0;  // a failed or abandoned file: what is staged is dropped
   if (m_dumper != nullptr) pcap_dump_close(m_dumper);
   m_dumper = nullptr;
   if (m_dead != nullptr) pcap_close(m_dead);

@@ -2,7 +2,8 @@
 // (microsecond times, snap length 262144, the link type of the first
 // sample) through libpcap. The file is created with the first sample; a
 // stream that ends without any sample still leaves a valid, empty Ethernet
-// capture. Statistics: "packets" written, "out_of_order" packets older than
+// capture. Packets are written a block at a time (records as pcap_dump
+// writes them). Statistics: "packets" written, "out_of_order" packets older than
 // the one before, "max_backwards_us" the largest such step.
 //
 // Faults (the file cannot be created or written, a sample of another link
@@ -12,7 +13,9 @@
 // thread, which alone touches the dump handles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "io_common.h"
 #include "pcap_data.h"
@@ -46,10 +49,15 @@ class PcapFileRecorder : public IoRecorder, public DAXOpcap_class {
   /// Creates the file for `linkType`.
   void Create(int linkType);
   void CheckWritten();
+  /// Adds one packet's record to m_stage (written out when full).
+  void Stage(const pkthdr& header, const std::uint8_t* data);
+  void FlushStage();
 
   pcap* m_dead = nullptr;
   pcap_dumper* m_dumper = nullptr;
   std::int32_t m_linkType = 0;
+  std::vector<std::uint8_t> m_stage;  // packet records not written yet
+  std::size_t m_staged = 0;
 };
 
 }  // namespace velquor_io

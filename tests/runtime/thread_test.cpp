@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -101,6 +102,27 @@ int PriorityAfterSetting(int level) {
   sched_param param{};
   pthread_getschedparam(pthread_self(), &policy, &param);
   return param.sched_priority;
+}
+
+TEST(DAXOThreads, UnderTimeSharingALowerPriorityIsAHigherNiceValue) {
+  if (getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) != 0) {
+    GTEST_SKIP() << "the tests run with a nice value already";
+  }
+  // Each in a thread of its own: a raised nice value cannot be lowered again
+  // without privileges.
+  const auto niceAfter = [](int level) {
+    int nice = -100;
+    RunInDaxoThread([&] {
+      DAXO::SetCurrentThreadPriority(level);
+      nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    });
+    return nice;
+  };
+  EXPECT_EQ(niceAfter(128), 0);
+  EXPECT_EQ(niceAfter(64), 10);
+  EXPECT_EQ(niceAfter(0), 19);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), 0)
+      << "only the calling thread changes";
 }
 
 TEST(DAXOThreads, PriorityMapsOntoThePolicyRange) {

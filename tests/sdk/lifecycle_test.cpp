@@ -1,7 +1,11 @@
 // The lifecycle of components without inputs or outputs, in the real engine:
 // threaded lives run by the engine's main-thread operation, sequential
 // starts, deaths, lives and shutdowns.
+#include <pthread.h>
+#include <sys/resource.h>
+
 #include <atomic>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -20,6 +24,13 @@ class Worker : public DAXOComponent {
   void Birth() override { births.Raise(); }
   void Core() override {
     coreThread = DAXO::CurrentTID();
+    coreNice = getpriority(PRIO_PROCESS, static_cast<id_t>(coreThread.load()));
+    char threadName[16] = {};
+    pthread_getname_np(pthread_self(), threadName, sizeof threadName);
+    {
+      std::lock_guard<std::mutex> guard(nameLock);
+      coreThreadName = threadName;
+    }
     cores.Raise();
     switch (toThrow) {
       case Throw::Nothing:
@@ -42,6 +53,9 @@ class Worker : public DAXOComponent {
   Counter cores;
   Counter deaths;
   std::atomic<int> coreThread{0};
+  std::atomic<int> coreNice{-100};
+  std::mutex nameLock;
+  std::string coreThreadName;
   Throw toThrow = Throw::Nothing;
 };
 
@@ -91,6 +105,21 @@ TEST_F(ComponentLifecycle, ThreadedComponentRunsShutsDownAndRestarts) {
     EXPECT_FALSE(c.BirthSignalled());
   }
   EXPECT_EQ(c.births.Value(), 2);
+}
+
+TEST_F(ComponentLifecycle, TheMainThreadCarriesTheNameAndThePriority) {
+  if (getpriority(PRIO_PROCESS, static_cast<id_t>(DAXO::CurrentTID())) != 0) {
+    GTEST_SKIP() << "the tests run with a nice value already";
+  }
+  DAXOComponentDefinition model = Model(DAXO::Threaded, true);
+  Worker c("lowly", model);
+  c.Set(*c.Property("priority"), 64L);
+  c.Start();
+  ASSERT_TRUE(c.cores.WaitAtLeast(1));
+  c.Shutdown();
+  EXPECT_EQ(c.coreNice.load(), 10) << "priority 64 of 255 under time-sharing";
+  std::lock_guard<std::mutex> guard(c.nameLock);
+  EXPECT_EQ(c.coreThreadName, "lowly");
 }
 
 TEST_F(ComponentLifecycle, StartOnALivingComponentOnlyRepeatsTheNotice) {

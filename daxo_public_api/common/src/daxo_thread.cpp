@@ -6,8 +6,10 @@
 #include <cxxabi.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstring>
@@ -171,6 +173,12 @@ int DAXO::SetCurrentThreadPriority(int priority) {
   if (priority > 255) priority = 255;
   param.sched_priority = min + ((max - min) * priority) / 255;
   pthread_setschedparam(pthread_self(), policy, &param);
+  if (min == max) {
+    // Time-sharing: the policy's single priority says nothing; the nice
+    // value of this thread (Linux schedules threads one by one) does.
+    const int nice = std::clamp((128 - priority) * 20 / 128, -19, 19);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
+  }
   return 1;
 }
 
