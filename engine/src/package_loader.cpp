@@ -16,9 +16,19 @@ using GetModulesFn = int (*)(const char*, void**, int);
 
 constexpr const char* kComponentGroup = "DAXOComponent";
 
-// Libraries opened by any loader of this process, with their loader.
+// Libraries opened by any loader of this process, with their loader; null
+// for a library that outlived its loader (someone else keeps it mapped): it
+// is still bound to that loader's engine, which is gone.
 std::mutex g_openLock;
 std::vector<std::pair<void*, const PackageLoader*>> g_open;  // guarded by g_openLock
+
+// Whether `path` is mapped in this process (without mapping it).
+bool Mapped(const std::string& path) {
+  void* probe = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (probe == nullptr) return false;
+  dlclose(probe);
+  return true;
+}
 
 std::string BaseName(const std::string& path) {
   std::string base = path.substr(path.find_last_of('/') + 1);
@@ -37,9 +47,15 @@ PackageLoader::~PackageLoader() {
   for (auto it = m_libraries.rbegin(); it != m_libraries.rend(); ++it) {
     {
       std::lock_guard<std::mutex> lock(g_openLock);
-      std::erase_if(g_open, [&](const auto& entry) { return entry.first == *it; });
+      std::erase_if(g_open, [&](const auto& entry) { return entry.first == it->first; });
     }
-    dlclose(*it);
+    dlclose(it->first);
+    // Still mapped: its package stays bound to this engine's kernel, and no
+    // other engine may take it.
+    if (Mapped(it->second)) {
+      std::lock_guard<std::mutex> lock(g_openLock);
+      g_open.emplace_back(it->first, nullptr);
+    }
   }
 }
 
@@ -73,6 +89,7 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
     Fail("Package \"" + path + "\": a package named \"" + name + "\" is already loaded");
     return false;
   }
+  const bool mappedBefore = Mapped(path);
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     const char* why = dlerror();
@@ -81,19 +98,25 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
   }
   {
     std::lock_guard<std::mutex> lock(g_openLock);
+    // A library mapped afresh may have the handle of one unloaded since.
+    if (!mappedBefore) std::erase_if(g_open, [&](const auto& e) { return e.first == library; });
     auto open = std::find_if(g_open.begin(), g_open.end(),
                              [&](const auto& entry) { return entry.first == library; });
     if (open != g_open.end()) {
       dlclose(library);  // only the reference this call took
       Fail("Package \"" + path + "\" is already loaded in this process" +
-           (open->second == this ? std::string() : " by another engine") +
+           (open->second == this ? std::string()
+            : open->second != nullptr
+                ? std::string(" by another engine")
+                : std::string(" and bound to an engine that is gone (something "
+                              "else keeps it in memory)")) +
            ": a package serves one engine");
       return false;
     }
     g_open.emplace_back(library, this);
   }
   // Kept open even on failure: a refused DAXOPckInit may have left objects.
-  m_libraries.push_back(library);
+  m_libraries.emplace_back(library, path);
 
   auto init = reinterpret_cast<PckInitFn>(dlsym(library, "DAXOPckInit"));
   auto getModules = reinterpret_cast<GetModulesFn>(dlsym(library, "DAXOGetModulesDefStruct"));

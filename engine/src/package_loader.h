@@ -58,7 +58,8 @@ class PackageLoader {
   DAXOKernel* m_kernel;
   ReportFn m_report;
   mutable std::recursive_mutex m_lock;  // guards everything below
-  std::vector<void*> m_libraries;       // every library opened, in load order
+  // Every library opened (handle, path), in load order.
+  std::vector<std::pair<void*, std::string>> m_libraries;
   std::vector<std::string> m_packages;
   std::vector<ModelInfo> m_models;
   int m_depth = 0;  // nesting of Load calls

@@ -1,6 +1,9 @@
 // Package loading through the engine: every failure reports an error naming
 // the file; a real package is bound to the engine's kernel and its models are
 // listed; duplicate models keep the first package's.
+#include <dlfcn.h>
+
+#include <memory>
 #include <string>
 
 #include "engine_test_pck_access.h"
@@ -86,6 +89,32 @@ TEST_F(PackageLoader, APackageServesOneEngine) {
   VelquorEngineTestProbe* probe = Probe(VELQUOR_ENGINE_TEST_PCK);
   ASSERT_NE(probe, nullptr);
   EXPECT_EQ(probe->boundKernel(), static_cast<void*>(kernel()));
+}
+
+TEST_F(PackageLoader, APackageKeptInMemoryAfterItsEngineServesNoOtherOne) {
+  // Something else of the process keeps the library mapped: its package stays
+  // bound to the first engine's kernel, which is gone with that engine.
+  void* held = nullptr;
+  {
+    Engine first(EngineOptions{false, false});
+    ASSERT_TRUE(first.LoadPackage(VELQUOR_ENGINE_TEST_PCK_COPY, "copy"));
+    held = dlopen(VELQUOR_ENGINE_TEST_PCK_COPY, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(held, nullptr);
+  }
+  {
+    Engine second(EngineOptions{false, false});
+    auto secondReports = std::make_shared<MemoryReportSink>();
+    second.AddReportSink(secondReports);
+    EXPECT_FALSE(second.LoadPackage(VELQUOR_ENGINE_TEST_PCK_COPY, "copy"));
+    EXPECT_TRUE(secondReports->Contains([](const ReportRecord& r) {
+      return r.level == 2 && r.text.find("an engine that is gone") != std::string::npos;
+    }));
+  }
+  dlclose(held);
+  // Unloaded for good: the next engine loads it afresh and binds it.
+  Engine third(EngineOptions{false, false});
+  EXPECT_TRUE(third.LoadPackage(VELQUOR_ENGINE_TEST_PCK_COPY, "copy"));
+  EXPECT_EQ(third.Models().size(), 3u);
 }
 
 }  // namespace
