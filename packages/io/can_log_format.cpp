@@ -92,6 +92,16 @@ const char* ParseId(std::string_view text, std::size_t& pos, std::uint32_t& id) 
   return nullptr;
 }
 
+// The raw DLC after "_" (pos is past the "_"): 9..F.
+const char* ParseRawDlc(std::string_view text, std::size_t& pos, CanLogFrame& frame) {
+  const int raw = pos < text.size() ? HexValue(text[pos]) : -1;
+  if (raw < 9) return "raw DLC must be 9..F";
+  frame.notation |= KyCanRawDlc;
+  frame.dlc = static_cast<std::uint8_t>(raw);
+  ++pos;
+  return nullptr;
+}
+
 const char* ParseFrame(std::string_view text, CanLogFrame& frame) {
   std::size_t pos = 0;
   if (const char* fault = ParseId(text, pos, frame.id)) return fault;
@@ -110,11 +120,7 @@ const char* ParseFrame(std::string_view text, CanLogFrame& frame) {
       frame.dlc = static_cast<std::uint8_t>(text[pos++] - '0');
       if (frame.dlc == 8 && pos < text.size() && text[pos] == '_') {
         ++pos;
-        const int raw = pos < text.size() ? HexValue(text[pos]) : -1;
-        if (raw < 9) return "raw DLC must be 9..F";
-        frame.notation |= KyCanRawDlc;
-        frame.dlc = static_cast<std::uint8_t>(raw);
-        ++pos;
+        if (const char* fault = ParseRawDlc(text, pos, frame)) return fault;
       }
     }
   } else {
@@ -122,11 +128,7 @@ const char* ParseFrame(std::string_view text, CanLogFrame& frame) {
     if (pos < text.size() && text[pos] == '_') {
       if (frame.length != 8) return "raw DLC only after 8 data bytes";
       ++pos;
-      const int raw = pos < text.size() ? HexValue(text[pos]) : -1;
-      if (raw < 9) return "raw DLC must be 9..F";
-      frame.notation |= KyCanRawDlc;
-      frame.dlc = static_cast<std::uint8_t>(raw);
-      ++pos;
+      if (const char* fault = ParseRawDlc(text, pos, frame)) return fault;
     }
   }
   if (pos != text.size()) return "unexpected text after the frame";

@@ -34,14 +34,6 @@ DAXOComponent* CanLogRecorder::Instantiate(const char* name, DAXOComponentDefini
   return new CanLogRecorder(name, definition);
 }
 
-CanLogRecorder::~CanLogRecorder() {
-  Close();
-}
-
-void CanLogRecorder::Open() {
-  if (!m_file.Open(m_path)) Fail(std::strerror(errno));
-}
-
 void CanLogRecorder::Write(DAXOIOElt& element) {
   const auto* records = static_cast<const DAXOCANUniFrame*>(element.Data());
   const int n = element.VectorSize();
@@ -56,14 +48,6 @@ void CanLogRecorder::Write(DAXOIOElt& element) {
     Observe(records[k].ts);
   }
   if (!m_file.Write(m_text)) Fail(std::string("write error: ") + std::strerror(errno));
-}
-
-void CanLogRecorder::Finish() {
-  if (!m_file.Finish()) Fail(std::string("write error: ") + std::strerror(errno));
-}
-
-void CanLogRecorder::Close() {
-  m_file.Close();
 }
 
 }  // namespace velquor_io

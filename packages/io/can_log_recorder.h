@@ -17,23 +17,18 @@
 
 namespace velquor_io {
 
-class CanLogRecorder : public IoRecorder {
+class CanLogRecorder : public TextRecorder {
  public:
   static DAXOComponentDefinition s_definition;
   static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   CanLogRecorder(const char* name, DAXOComponentDefinition& definition)
-      : IoRecorder(name, definition) {}
-  ~CanLogRecorder() override;
+      : TextRecorder(name, definition) {}
 
  protected:
-  void Open() override;
   void Write(DAXOIOElt& element) override;
-  void Finish() override;
-  void Close() override;
 
  private:
-  TextFileWriter m_file;
   std::string m_text;
   std::string m_interface;
 };

@@ -34,13 +34,9 @@ DAXOComponent* CsvRecorder::Instantiate(const char* name, DAXOComponentDefinitio
   return new CsvRecorder(name, definition);
 }
 
-CsvRecorder::~CsvRecorder() {
-  Close();
-}
-
 void CsvRecorder::Open() {
   m_header = false;
-  if (!m_file.Open(m_path)) Fail(std::strerror(errno));
+  TextRecorder::Open();
 }
 
 void CsvRecorder::WriteHeader() {
@@ -74,11 +70,7 @@ void CsvRecorder::Write(DAXOIOElt& element) {
 
 void CsvRecorder::Finish() {
   if (!m_header) WriteHeader();
-  if (!m_file.Finish()) Fail(std::string("write error: ") + std::strerror(errno));
-}
-
-void CsvRecorder::Close() {
-  m_file.Close();
+  TextRecorder::Finish();
 }
 
 }  // namespace velquor_io

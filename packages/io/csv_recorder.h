@@ -21,25 +21,22 @@
 
 namespace velquor_io {
 
-class CsvRecorder : public IoRecorder {
+class CsvRecorder : public TextRecorder {
  public:
   static DAXOComponentDefinition s_definition;
   static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   CsvRecorder(const char* name, DAXOComponentDefinition& definition)
-      : IoRecorder(name, definition) {}
-  ~CsvRecorder() override;
+      : TextRecorder(name, definition) {}
 
  protected:
   void Open() override;
   void Write(DAXOIOElt& element) override;
   void Finish() override;
-  void Close() override;
 
  private:
   void WriteHeader();
 
-  TextFileWriter m_file;
   bool m_header = false;
   std::string m_text;
   int m_columns = 0;

@@ -156,6 +156,14 @@ void IoRecorder::Death() {
   PublishCounts();
 }
 
+void TextRecorder::Open() {
+  if (!m_file.Open(m_path)) Fail(std::strerror(errno));
+}
+
+void TextRecorder::Finish() {
+  if (!m_file.Finish()) Fail(std::string("write error: ") + std::strerror(errno));
+}
+
 void IoRecorder::Observe(std::int64_t t) {
   if (m_any && t < m_last) {
     ++m_outOfOrder;

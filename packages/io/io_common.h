@@ -138,4 +138,18 @@ class IoRecorder : public DAXOComponent {
   long m_maxBackwards = 0;
 };
 
+/// A recorder that writes a text file: opening, finishing and closing it.
+class TextRecorder : public IoRecorder {
+ public:
+  TextRecorder(const char* name, DAXOComponentDefinition& definition)
+      : IoRecorder(name, definition) {}
+
+ protected:
+  void Open() override;
+  void Finish() override;
+  void Close() override { m_file.Close(); }
+
+  TextFileWriter m_file;
+};
+
 }  // namespace velquor_io
