@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -37,21 +38,44 @@ void Put32(std::ostream& out, std::uint32_t v) {
   out.write(bytes, 4);
 }
 
-/// A little-endian microsecond pcap file of Ethernet packets.
-void WritePcap(const fs::path& path, const std::vector<Packet>& packets) {
+/// A little-endian microsecond pcap file (of Ethernet packets unless told).
+void WritePcap(const fs::path& path, const std::vector<Packet>& packets,
+               std::uint32_t linkType = 1) {
   std::ofstream out(path, std::ios::binary);
   Put32(out, 0xA1B2C3D4);
   Put32(out, 2 | (4u << 16));
   Put32(out, 0);
   Put32(out, 0);
   Put32(out, 65535);
-  Put32(out, 1);
+  Put32(out, linkType);
   for (const Packet& p : packets) {
     Put32(out, static_cast<std::uint32_t>(p.us / 1000000));
     Put32(out, static_cast<std::uint32_t>(p.us % 1000000));
     Put32(out, static_cast<std::uint32_t>(p.data.size()));
     Put32(out, static_cast<std::uint32_t>(p.data.size()));
     out << p.data;
+  }
+}
+
+/// A little-endian pcapng file: one section, one interface of `linkType`
+/// (microsecond times), one enhanced packet block per packet.
+void WritePcapNg(const fs::path& path, const std::vector<Packet>& packets, std::uint32_t linkType) {
+  std::ofstream out(path, std::ios::binary);
+  for (std::uint32_t word : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu, 28u}) {
+    Put32(out, word);
+  }
+  for (std::uint32_t word : {1u, 20u, linkType, 65535u, 20u}) Put32(out, word);
+  for (const Packet& p : packets) {
+    const auto padded = static_cast<std::uint32_t>((p.data.size() + 3) / 4 * 4);
+    const auto length = 32 + padded;
+    const auto us = static_cast<std::uint64_t>(p.us);
+    for (std::uint32_t word :
+         {6u, length, 0u, static_cast<std::uint32_t>(us >> 32), static_cast<std::uint32_t>(us),
+          static_cast<std::uint32_t>(p.data.size()), static_cast<std::uint32_t>(p.data.size())}) {
+      Put32(out, word);
+    }
+    out << p.data << std::string(padded - p.data.size(), '\0');
+    Put32(out, length);
   }
 }
 
@@ -208,6 +232,107 @@ TEST_F(VelquorCli, InspectDescribesTheMultiplexerModel) {
   EXPECT_EQ(all.status, 0) << all.err;
   EXPECT_NE(all.out.find("velquor_sorting_multiplexer"), std::string::npos);
   EXPECT_EQ(Velquor("inspect NoSuchModel").status, 1);
+}
+
+TEST_F(VelquorCli, InspectSaysWhatEachInputAccepts) {
+  struct Row {
+    const char* model;
+    bool needsIo;
+    const char* input;
+    std::vector<const char*> shown;  // on the input's line
+    bool fromProperties;
+  };
+  const Row rows[] = {
+      {"SortingMultiplexer", false, "iEndOfFile_0", {"accepts Integer64"}, true},
+      {"SortingMultiplexer", false, "input_0", {"accepts any type"}, true},
+      {"CsvRecorder", true, "input", {"accepts Float64"}, false},
+      {"CsvRecorder", true, "end_of_file", {"accepts Integer64"}, false},
+      {"CanLogRecorder", true, "input", {"accepts CANUniFrame"}, false},
+      {"PcapFileRecorder", true, "input", {"DynamicStructure", "\"DAXOpcap_data_t\""}, false},
+  };
+  std::map<std::string, Result> listings;  // by model
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.model) + "." + row.input);
+    if (row.needsIo && !VELQUOR_HAVE_IO) continue;
+    if (listings.count(row.model) == 0) {
+      listings[row.model] = Velquor(std::string("inspect ") + row.model);
+    }
+    const Result& r = listings[row.model];
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "instances built for the listing report nothing";
+    std::istringstream lines(r.out);
+    std::string line;
+    std::string found;
+    while (std::getline(lines, line)) {
+      if (line.rfind(std::string("    ") + row.input + " ", 0) == 0) found = line;
+    }
+    ASSERT_FALSE(found.empty()) << r.out;
+    for (const char* text : row.shown) EXPECT_NE(found.find(text), std::string::npos) << found;
+    EXPECT_EQ(found.find("[from properties]") != std::string::npos, row.fromProperties) << found;
+    EXPECT_EQ(r.out.find("accepts nothing"), std::string::npos) << r.out;
+  }
+  // Which property makes the multiplexer's inputs, found by changing it.
+  EXPECT_NE(listings["SortingMultiplexer"].out.find(
+                "nb_inputs=2 (default 1) adds inputs iEndOfFile_1, input_1"),
+            std::string::npos);
+}
+
+TEST_F(VelquorCli, CapturesOfDifferentLinkTypesAreRefusedBeforeTheMerge) {
+  struct Capture {
+    const char* file;
+    std::uint32_t linkType;
+    const char* shown;  // as the message must name it
+  };
+  struct Row {
+    const char* what;
+    std::vector<Capture> inputs;
+  };
+  const Row rows[] = {
+      {"two pcap files",
+       {{"a.pcap", 1, "a.pcap: EN10MB (1)"}, {"can.pcap", 113, "can.pcap: LINUX_SLL (113)"}}},
+      {"a pcapng file's interface",
+       {{"a.pcap", 1, "a.pcap: EN10MB (1)"},
+        {"can.pcapng", 227, "can.pcapng: CAN_SOCKETCAN (227)"}}},
+      {"only the last of three",
+       {{"a.pcap", 1, "a.pcap: EN10MB (1)"},
+        {"b.pcapng", 1, "b.pcapng: EN10MB (1)"},
+        {"c.pcap", 113, "c.pcap: LINUX_SLL (113)"}}},
+  };
+  const std::vector<Packet> packets = {{1700000000000000, std::string(60, 'p')}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::string names;
+    for (const Capture& c : row.inputs) {
+      if (fs::path(c.file).extension() == ".pcapng") {
+        WritePcapNg(dir / c.file, packets, c.linkType);
+      } else {
+        WritePcap(dir / c.file, packets, c.linkType);
+      }
+      names += std::string(" ") + c.file;
+    }
+    fs::remove(dir / "out.pcap");
+    Result r = Velquor("merge -w out.pcap" + names);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("different link types"), std::string::npos) << r.err;
+    for (const Capture& c : row.inputs) EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+
+    std::ofstream(dir / "out.pcap") << "precious";
+    r = Velquor("merge -w out.pcap" + names);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out.pcap"), "precious");
+  }
+  // pcapng and pcap of one link type still merge.
+  if (!VELQUOR_HAVE_IO) return;
+  WritePcap(dir / "a.pcap", packets, 113);
+  WritePcapNg(dir / "b.pcapng", {{1700000000000001, std::string(60, 'q')}}, 113);
+  const Result r = Velquor("merge -q -w same.pcap a.pcap b.pcapng");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<Packet> written;
+  std::uint32_t linkType = 0;
+  ASSERT_TRUE(ReadPcap(dir / "same.pcap", written, &linkType));
+  EXPECT_EQ(written.size(), 2u);
+  EXPECT_EQ(linkType, 113u);
 }
 
 TEST_F(VelquorCli, RunExecutesAScriptAndReportsFailuresByLine) {

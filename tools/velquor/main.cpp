@@ -34,9 +34,10 @@ int main(int argc, char** argv) {
   mergeCommand->footer(
       "Inputs: pcap (either byte order, microsecond or nanosecond times), pcapng, candump logs\n"
       "(\"(1436509052.249713) can0 123#DEADBEEF\"), or CSV series whose first column is\n"
-      "\"timestamp_us\"; all inputs of one kind. Captures are written as pcap with microsecond\n"
-      "times: nanosecond times are converted to microseconds (the stream format holds\n"
-      "microseconds). Packets with equal times keep the order in which they were read.\n"
+      "\"timestamp_us\"; all inputs of one kind, captures of one link type. Captures are\n"
+      "written as pcap with microsecond times: nanosecond times are converted to\n"
+      "microseconds (the stream format holds microseconds). Packets with equal times keep\n"
+      "the order in which they were read.\n"
       "Exit status: 0 success, 1 bad input or a component error, 2 usage error.");
   mergeCommand->add_option("-w,--write", merge.output, "output file (\"-\": standard output)")
       ->required();

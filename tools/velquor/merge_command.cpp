@@ -21,6 +21,7 @@
 #include "daxo_component.h"
 #include "daxo_property.h"
 #include "input_kind.h"
+#include "link_types.h"
 #include "output_file.h"
 #include "package_search.h"
 #include "stop_requests.h"
@@ -233,6 +234,11 @@ int Merge(const MergeOptions& options) {
     return kUsage;
   }
   if (const int status = CheckInputs(inputs, console); status != kSuccess) return status;
+  if (SameFamily(inputs[0].kind, InputKind::Pcap)) {
+    if (const int status = CheckLinkTypes(options.inputs, console); status != kSuccess) {
+      return status;
+    }
+  }
   const Models models = ModelsFor(inputs[0].kind);
 
   const std::vector<std::string> folders = PackageFolders();

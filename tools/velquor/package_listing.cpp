@@ -1,8 +1,10 @@
 // velquor inspect: the packages the tool finds, their models, and a model's
-// declared inputs, outputs, properties and actions. Elements that a component
-// declares at run time from its properties (e.g. one input per stream) are
-// not in its model's tables and are not listed.
-#include <cinttypes>
+// inputs, outputs, properties and actions. Inputs and outputs are those of an
+// instance built with the default property values (model_instance.h), so
+// that the elements a component makes from its properties (one input per
+// stream, say) are listed too; the declared tables stand in when no instance
+// can be built.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -11,8 +13,7 @@
 #include "console.h"
 #include "daxo_definitions.h"
 #include "daxo_property_value.h"
-#include "daxo_type_filter.h"
-#include "daxo_type_info.h"
+#include "model_instance.h"
 #include "package_search.h"
 #include "velquor/engine.h"
 
@@ -21,66 +22,6 @@ namespace velquor::tool {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string KindNames(DAXOTypeInfoValue value) {
-  if ((value & DAXO::TypeMask) == DAXO::TypeMask) return "any";
-  static const std::pair<DAXOTypeInfoValue, const char*> kKinds[] = {
-      {DAXO::Structure, "Structure"},
-      {DAXO::Integer32, "Integer32"},
-      {DAXO::Float64, "Float64"},
-      {DAXO::TextAscii, "Text"},
-      {DAXO::TextUnicode, "TextUnicode"},
-      {DAXO::IplImage, "IplImage"},
-      {DAXO::DAXOImage, "Image"},
-      {DAXO::CANFrame, "CANFrame"},
-      {DAXO::Matrix, "Matrix"},
-      {DAXO::RealObject, "RealObject"},
-      {DAXO::DrawingObject, "DrawingObject"},
-      {DAXO::Triangles3D, "Triangles3D"},
-      {DAXO::Stream8, "Stream8"},
-      {DAXO::Stream16, "Stream16"},
-      {DAXO::Stream32, "Stream32"},
-      {DAXO::Integer64, "Integer64"},
-      {DAXO::Float32, "Float32"},
-      {DAXO::AudioSignal, "AudioSignal"},
-      {DAXO::DynamicStructure, "DynamicStructure"},
-      {DAXO::CANFDFrame, "CANFDFrame"},
-      {DAXO::Integer8, "Integer8"},
-      {DAXO::Integer16, "Integer16"},
-      {DAXO::UnsignedInteger64, "UnsignedInteger64"},
-      {DAXO::CustomType, "CustomType"},
-      {DAXO::CANUniFrame, "CANUniFrame"},
-  };
-  std::string names;
-  DAXOTypeInfoValue rest = value & DAXO::TypeMask;
-  for (const auto& [bit, name] : kKinds) {
-    if ((rest & bit) == 0) continue;
-    names += (names.empty() ? "" : "|") + std::string(name);
-    rest &= ~bit;
-  }
-  if (rest != 0) {
-    char hex[24];
-    std::snprintf(hex, sizeof hex, "0x%" PRIx64, static_cast<std::uint64_t>(rest));
-    names += (names.empty() ? "" : "|") + std::string(hex);
-  }
-  if (names.empty()) names = "none";
-  if ((value & DAXO::VectorFlag) != 0) names += " vector";
-  return names;
-}
-
-std::string TypeText(const DAXOTypeInfo& type) {
-  std::string text = KindNames(type.value);
-  if (type.name != nullptr && type.name->Length() > 0) {
-    text += " \"" + std::string(static_cast<const char*>(*type.name)) + "\"";
-  }
-  return text;
-}
-
-const char* ReaderName(int reader) {
-  static const char* const kNames[] = {"fifo", "never-skipping", "last-or-next", "wait-for-next",
-                                       "sampling"};
-  return reader >= 0 && reader < 5 ? kNames[reader] : "unknown reader";
-}
 
 std::string ValueText(const DAXOPropertyValue* value) {
   if (value == nullptr) return "(no default)";
@@ -115,7 +56,53 @@ std::string ValueText(const DAXOPropertyValue* value) {
   }
 }
 
-void PrintModel(const ModelInfo& model) {
+void PrintList(const char* title, const std::vector<ElementText>& elements, bool instance) {
+  std::printf("  %s%s:%s\n", title, instance ? "" : " (declared)", elements.empty() ? " none" : "");
+  for (const ElementText& e : elements) {
+    std::printf("    %-24s %s%s\n", e.name.c_str(), e.text.c_str(),
+                e.fromProperties ? "  [from properties]" : "");
+  }
+}
+
+// The elements of an instance with the default values; the model's tables
+// when no instance can be built.
+void PrintElements(const ModelInfo& model, const InstanceElements& instance) {
+  const DAXOComponentDefinition& d = *model.definition;
+  if (!instance.failure.empty()) {
+    std::printf("  note: an instance with the default property values %s: %s\n",
+                instance.made ? "reports an error" : "cannot be built", instance.failure.c_str());
+  }
+  if (!instance.made) {
+    std::vector<ElementText> inputs;
+    for (DAXOUInt32 i = 0; i < d.nbInputs && d.inputs != nullptr; ++i) {
+      const DAXOInputDefinition& in = d.inputs[i];
+      inputs.push_back(
+          {in.name != nullptr ? in.name : "?", InputText(in.readerType, in.typeFilter), false});
+    }
+    std::vector<ElementText> outputs;
+    for (DAXOUInt32 i = 0; i < d.nbOutputs && d.outputs != nullptr; ++i) {
+      const DAXOOutputDefinition& out = d.outputs[i];
+      outputs.push_back(
+          {out.name != nullptr ? out.name : "?", OutputText(out.type, out.fifoSize), false});
+    }
+    PrintList("inputs", inputs, false);
+    PrintList("outputs", outputs, false);
+    return;
+  }
+  PrintList("inputs", instance.inputs, true);
+  PrintList("outputs", instance.outputs, true);
+  const auto made = [](const ElementText& e) { return e.fromProperties; };
+  const bool fromProperties = std::any_of(instance.inputs.begin(), instance.inputs.end(), made) ||
+                              std::any_of(instance.outputs.begin(), instance.outputs.end(), made);
+  if (fromProperties || !instance.effects.empty()) {
+    std::printf(
+        "  elements made from properties depend on their values; shown for the defaults%s\n",
+        instance.effects.empty() ? "" : ":");
+    for (const std::string& effect : instance.effects) std::printf("    %s\n", effect.c_str());
+  }
+}
+
+void PrintModel(const ModelInfo& model, const InstanceElements& instance) {
   const DAXOComponentDefinition& d = *model.definition;
   std::printf("%s %s (package %s)\n", model.name.c_str(), model.version.c_str(),
               model.package.c_str());
@@ -128,20 +115,7 @@ void PrintModel(const ModelInfo& model) {
   if (d.maxInstances != 0) std::printf(", at most %u instances", d.maxInstances);
   std::printf("\n");
 
-  std::printf("  inputs:%s\n", d.nbInputs == 0 ? " none declared" : "");
-  for (DAXOUInt32 i = 0; i < d.nbInputs && d.inputs != nullptr; ++i) {
-    const DAXOInputDefinition& in = d.inputs[i];
-    std::printf("    %-24s %s", in.name != nullptr ? in.name : "?", ReaderName(in.readerType));
-    if (in.typeFilter != nullptr)
-      std::printf(", accepts %s", KindNames(in.typeFilter->mask).c_str());
-    std::printf("\n");
-  }
-  std::printf("  outputs:%s\n", d.nbOutputs == 0 ? " none declared" : "");
-  for (DAXOUInt32 i = 0; i < d.nbOutputs && d.outputs != nullptr; ++i) {
-    const DAXOOutputDefinition& out = d.outputs[i];
-    std::printf("    %-24s %s, FIFO of %d\n", out.name != nullptr ? out.name : "?",
-                TypeText(out.type).c_str(), out.fifoSize);
-  }
+  PrintElements(model, instance);
   std::printf("  properties:%s\n", d.nbProperties == 0 ? " none declared" : "");
   for (DAXOUInt32 i = 0; i < d.nbProperties && d.properties != nullptr; ++i) {
     const DAXOPropertyDefinition& p = d.properties[i];
@@ -172,8 +146,9 @@ std::string PackageName(const std::string& path) {
 int Inspect(const std::string& what) {
   Console console;
   auto sink = std::make_shared<ToolReportSink>(console, false);
+  auto reports = std::make_shared<QuietReports>(sink);
   Engine engine(EngineOptions{false, false});
-  engine.AddReportSink(sink);
+  engine.AddReportSink(reports);
   KernelBinding binding(engine);
 
   const std::vector<std::string> folders = PackageFolders();
@@ -214,7 +189,7 @@ int Inspect(const std::string& what) {
   for (const ModelInfo& model : models) {
     if (onePackage || model.name == what) {
       if (shown) std::printf("\n");
-      PrintModel(model);
+      PrintModel(model, DescribeInstance(engine, model, *reports));
       shown = true;
     }
   }
