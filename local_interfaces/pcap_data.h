@@ -155,6 +155,10 @@ class DAXOpcap_component : public virtual DAXOComponent, public DAXOpcap_class {
   void FatalError(const char* message) override;
   /// Releases the Buffers and offset vectors, then the framework's buffers.
   void FreeBuffers() override;
+  /// Releases the Buffers and offset vectors only. The output's elements
+  /// still point at them: call it once no reader holds a sample, before
+  /// their output's buffer is released or prepared again.
+  void ReleasePacketBuffers();
 
  protected:
   std::list<Buffer*> m_data_buffers;

@@ -9,6 +9,7 @@
 
 #include "daxo_component_record.h"
 #include "daxo_generic_components_helper.h"
+#include "daxo_io.h"
 #include "daxo_kernel.h"
 #include "daxo_module_management.h"
 #include "daxo_package.h"
@@ -40,6 +41,8 @@ DAXOPropertyDefinition s_properties[] = {
     {"vector_max_size", new DAXOPropertyValue(1L), nullptr, false, true, false, true, 0},
     {"vector_max_latency", new DAXOPropertyValue(100000L), nullptr, false, true, false, true, 0},
     {"flush_delay", new DAXOPropertyValue(500000L), nullptr, false, true, false, true, 0},
+    // Never skip a stream that has not ended (see the header): exact merges.
+    {"exact_order", new DAXOPropertyValue(false), nullptr, false, false, false, true, 0},
     {},
 };
 
@@ -55,6 +58,19 @@ bool SameTypeName(const DAXOTypeInfo& a, const DAXOTypeInfo& b) {
   const int lx = a.name != nullptr ? a.name->Length() : 0;
   const int ly = b.name != nullptr ? b.name->Length() : 0;
   return lx == ly && std::memcmp(x, y, static_cast<size_t>(lx)) == 0;
+}
+
+// Releases `output`'s buffer once its readers have given back every sample
+// they hold (the engine's shutdown does the same before it frees buffers).
+void ReleaseOutput(DAXOOutput& output) {
+  auto& out = static_cast<DAXOOutputImplementation&>(output);
+  {
+    DAXOMutexGuard connections(out.connectionMutex);
+    for (DAXOListIterator r = out.connectedInputs.First(); r != nullptr; ++r) {
+      static_cast<DAXOInputImplementation*>(out.connectedInputs.Value(r))->Handshake();
+    }
+  }
+  out.FreeBuffer();
 }
 
 }  // namespace
@@ -171,28 +187,29 @@ void daxo_sorting_multiplexer::Birth() {
   if (!ValidateDataInputs() || !AreEofInputsConnected()) {
     Error("All inputs have to be connected and of same type!");
   }
-  DAXOOutput& output = Output("output");
-  const DAXOTypeInfo& type = m_inputEofPair.dataInputs[0]->ConnectedOutput()->Type();
-  try {
-    if (DAXO::TypeFilter(type, DAXOFilterPCAPStructure)) {
-      if (output.IOEltSizeBytes() == 0) output.AllocOutputBuffer(DAXOpcap::DataSize, true);
-      DAXOpcap_component::Birth(output);
-    } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
-      if (output.IOEltSizeBytes() == 0) output.AllocOutputBuffer(KyMaxCanFramesOut, true);
-    }
-  } catch (const std::bad_alloc&) {
-    // Reported by the buffer; the run cannot start.
-    Error("Not enough memory to prepare the output buffers.");
-  }
+  bool exact = false;
+  Get(*Property("exact_order"), exact);
+  m_exactOrder = exact;
+  PrepareOutput(Output("output"), m_inputEofPair.dataInputs[0]->ConnectedOutput()->Type());
   for (auto& record : m_inputEofReceived) record = {0, 0};
   m_inputsToRead.clear();
   for (std::int32_t i = 0; i < static_cast<std::int32_t>(m_nbInputs); ++i) {
     InsertBeforeEqual(m_inputsToRead, 0, i);
   }
   const auto lanes = static_cast<std::size_t>(m_nbInputs);
-  m_pcapQueue.Reset(lanes);
-  m_canQueue.Reset(lanes);
-  m_genericQueue.Reset(lanes);
+  m_pcapQueue.Reset(lanes, m_exactOrder ? LaneTies::kByLane : LaneTies::kOldestFirst);
+  m_canQueue.Reset(lanes, m_exactOrder ? LaneTies::kByLane : LaneTies::kNewestFirst);
+  m_genericQueue.Reset(lanes, m_exactOrder ? LaneTies::kByLane : LaneTies::kNewestFirst);
+  m_openStreams.clear();
+  m_streamMark.assign(lanes, MarkOf(std::numeric_limits<std::int64_t>::min()));
+  m_streamOpen.assign(lanes, m_exactOrder);
+  m_pendingEof.assign(lanes, PendingEof{});
+  if (m_exactOrder) {
+    for (std::size_t i = 0; i < lanes; ++i) {
+      m_openStreams.emplace(m_streamMark[i].first, m_streamMark[i].second,
+                            static_cast<std::int32_t>(i));
+    }
+  }
   m_linkType = 0;
   m_wrongOrderCount = 0;
   m_lastPacketTimestamp = kNoPacketYet;
@@ -200,6 +217,27 @@ void daxo_sorting_multiplexer::Birth() {
   m_firstRun = true;
   m_isBufferFlushed = false;
   m_lastDataTs = 0;
+}
+
+void daxo_sorting_multiplexer::PrepareOutput(DAXOOutput& output, const DAXOTypeInfo& type) {
+  // What an earlier run left (another kind, another element size, or
+  // packet buffers that readers may still point into) goes first: no run
+  // writes into elements shaped for another.
+  if (output.IOEltSizeBytes() != 0 || !m_data_buffers.empty()) {
+    ReleaseOutput(output);
+    ReleasePacketBuffers();
+  }
+  try {
+    if (DAXO::TypeFilter(type, DAXOFilterPCAPStructure)) {
+      output.AllocOutputBuffer(DAXOpcap::DataSize, true);
+      DAXOpcap_component::Birth(output);
+    } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
+      output.AllocOutputBuffer(KyMaxCanFramesOut, true);
+    }
+    // Any other type: shaped like the first sample, in Core.
+  } catch (const std::bad_alloc&) {
+    Error("Not enough memory to prepare the output buffers.");
+  }
 }
 
 void daxo_sorting_multiplexer::FreeBuffers() {
@@ -222,11 +260,15 @@ void daxo_sorting_multiplexer::Core() {
   if (idx < 0) {
     if (AreEofSignalsReceived() && IsFlushDelayReached()) {
       Report("Flush Delay reached", DAXO::Info, 0);
-      FlushInternalBuffer();
-      WriteEof();
+      // A failed write has been reported: the run ends after this step.
+      if (!FlushInternalBuffer() || !WriteEof()) return;
       m_isBufferFlushed = true;
     }
     Rest(kIdleRest);
+    return;
+  }
+  if (m_exactOrder && IsOpen(idx)) {
+    if (ReadExact(idx)) WriteReady();
     return;
   }
   DAXOInput* pair[2] = {m_inputEofPair.eofInputs[static_cast<std::size_t>(idx)],
@@ -235,22 +277,119 @@ void daxo_sorting_multiplexer::Core() {
   DAXOIOElt* element = StartReading(2, pair, &which, 0, nullptr);
   if (element == nullptr) return;
   if (which == 1) {
-    if (m_firstRun && m_selectedDataType == DAXOany) {
-      DAXOOutput& output = Output("output");
-      if (output.IOEltSizeBytes() == 0) {
-        DAXOGenericComponentsHelper::AllocOutputBuffer(&output, element);
-      }
-      m_firstRun = false;
-    }
     ReadData(element, idx);
   } else if (which == 0) {
-    auto& record = m_inputEofReceived[static_cast<std::size_t>(idx)];
-    record = {*element->Integer64(0), element->Timestamp()};
-    m_lastDataTs = std::max<std::int64_t>(m_lastDataTs, element->TimeOfIssue());
+    RecordEof(element, idx);
   } else {
     Error("Something went wrong!");
   }
-  WriteData(m_minBufferSize, m_maxVectorSize, m_maxVectorLatency);
+  if (m_exactOrder) {
+    WriteReady();
+  } else {
+    WriteData(m_minBufferSize, m_maxVectorSize, m_maxVectorLatency);
+  }
+}
+
+bool daxo_sorting_multiplexer::ReadExact(int idx) {
+  const auto i = static_cast<std::size_t>(idx);
+  DAXOInput* data = m_inputEofPair.dataInputs[i];
+  PendingEof& pending = m_pendingEof[i];
+  if (pending.pending && !DataAvailableInFIFO(*data)) {
+    // Its data is all read now: the end of file it sent takes effect.
+    pending.pending = false;
+    m_inputEofReceived[i] = {pending.value, pending.timestamp};
+    m_lastDataTs = std::max(m_lastDataTs, pending.timeOfIssue);
+    if (pending.value > 0) CloseStream(idx);
+    return true;
+  }
+  // Data first: when both answer, the data was written before the end.
+  DAXOInput* pair[2] = {data, m_inputEofPair.eofInputs[i]};
+  int which = -1;
+  DAXOIOElt* element = StartReading(2, pair, &which, 0, nullptr);
+  if (element == nullptr) {
+    // A failed read has put the component in its error state already; a
+    // stream taken away while the merge waits for it cannot stay exact.
+    if ((State() & DAXO::ErrorState) == 0) {
+      Error(DAXOStreamedString(data->Name()) << " was disconnected while the merge waited for it");
+    }
+    return false;
+  }
+  if (which == 0) {
+    ReadData(element, idx);
+  } else if (which == 1) {
+    if (DataAvailableInFIFO(*data)) {
+      // Data written before this end is still queued: the end waits until
+      // the stream is next selected with its data read, so the point where
+      // the stream ends does not depend on the threads' timing.
+      pending = {true, *element->Integer64(0), element->Timestamp(), element->TimeOfIssue()};
+    } else {
+      RecordEof(element, idx);
+    }
+  } else {
+    Error("Something went wrong!");
+  }
+  return true;
+}
+
+void daxo_sorting_multiplexer::RecordEof(DAXOIOElt* element, int idx) {
+  auto& record = m_inputEofReceived[static_cast<std::size_t>(idx)];
+  record = {*element->Integer64(0), element->Timestamp()};
+  m_lastDataTs = std::max<std::int64_t>(m_lastDataTs, element->TimeOfIssue());
+  if (m_exactOrder && record.first > 0 && IsOpen(idx)) CloseStream(idx);
+}
+
+void daxo_sorting_multiplexer::MoveMark(int index, const Mark& mark) {
+  const auto i = static_cast<std::size_t>(index);
+  Mark& current = m_streamMark[i];
+  if (current == mark) return;
+  m_openStreams.erase({current.first, current.second, index});
+  current = mark;
+  m_openStreams.emplace(mark.first, mark.second, index);
+}
+
+void daxo_sorting_multiplexer::CloseStream(int index) {
+  const auto i = static_cast<std::size_t>(index);
+  m_openStreams.erase({m_streamMark[i].first, m_streamMark[i].second, index});
+  m_streamOpen[i] = false;
+}
+
+bool daxo_sorting_multiplexer::MayWriteFront() const {
+  if (!m_exactOrder) return true;
+  Mark front;
+  std::size_t lane = 0;
+  switch (m_selectedDataType) {
+    case DAXOpcap:
+      front = MarkOf(m_pcapQueue.FrontKey());
+      lane = m_pcapQueue.FrontLane();
+      break;
+    case DAXOcan:
+      front = MarkOf(m_canQueue.FrontKey());
+      lane = m_canQueue.FrontLane();
+      break;
+    case DAXOany:
+      front = MarkOf(m_genericQueue.FrontKey());
+      lane = m_genericQueue.FrontLane();
+      break;
+    default:
+      return false;
+  }
+  // The least open stream other than the front's own decides (the front's
+  // own stream brings nothing before its own entries).
+  for (const auto& [high, low, index] : m_openStreams) {
+    if (static_cast<std::size_t>(index) == lane) continue;
+    return std::tie(front.first, front.second, lane) <
+           std::make_tuple(high, low, static_cast<std::size_t>(index));
+  }
+  return true;
+}
+
+bool daxo_sorting_multiplexer::WriteReady() {
+  const auto kept = static_cast<std::size_t>(m_minBufferSize);
+  if (m_selectedDataType == DAXOany) return WriteAny(kept) >= 0;
+  while (QueueSize() > kept && MayWriteFront()) {
+    if (WriteData(kept, m_maxVectorSize, m_maxVectorLatency) <= 0) return false;
+  }
+  return true;
 }
 
 int daxo_sorting_multiplexer::SelectInputToRead() {
@@ -258,6 +397,8 @@ int daxo_sorting_multiplexer::SelectInputToRead() {
       m_selectedDataType != DAXOany) {
     Error("Something went wrong!");
   }
+  // Exact: the open stream furthest behind, whether it has data or not.
+  if (m_exactOrder && !m_openStreams.empty()) return std::get<2>(*m_openStreams.begin());
   for (const auto& [key, i] : m_inputsToRead) {
     const auto index = static_cast<std::size_t>(i);
     if (m_inputEofReceived[index].first == 0 &&
@@ -281,50 +422,75 @@ void daxo_sorting_multiplexer::ReplaceElmByValue(ReadOrder& map, std::int64_t ti
 }
 
 void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
+  const auto lane = static_cast<std::size_t>(index);
   std::int64_t key = 0;
-  switch (m_selectedDataType) {
-    case DAXOcan: {
-      const int n = element->VectorSize();
-      const auto* frames = static_cast<const DAXOCANUniFrame*>(element->Data());
-      for (int k = 0; k < n && frames != nullptr; ++k) {
-        key = frames[k].ts;
-        std::memcpy(m_canQueue.Push(static_cast<std::size_t>(index), key, sizeof frames[k]),
-                    &frames[k], sizeof frames[k]);
+  Mark mark;
+  bool any = false;  // the sample had content, and `mark` is its last key
+  try {
+    switch (m_selectedDataType) {
+      case DAXOcan: {
+        const int n = element->VectorSize();
+        const auto* frames = static_cast<const DAXOCANUniFrame*>(element->Data());
+        for (int k = 0; k < n && frames != nullptr; ++k) {
+          key = frames[k].ts;
+          std::memcpy(m_canQueue.Push(lane, key, sizeof frames[k]), &frames[k], sizeof frames[k]);
+          any = true;
+        }
+        mark = MarkOf(key);
+        break;
       }
-      break;
-    }
-    case DAXOpcap: {
-      const auto* sample = static_cast<const DAXOpcap_data_t*>(element->Data());
-      if (sample == nullptr) return;
-      if (m_linkType == 0) {
-        m_linkType = sample->link_type;
-      } else if (sample->link_type != m_linkType) {
-        Error("Cannot multiplex different link_types!");
+      case DAXOpcap: {
+        const auto* sample = static_cast<const DAXOpcap_data_t*>(element->Data());
+        if (sample == nullptr) {
+          Error(DAXOStreamedString("A PCAP sample without data arrived on ")
+                << m_inputEofPair.dataInputs[lane]->Name());
+        }
+        if (m_linkType == 0) {
+          m_linkType = sample->link_type;
+        } else if (sample->link_type != m_linkType) {
+          Error("Cannot multiplex different link_types!");
+        }
+        pcap_data_reader reader(*this, *sample);
+        pkthdr header;
+        const std::uint8_t* data = nullptr;
+        const DAXOpcap_packet_header_t* packet = nullptr;
+        while (reader.get_next_packet(&header, &data, &packet) == PCAP_NO_ERROR) {
+          DAXOpcap_packet_header_t copy;
+          std::memcpy(&copy, packet, sizeof copy);
+          std::memcpy(m_pcapQueue.Push(lane, copy, copy.caplen), data, copy.caplen);
+          key = DAXOpcap::Microseconds(copy);
+          mark = MarkOf(copy);
+          any = true;
+        }
+        // A sample without packets has no time of its own: the stream keeps
+        // its place in the read order.
+        if (!any) return;
+        break;
       }
-      pcap_data_reader reader(*this, *sample);
-      pkthdr header;
-      const std::uint8_t* data = nullptr;
-      const DAXOpcap_packet_header_t* packet = nullptr;
-      bool any = false;
-      while (reader.get_next_packet(&header, &data, &packet) == PCAP_NO_ERROR) {
-        DAXOpcap_packet_header_t copy;
-        std::memcpy(&copy, packet, sizeof copy);
-        std::memcpy(m_pcapQueue.Push(static_cast<std::size_t>(index), copy, copy.caplen), data,
-                    copy.caplen);
-        key = DAXOpcap::Microseconds(copy);
+      case DAXOany:
+        if (m_firstRun) {
+          DAXOOutput& output = Output("output");
+          if (output.IOEltSizeBytes() == 0) {
+            DAXOGenericComponentsHelper::AllocOutputBuffer(&output, element);
+          }
+          m_firstRun = false;
+        }
+        key = element->Timestamp();
+        mark = MarkOf(key);
+        QueueSerialized(element, index);
         any = true;
-      }
-      // A sample without packets has no time of its own: the stream keeps
-      // its place in the read order.
-      if (!any) return;
-      break;
+        break;
+      default:
+        break;
     }
-    case DAXOany:
-      key = element->Timestamp();
-      QueueSerialized(element, index);
-      break;
-    default:
-      break;
+  } catch (const std::bad_alloc&) {
+    Error(DAXOStreamedString("Not enough memory to queue a sample of ")
+          << m_inputEofPair.dataInputs[lane]->Name());
+  }
+  if (m_exactOrder && IsOpen(index)) {
+    // An empty sample leaves the stream where it stands.
+    if (any) MoveMark(index, mark);
+    return;
   }
   ReplaceElmByValue(m_inputsToRead, key, index);
 }
@@ -357,34 +523,35 @@ std::size_t daxo_sorting_multiplexer::QueueSize() const {
   }
 }
 
-void daxo_sorting_multiplexer::WriteData(std::int64_t minKept, std::int32_t sizeLimit,
+long daxo_sorting_multiplexer::WriteData(std::int64_t minKept, std::int32_t sizeLimit,
                                          std::int64_t latencyLimit) {
   switch (m_selectedDataType) {
     case DAXOcan:
       // An output element holds 256 frames, whatever vector_max_size says.
-      WriteCan(minKept, std::min(sizeLimit, KyMaxCanFramesOut), latencyLimit);
-      break;
+      return WriteCan(minKept, std::min(sizeLimit, KyMaxCanFramesOut), latencyLimit);
     case DAXOpcap:
       // nb_packets is 16 bits.
-      WritePcap(minKept, std::min(sizeLimit, DAXOpcap::MaxPackets), latencyLimit);
-      break;
+      return WritePcap(minKept, std::min(sizeLimit, DAXOpcap::MaxPackets), latencyLimit);
     case DAXOany:
-      WriteAny(minKept);
-      break;
+      return WriteAny(minKept);
     default:
-      break;
+      return 0;
   }
 }
 
-void daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeLimit,
+long daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeLimit,
                                         std::int64_t latencyLimit) {
   DAXOIOElt* element = StartWriting(Output("output"));
-  if (element == nullptr) return;
+  if (element == nullptr) return -1;  // reported
   auto* frames = static_cast<DAXOCANUniFrame*>(element->Data());
-  if (static_cast<std::int64_t>(m_canQueue.Size()) <= minKept || frames == nullptr) {
+  if (frames == nullptr) {
+    StopWriting(element, true);
+    Error("The output has no buffer for CAN frames");
+  }
+  if (static_cast<std::int64_t>(m_canQueue.Size()) <= minKept || !MayWriteFront()) {
     element->VectorSize() = 0;
     StopWriting(element, true);
-    return;
+    return 0;
   }
   const std::int64_t first = m_canQueue.FrontKey();
   element->Timestamp() = first;
@@ -392,7 +559,7 @@ void daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeL
   int written = 0;
   while (written < sizeLimit && !m_canQueue.Empty()) {
     const std::int64_t time = m_canQueue.FrontKey();
-    if (time > deadline) break;
+    if (time > deadline || !MayWriteFront()) break;
     CheckPacketTiming(time);
     std::memcpy(&frames[written++], m_canQueue.FrontData(), sizeof(DAXOCANUniFrame));
     m_canQueue.Pop();
@@ -400,13 +567,14 @@ void daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeL
   }
   element->VectorSize() = written;
   StopWriting(element, written == 0);
+  return written;
 }
 
-void daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t sizeLimit,
+long daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t sizeLimit,
                                          std::int64_t latencyLimit) {
   pcap_data_writer writer(*this, Output("output"), m_linkType, 0);
-  if (!writer.Ok()) return;
-  if (static_cast<std::int64_t>(m_pcapQueue.Size()) > minKept) {
+  if (!writer.Ok()) return -1;  // reported
+  if (static_cast<std::int64_t>(m_pcapQueue.Size()) > minKept && MayWriteFront()) {
     const std::int64_t first = DAXOpcap::Microseconds(m_pcapQueue.FrontKey());
     writer.SetTimestamp(first);
     const std::int64_t deadline = first + latencyLimit;
@@ -414,7 +582,7 @@ void daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t size
       while (writer.GetNbPackets() < sizeLimit && !m_pcapQueue.Empty()) {
         const DAXOpcap_packet_header_t& header = m_pcapQueue.FrontKey();
         const std::int64_t time = DAXOpcap::Microseconds(header);
-        if (time > deadline) break;
+        if (time > deadline || !MayWriteFront()) break;
         CheckPacketTiming(time);
         writer.set_next_packet(header, m_pcapQueue.FrontData());
         m_pcapQueue.Pop();
@@ -427,17 +595,22 @@ void daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t size
       Error("Not enough memory for the PCAP output sample.");
     }
   }
+  const long written = writer.GetNbPackets();
   writer.End();
+  return written;
 }
 
-void daxo_sorting_multiplexer::WriteAny(std::int64_t minKept) {
-  while (static_cast<std::int64_t>(m_genericQueue.Size()) > minKept) {
+long daxo_sorting_multiplexer::WriteAny(std::int64_t minKept) {
+  long written = 0;
+  while (static_cast<std::int64_t>(m_genericQueue.Size()) > minKept && MayWriteFront()) {
     DAXOIOElt* element = StartWriting(Output("output"));
-    if (element == nullptr) return;
+    if (element == nullptr) return -1;  // reported
     element->Deserialize(m_genericQueue.FrontData(), false);
     StopWriting(element, false);
     m_genericQueue.Pop();
+    ++written;
   }
+  return written;
 }
 
 void daxo_sorting_multiplexer::CheckPacketTiming(std::int64_t timestamp) {
@@ -467,14 +640,21 @@ DAXOStreamedString daxo_sorting_multiplexer::FormatTimestamp(std::int64_t t) {
   return text;
 }
 
-void daxo_sorting_multiplexer::FlushInternalBuffer() {
+bool daxo_sorting_multiplexer::FlushInternalBuffer() {
   Report("Flushing queue", DAXO::Info, 0);
+  // Every stream has ended: nothing is held back for them any more.
+  m_openStreams.clear();
   if (m_selectedDataType == DAXOany) {
-    WriteData(0, 1, 0);
+    if (WriteData(0, 1, 0) < 0) return false;
   } else {
-    while (QueueSize() > 0) WriteData(0, m_maxVectorSize, m_maxVectorLatency);
+    while (QueueSize() > 0) {
+      const long written = WriteData(0, m_maxVectorSize, m_maxVectorLatency);
+      if (written < 0) return false;  // reported: the run ends
+      if (written == 0) Error("Flushing the queue wrote nothing");
+    }
   }
   Report("Finished writing", DAXO::Info, 0);
+  return true;
 }
 
 bool daxo_sorting_multiplexer::IsFlushDelayReached() {
@@ -489,13 +669,14 @@ std::pair<std::int64_t, std::int64_t> daxo_sorting_multiplexer::GetEofTimestamp(
   return chosen;
 }
 
-void daxo_sorting_multiplexer::WriteEof() {
+bool daxo_sorting_multiplexer::WriteEof() {
   DAXOIOElt* element = StartWriting(Output("end_of_file"));
-  if (element == nullptr) return;
+  if (element == nullptr) return false;  // reported
   const auto [value, timestamp] = GetEofTimestamp();
   *element->Integer64(0) = value;
   element->Timestamp() = timestamp;
   StopWriting(element, false);
+  return true;
 }
 
 bool daxo_sorting_multiplexer::AreEofSignalsReceived() const {
@@ -521,9 +702,11 @@ void daxo_sorting_multiplexer::Death() {
   m_canQueue.Clear();
   m_genericQueue.Clear();
   m_inputsToRead.clear();
-  // A reader may still hold a sample pointing into the packet buffers (a
-  // shutdown that did not wait for the drain): they go only once the
-  // output's FIFO is empty; otherwise the shutdown frees them after every
-  // reader has given its samples back.
-  if (m_selectedDataType == DAXOpcap && IsFIFOEmpty(Output("output"))) FreeBuffers();
+  m_openStreams.clear();
+  // The next run sizes its output for what it carries then. A reader may
+  // still hold a sample (a shutdown that did not wait for the drain, a run
+  // ended by an error): the buffers go only once both FIFOs are empty;
+  // otherwise the shutdown frees them after every reader has given its
+  // samples back, or the next Birth does.
+  if (IsFIFOEmpty(Output("output")) && IsFIFOEmpty(Output("end_of_file"))) FreeBuffers();
 }

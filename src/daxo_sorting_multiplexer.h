@@ -9,6 +9,33 @@
 // queue is written out, one end-of-file sample follows, and the component
 // ends itself when both output FIFOs have been emptied.
 //
+// Two reading rules ("exact_order", off by default):
+// - Live (off): the stream whose last content is oldest is read first, and
+//   a stream whose FIFO is empty at that moment is skipped for the next
+//   one. The multiplexer never waits for a slow stream, so what it writes
+//   depends on which threads ran: entries held back
+//   ("buffer_packet_count") absorb the lag, and what comes too late is
+//   written out of order and counted.
+// - Exact (on): a stream that has not ended is never skipped. Each open
+//   stream has a mark, the key of the last content read from it (below
+//   every key before its first sample). The stream with the least mark
+//   (the lower index on a tie) is read next, waiting for its next sample
+//   or its end. The front entry, of key k from stream i, is written only
+//   when every other open stream j stands after it: (k, i) < (mark j, j).
+//   An open stream in time order therefore can never bring an entry that
+//   belongs before one already written, so inputs each in time order give
+//   the same output, in time order, on every run: equal keys come out in
+//   input order (the lower input first) and, within an input, in arrival
+//   order. "buffer_packet_count" entries are still held back on top, to
+//   reorder inputs that are disordered themselves. A stream ends when its
+//   end of file (value > 0) is taken while its data FIFO is empty; an end
+//   of file that arrives with data still queued is kept pending until the
+//   stream is next selected with an empty data FIFO, so the point where a
+//   stream ends does not depend on timing either.
+//   Memory: the held-back entries, plus for each open stream about the
+//   entries of the one sample that carried it past the slowest stream. A
+//   stream is not read further while another lags.
+//
 // Threading: threaded model. Core, Birth and Death run on the component's
 // own thread and own the queues, the read-order map and the statistics (no
 // lock). Dynamic runs on the thread that changes a property while the
@@ -18,6 +45,8 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -60,6 +89,7 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   static constexpr int KyPropVectorMaxSize = 2;
   static constexpr int KyPropVectorMaxLatency = 3;
   static constexpr int KyPropFlushDelay = 4;
+  static constexpr int KyPropExactOrder = 5;
 
   /// The model's record: "SortingMultiplexer" version "1.4.0", threaded,
   /// priority 128; its table counts are -1 (tables end with a zero row).
@@ -89,6 +119,7 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   std::int64_t WrongOrderCount() const { return m_wrongOrderCount; }
   std::int64_t MaxNegTimestampJump() const { return m_maxNegTimestampJump; }
   DataTypes SelectedDataType() const { return m_selectedDataType; }
+  bool ExactOrder() const { return m_exactOrder; }
 
  private:
   struct InputEofPair {
@@ -99,9 +130,19 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   // One lane per input stream. PCAP: key the packet header, value its
   // caplen bytes. CAN: key the frame's time, value the whole frame. Any:
   // key the sample's time, value the serialized sample.
-  using PcapQueue = SortedLaneQueue<DAXOpcap_packet_header_t, KyComparePcapTs, false>;
-  using CanQueue = SortedLaneQueue<std::int64_t, KyCompareIntTs, true>;
-  using GenericQueue = SortedLaneQueue<std::int64_t, KyCompareIntTs, true>;
+  using PcapQueue = SortedLaneQueue<DAXOpcap_packet_header_t, KyComparePcapTs>;
+  using CanQueue = SortedLaneQueue<std::int64_t, KyCompareIntTs>;
+  using GenericQueue = SortedLaneQueue<std::int64_t, KyCompareIntTs>;
+  // A key of any kind as two words that order as the queues order keys.
+  using Mark = std::pair<std::uint64_t, std::uint64_t>;
+  static Mark MarkOf(const DAXOpcap_packet_header_t& header) {
+    return {header.ts_seconds, header.ts_microseconds};
+  }
+  static Mark MarkOf(std::int64_t key) {
+    return {static_cast<std::uint64_t>(key) ^ (std::uint64_t{1} << 63), 0};
+  }
+  // Exact order: the open streams by (mark, index), least first.
+  using OpenStreams = std::set<std::tuple<std::uint64_t, std::uint64_t, std::int32_t>>;
 
   template <class Map, class Value>
   static void InsertBeforeEqual(Map& map, std::int64_t key, Value&& value) {
@@ -109,20 +150,38 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   }
 
   int SelectInputToRead();
+  /// One step of the exact rule on stream `idx`: read its next sample or
+  /// its end; false when the read failed (the run ends).
+  bool ReadExact(int idx);
   void ReadData(DAXOIOElt* element, int index);
+  /// The end of file `element` of stream `idx`.
+  void RecordEof(DAXOIOElt* element, int idx);
+  // Exact order: a stream's new mark, and its end.
+  void MoveMark(int index, const Mark& mark);
+  void CloseStream(int index);
+  bool IsOpen(int index) const { return m_streamOpen[static_cast<std::size_t>(index)]; }
+  /// Whether the queue's front may be written now (always, unless exact).
+  bool MayWriteFront() const;
+  /// Sizes "output" for the data kind of this run.
+  void PrepareOutput(DAXOOutput& output, const DAXOTypeInfo& type);
   static void ReplaceElmByValue(ReadOrder& map, std::int64_t timestamp, std::int32_t index);
   /// Queues the whole sample, serialized, on the generic queue's lane `index`.
   void QueueSerialized(DAXOIOElt* element, int index);
-  void WriteData(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
-  void WriteCan(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
-  void WritePcap(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
-  void WriteAny(std::int64_t minKept);
+  // The writers answer the entries written, or -1 when the output could
+  // not be written (reported; the run ends).
+  long WriteData(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
+  long WriteCan(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
+  long WritePcap(std::int64_t minKept, std::int32_t sizeLimit, std::int64_t latencyLimit);
+  long WriteAny(std::int64_t minKept);
+  /// Exact order: every output sample that may be written now.
+  bool WriteReady();
   std::size_t QueueSize() const;
   void CheckPacketTiming(std::int64_t timestamp);
-  void FlushInternalBuffer();
+  /// False when a write failed (the run ends).
+  bool FlushInternalBuffer();
   bool IsFlushDelayReached();
   std::pair<std::int64_t, std::int64_t> GetEofTimestamp() const;
-  void WriteEof();
+  bool WriteEof();
   bool AreEofSignalsReceived() const;
   long ReadIntegerProperty(int index);
 
@@ -140,10 +199,24 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   std::int64_t m_wrongOrderCount = 0;
   std::int64_t m_lastPacketTimestamp = 0;
   std::int64_t m_maxNegTimestampJump = 0;
-  PcapQueue m_pcapQueue;
+  PcapQueue m_pcapQueue{LaneTies::kOldestFirst};
   std::int32_t m_linkType = 0;
-  CanQueue m_canQueue;
-  GenericQueue m_genericQueue;
+  CanQueue m_canQueue{LaneTies::kNewestFirst};
+  GenericQueue m_genericQueue{LaneTies::kNewestFirst};
   bool m_isBufferFlushed = false;
   std::int64_t m_lastDataTs = 0;
+  // Exact order (set by Birth from "exact_order").
+  bool m_exactOrder = false;
+  OpenStreams m_openStreams;
+  std::vector<Mark> m_streamMark;
+  std::vector<bool> m_streamOpen;
+  // An end of file taken while data was still queued, applied once the
+  // stream's data FIFO is empty: (value, timestamp, time of issue).
+  struct PendingEof {
+    bool pending = false;
+    std::int64_t value = 0;
+    std::int64_t timestamp = 0;
+    std::int64_t timeOfIssue = 0;
+  };
+  std::vector<PendingEof> m_pendingEof;
 };

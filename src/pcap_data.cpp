@@ -118,17 +118,13 @@ pcap_data_access_error pcap_data_reader::get_next_packet(
 
 DAXOpcap_component::~DAXOpcap_component() {
   // Normally released by FreeBuffers already.
-  for (Buffer* b : m_data_buffers) delete b;
-  for (auto* v : m_packet_offsets_vec) delete v;
+  ReleasePacketBuffers();
 }
 
 void DAXOpcap_component::Birth(DAXOOutput& output) {
   // Buffers of an earlier run are normally released by FreeBuffers; any
   // left (the output was not freed) are released here, not leaked.
-  for (Buffer* b : m_data_buffers) delete b;
-  m_data_buffers.clear();
-  for (auto* v : m_packet_offsets_vec) delete v;
-  m_packet_offsets_vec.clear();
+  ReleasePacketBuffers();
   try {
     const int slots = output.NbFreeSlotsInFIFO();
     m_packet_offsets_vec.resize(static_cast<std::size_t>(slots > 0 ? slots : 0), nullptr);
@@ -165,11 +161,15 @@ void DAXOpcap_component::FatalError(const char* message) {
   Error(message, 0, DAXO::ErrorGeneric);
 }
 
-void DAXOpcap_component::FreeBuffers() {
+void DAXOpcap_component::ReleasePacketBuffers() {
   for (Buffer* b : m_data_buffers) delete b;
   m_data_buffers.clear();
   for (auto* v : m_packet_offsets_vec) delete v;
   m_packet_offsets_vec.clear();
+}
+
+void DAXOpcap_component::FreeBuffers() {
+  ReleasePacketBuffers();
   DAXOComponent::FreeBuffers();
 }
 

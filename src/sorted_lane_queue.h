@@ -2,10 +2,12 @@
 // records, fed by several lanes (its input streams) whose records nearly
 // always arrive in order.
 //
-// Order: by key under `Less`; records with equal keys by insertion, the
-// first inserted first (kNewestFirst false) or the last inserted first
-// (kNewestFirst true). Every record carries an insertion number, so the
-// order is total and the front is always the one least record.
+// Order: by key under `Less`; records with equal keys by the tie rule given
+// to Reset: by insertion, the first inserted first (kOldestFirst) or the
+// last inserted first (kNewestFirst); or by lane, the lower lane first and
+// within a lane the first inserted first (kByLane). Every record carries an
+// insertion number and its lane, so the order is total and the front is
+// always the one least record.
 //
 // Storage: a record that keeps its lane sorted is appended to the lane's
 // chain of 64 KiB chunks (a record never spans two chunks; a larger record
@@ -35,19 +37,32 @@
 #include <utility>
 #include <vector>
 
-template <class Key, class Less, bool kNewestFirst>
+/// How records of equal keys are ordered.
+enum class LaneTies {
+  kOldestFirst,  // insertion order
+  kNewestFirst,  // the last inserted first
+  kByLane,       // the lower lane first; within a lane, insertion order
+};
+
+template <class Key, class Less>
 class SortedLaneQueue {
   static_assert(std::is_trivially_copyable_v<Key>, "keys are stored as bytes");
 
  public:
   static constexpr std::size_t kChunkSize = 64 * 1024;
 
-  SortedLaneQueue() = default;
+  explicit SortedLaneQueue(LaneTies ties) : m_ties(ties) {}
   ~SortedLaneQueue() { Clear(); }
   SortedLaneQueue(const SortedLaneQueue&) = delete;
   SortedLaneQueue& operator=(const SortedLaneQueue&) = delete;
 
-  /// Empties the queue and sets the number of lanes; storage is kept.
+  /// Empties the queue and sets the number of lanes and the tie rule;
+  /// storage is kept.
+  void Reset(std::size_t lanes, LaneTies ties) {
+    m_ties = ties;
+    Reset(lanes);
+  }
+  /// The same, keeping the tie rule.
   void Reset(std::size_t lanes) {
     for (Lane& lane : m_lanes) {
       while (lane.first != nullptr) ReleaseFront(lane);
@@ -83,7 +98,7 @@ class SortedLaneQueue {
   /// queue is unchanged).
   std::uint8_t* Push(std::size_t lane, const Key& key, std::size_t bytes) {
     Lane& l = m_lanes[lane];
-    const Stamp stamp{key, m_seq};
+    const Stamp stamp{key, m_seq, static_cast<std::uint32_t>(lane)};
     if (l.count == 0 || Before(l.lastStamp, stamp)) {
       std::uint8_t* at = Append(l, bytes);
       new (at) RecordHead{stamp, bytes};
@@ -97,7 +112,7 @@ class SortedLaneQueue {
                 std::unique_ptr<std::uint8_t[]>(new std::uint8_t[bytes > 0 ? bytes : 1])};
     std::uint8_t* at = spill.data.get();
     m_spill.push_back(std::move(spill));  // may throw: nothing changed yet
-    std::push_heap(m_spill.begin(), m_spill.end(), SpillAfter{});
+    std::push_heap(m_spill.begin(), m_spill.end(), SpillAfter{this});
     ++m_seq;
     ++m_size;
     return at;
@@ -105,6 +120,7 @@ class SortedLaneQueue {
 
   /// The front record (the queue must not be empty).
   const Key& FrontKey() const { return FrontStamp().key; }
+  std::size_t FrontLane() const { return FrontStamp().lane; }
   const std::uint8_t* FrontData() const {
     if (FrontIsSpill()) return m_spill.front().data.get();
     return reinterpret_cast<const std::uint8_t*>(LaneHead(m_lanes[m_laneHeap.front()]) + 1);
@@ -119,7 +135,7 @@ class SortedLaneQueue {
   void Pop() {
     --m_size;
     if (FrontIsSpill()) {
-      std::pop_heap(m_spill.begin(), m_spill.end(), SpillAfter{});
+      std::pop_heap(m_spill.begin(), m_spill.end(), SpillAfter{this});
       m_spill.pop_back();
       return;
     }
@@ -141,6 +157,7 @@ class SortedLaneQueue {
   struct Stamp {
     Key key;
     std::uint64_t seq;
+    std::uint32_t lane;
   };
   struct RecordHead {
     Stamp stamp;
@@ -170,14 +187,26 @@ class SortedLaneQueue {
     std::unique_ptr<std::uint8_t[]> data;
   };
 
-  // The queue's order: key, then insertion number by the tie rule.
-  static bool Before(const Stamp& a, const Stamp& b) {
+  // The queue's order: key, then the tie rule.
+  bool Before(const Stamp& a, const Stamp& b) const {
     if (Less{}(a.key, b.key)) return true;
     if (Less{}(b.key, a.key)) return false;
-    return kNewestFirst ? a.seq > b.seq : a.seq < b.seq;
+    switch (m_ties) {
+      case LaneTies::kNewestFirst:
+        return a.seq > b.seq;
+      case LaneTies::kByLane:
+        if (a.lane != b.lane) return a.lane < b.lane;
+        return a.seq < b.seq;
+      case LaneTies::kOldestFirst:
+        break;
+    }
+    return a.seq < b.seq;
   }
   struct SpillAfter {
-    bool operator()(const Spill& a, const Spill& b) const { return Before(b.stamp, a.stamp); }
+    const SortedLaneQueue* queue;
+    bool operator()(const Spill& a, const Spill& b) const {
+      return queue->Before(b.stamp, a.stamp);
+    }
   };
 
   static std::size_t RecordBytes(std::size_t bytes) {
@@ -298,4 +327,5 @@ class SortedLaneQueue {
   std::vector<Spill> m_spill;  // min-heap under Before
   std::size_t m_size = 0;
   std::uint64_t m_seq = 0;
+  LaneTies m_ties;
 };

@@ -104,6 +104,10 @@ class DAXOFastIO {
   /// Handles and elements of the old slots die. Only while nobody reads or
   /// writes.
   void ResetFifoSize(int n);
+  /// Empties every published slot that no reader holds: their samples are
+  /// gone (the output's buffer is being released), so no reader, not even
+  /// one connected later, may take them. Held slots stay as they are.
+  void DiscardPublished();
   /// Registers a reader of `type` (DAXO::FifoReader .. DAXO::SamplingReader;
   /// other values count as FifoReader) with input subsampling `rate` (FIFO
   /// family, clamped to 1..256) and returns its number: the lowest free one.
@@ -341,6 +345,17 @@ void DAXOFastIO<T>::ResetFifoSize(int n) {
 }
 
 // --- connecting side ---------------------------------------------------------------------
+
+template <class T>
+void DAXOFastIO<T>::DiscardPublished() {
+  Hold hold(mutex);
+  for (DAXOBasicListItem* i = slots.First().ptr; i != nullptr; i = i->successor) {
+    Slot& s = SlotOf(i);
+    if (s.state != DAXO::SlotPublished) continue;
+    s.state = DAXO::SlotEmpty;
+    s.readByMask = 0;
+  }
+}
 
 template <class T>
 int DAXOFastIO<T>::RegisterReader(int type, int rate) {

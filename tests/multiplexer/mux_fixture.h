@@ -49,7 +49,7 @@ DAXOComponent* Make(const char* name, DAXOComponentDefinition& d) {
 }
 
 inline DAXOComponentDefinition Model(const char* name, DAXOComponentInstantiationFunction make,
-                              DAXOOutputDefinition* outputs, DAXOInputDefinition* inputs) {
+                                     DAXOOutputDefinition* outputs, DAXOInputDefinition* inputs) {
   DAXOComponentDefinition d{name, "1.0", make};
   d.kind = DAXO::Threaded;
   d.threaded = true;
@@ -90,6 +90,13 @@ class Multiplexer : public EngineTest {
       ADD_FAILURE() << "setting " << property << " failed (state " << engine.ModuleState("mux")
                     << "): " << last;
     }
+  }
+
+  void SetMuxFlag(const std::string& property, bool value) {
+    auto* p =
+        static_cast<DAXOProperty*>(engine.FindSymbol("mux." + property, DAXOSymbolKind::Property));
+    ASSERT_NE(p, nullptr) << property;
+    engine.Component("mux")->Set(*p, value);
   }
 
   /// The multiplexer with `n` streams of `sourceModel`, read by `sinkModel`.

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -84,6 +87,12 @@ inline void EndStream(DAXOComponent& source, std::int64_t value, DAXOTimestamp t
 class RecordingSink : public DAXOComponent {
  public:
   RecordingSink(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
+  /// Each run starts with nothing recorded.
+  void Birth() override {
+    std::lock_guard<std::mutex> guard(lock);
+    eofSeen = false;
+    Forget();
+  }
   void Core() override {
     DAXOInput* inputs[2] = {&Input("input"), &Input("eof")};
     if (eofSeen && !DataAvailableInFIFO(*inputs[0])) {
@@ -98,11 +107,19 @@ class RecordingSink : public DAXOComponent {
       eofValue = *e->Integer64(0);
       eofTimestamp = e->Timestamp();
       eofSeen = true;
-      return;
+    } else {
+      Record(*e);
     }
-    Record(*e);
+    changed.notify_all();
+  }
+  /// Waits until `done()` (called under `lock`) holds, at most `limit`.
+  template <class Done>
+  bool WaitUntil(Done done, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, limit, done);
   }
   std::mutex lock;
+  std::condition_variable changed;
   bool eofSeen = false;
   std::int64_t eofValue = 0;
   DAXOTimestamp eofTimestamp = 0;
@@ -110,6 +127,8 @@ class RecordingSink : public DAXOComponent {
  protected:
   /// One data sample, under `lock`.
   virtual void Record(DAXOIOElt& e) = 0;
+  /// Drops what was recorded, under `lock`.
+  virtual void Forget() = 0;
 };
 
 // --- PCAP ------------------------------------------------------------------------------
@@ -119,7 +138,8 @@ extern const DAXOTypeFilterBase kPcapFilter;
 /// Plays `packets` in `batches` on "output" (PCAP stream samples of
 /// `linkType`), then one end-of-file sample (value `eofValue`, timestamp of
 /// the last packet) on "end_of_file", then ends. With `pace`, waits a
-/// random 0-200 µs of engine time between samples.
+/// random 0-200 µs of engine time between samples. With `holdAt`, sets
+/// `holding` before that batch and waits for `release` (once).
 class PcapSource : public DAXOpcap_component {
  public:
   PcapSource(const char* name, DAXOComponentDefinition& d)
@@ -130,6 +150,11 @@ class PcapSource : public DAXOpcap_component {
     DAXOpcap_component::Birth(Output("output"));
   }
   void Core() override {
+    if (batch == holdAt && !held) {
+      held = true;
+      holding.Set();
+      Wait4Event(release, -1);
+    }
     if (batch >= batches.size()) {
       EndStream(*this, eofValue, packets.empty() ? 0 : packets.back().time);
       return;
@@ -158,6 +183,10 @@ class PcapSource : public DAXOpcap_component {
   std::mt19937 random{7};
   size_t next = 0;
   size_t batch = 0;
+  size_t holdAt = SIZE_MAX;  // the batch index (batches.size(): the end of file)
+  bool held = false;
+  DAXOEvent holding;
+  DAXOEvent release;
 };
 
 /// Records every packet of every sample on "input" and the end-of-file
@@ -165,12 +194,12 @@ class PcapSource : public DAXOpcap_component {
 class PcapSink : public RecordingSink {
  public:
   PcapSink(const char* name, DAXOComponentDefinition& d) : RecordingSink(name, d) {}
-  void Birth() override {
-    std::lock_guard<std::mutex> guard(lock);
+  void Forget() override {
     packets.clear();
     sampleSizes.clear();
     sampleSpans.clear();
-    eofSeen = false;
+    sampleTimestamps.clear();
+    linkTypes.clear();
   }
   void Record(DAXOIOElt& e) override {
     const auto* s = static_cast<const DAXOpcap_data_t*>(e.Data());
@@ -233,6 +262,10 @@ class CanSink : public RecordingSink {
     frames.insert(frames.end(), f, f + e.VectorSize());
     sampleSizes.push_back(e.VectorSize());
   }
+  void Forget() override {
+    frames.clear();
+    sampleSizes.clear();
+  }
   std::vector<DAXOCANUniFrame> frames;
   std::vector<int> sampleSizes;
 };
@@ -271,6 +304,10 @@ class AnySink : public RecordingSink {
     for (int k = 0; k < e.VectorSize(); ++k) v.push_back(*e.Float64(k));
     samples.push_back(v);
     timestamps.push_back(e.Timestamp());
+  }
+  void Forget() override {
+    samples.clear();
+    timestamps.clear();
   }
   std::vector<std::vector<double>> samples;
   std::vector<DAXOTimestamp> timestamps;

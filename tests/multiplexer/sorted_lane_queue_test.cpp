@@ -19,36 +19,40 @@ struct IntLess {
 
 using Bytes = std::vector<std::uint8_t>;
 
-template <bool kNewestFirst>
+// A multimap keyed so that its insertion rule gives the queue's tie rule:
+// (key) appending after equals, (key) inserting at the lower bound, or
+// (key, lane) appending after equals.
 class Reference {
  public:
-  void Push(std::int64_t key, Bytes bytes) {
-    // New before equal keys, or after them.
-    if (kNewestFirst) {
-      m_map.emplace_hint(m_map.lower_bound(key), key, std::move(bytes));
+  explicit Reference(LaneTies ties) : m_ties(ties) {}
+  void Push(std::int64_t key, std::size_t lane, Bytes bytes) {
+    const std::pair<std::int64_t, std::size_t> k{key, m_ties == LaneTies::kByLane ? lane : 0};
+    if (m_ties == LaneTies::kNewestFirst) {
+      m_map.emplace_hint(m_map.lower_bound(k), k, std::move(bytes));
     } else {
-      m_map.emplace(key, std::move(bytes));
+      m_map.emplace(k, std::move(bytes));
     }
   }
   std::size_t Size() const { return m_map.size(); }
   std::pair<std::int64_t, Bytes> Pop() {
     auto it = m_map.begin();
-    auto front = *it;
+    std::pair<std::int64_t, Bytes> front{it->first.first, std::move(it->second)};
     m_map.erase(it);
     return front;
   }
 
  private:
-  std::multimap<std::int64_t, Bytes> m_map;
+  LaneTies m_ties;
+  std::multimap<std::pair<std::int64_t, std::size_t>, Bytes> m_map;
 };
 
-template <bool kNewestFirst>
-void RunAgainstReference(std::uint32_t seed, std::size_t lanes, int backwardsPercent) {
+void RunAgainstReference(LaneTies ties, std::uint32_t seed, std::size_t lanes,
+                         int backwardsPercent) {
   SCOPED_TRACE(testing::Message() << "seed " << seed << ", lanes " << lanes);
   std::mt19937 rng(seed);
-  SortedLaneQueue<std::int64_t, IntLess, kNewestFirst> queue;
-  Reference<kNewestFirst> reference;
-  queue.Reset(lanes);
+  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::kOldestFirst);
+  Reference reference(ties);
+  queue.Reset(lanes, ties);
   std::vector<std::int64_t> laneTime(lanes, 0);
   std::uint8_t fill = 0;
   // False (and a failure) when the queue's front is not the reference's.
@@ -84,7 +88,7 @@ void RunAgainstReference(std::uint32_t seed, std::size_t lanes, int backwardsPer
     for (auto& b : bytes) b = fill++;
     std::uint8_t* at = queue.Push(lane, laneTime[lane], size);
     if (size > 0) std::memcpy(at, bytes.data(), size);
-    reference.Push(laneTime[lane], std::move(bytes));
+    reference.Push(laneTime[lane], lane, std::move(bytes));
     // Keep a window of a few hundred records, sometimes drain more.
     const std::size_t keep = rng() % 64 == 0 ? 0 : 300;
     while (reference.Size() > keep && rng() % 3 != 0) {
@@ -97,20 +101,40 @@ void RunAgainstReference(std::uint32_t seed, std::size_t lanes, int backwardsPer
   EXPECT_TRUE(queue.Empty());
 }
 
-TEST(SortedLaneQueue, OldestFirstTiesMatchAMultimap) {
-  for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-    RunAgainstReference<false>(seed, seed == 1 ? 1 : seed * 3, seed == 4 ? 30 : 3);
+class SortedLaneQueueTies : public testing::TestWithParam<LaneTies> {};
+
+// One lane, several, many; a few backwards steps, or many (spilled records).
+TEST_P(SortedLaneQueueTies, MatchesAMultimapWithTheSameTieRule) {
+  const std::uint32_t base = 10 * static_cast<std::uint32_t>(GetParam());
+  for (std::uint32_t run = 1; run <= 4; ++run) {
+    RunAgainstReference(GetParam(), base + run, run == 1 ? 1 : run * 5, run == 4 ? 30 : 3);
   }
 }
 
-TEST(SortedLaneQueue, NewestFirstTiesMatchAMultimapInsertingAtTheLowerBound) {
-  for (std::uint32_t seed = 11; seed <= 14; ++seed) {
-    RunAgainstReference<true>(seed, seed == 11 ? 1 : (seed - 10) * 5, seed == 14 ? 30 : 3);
+INSTANTIATE_TEST_SUITE_P(EveryRule, SortedLaneQueueTies,
+                         testing::Values(LaneTies::kOldestFirst, LaneTies::kNewestFirst,
+                                         LaneTies::kByLane));
+
+TEST(SortedLaneQueue, ByLaneTiesPutTheLowerLaneFirstWhateverTheInsertionOrder) {
+  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::kByLane);
+  queue.Reset(3);
+  *queue.Push(2, 5, 1) = 20;
+  *queue.Push(1, 5, 1) = 10;
+  *queue.Push(2, 5, 1) = 21;
+  *queue.Push(0, 6, 1) = 0;
+  *queue.Push(1, 5, 1) = 11;
+  std::vector<int> order;
+  std::vector<std::size_t> lanes;
+  for (; !queue.Empty(); queue.Pop()) {
+    order.push_back(*queue.FrontData());
+    lanes.push_back(queue.FrontLane());
   }
+  EXPECT_EQ(order, (std::vector<int>{10, 11, 20, 21, 0}));
+  EXPECT_EQ(lanes, (std::vector<std::size_t>{1, 1, 2, 2, 0}));
 }
 
 TEST(SortedLaneQueue, ResetEmptiesAndTheQueueServesAnotherRun) {
-  SortedLaneQueue<std::int64_t, IntLess, false> queue;
+  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::kOldestFirst);
   queue.Reset(2);
   for (int k = 0; k < 1000; ++k) queue.Push(static_cast<std::size_t>(k % 2), 1000 - k, 8);
   queue.Reset(3);

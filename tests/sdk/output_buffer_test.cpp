@@ -163,6 +163,25 @@ TEST_F(OutputBuffer, SlotsShareOneBlockInListOrderAndStartClean) {
   ExpectError([&] { lent.AllocOutputBuffer(10); }, kTwice);
 }
 
+// Samples published before the buffer was released went with it: a reader
+// connected afterwards (the next run's) must not take one whose data is
+// gone, and a new allocation starts from empty slots.
+TEST_F(OutputBuffer, ReleasingTheBufferDiscardsThePublishedSamples) {
+  DAXOOutputImplementation& out = Make(DAXO::Float64 | DAXO::VectorFlag, 4);
+  out.AllocOutputBuffer(2, true);
+  DAXOIOMonitorImplementation& fifo = *out.Fifo();
+  for (int k = 0; k < 3; ++k) fifo.StopWriting(fifo.StartWriting(), false);
+  const int early = fifo.RegisterReader(DAXO::NeverSkippingReader, 1);
+  ASSERT_EQ(fifo.NbDataAvailable(early), 3);
+  out.FreeBuffer();
+  const int late = fifo.RegisterReader(DAXO::FifoReader, 1);
+  EXPECT_FALSE(fifo.DataAvailable(early));
+  EXPECT_FALSE(fifo.DataAvailable(late));
+  EXPECT_TRUE(fifo.IsEmpty());
+  out.AllocOutputBuffer(2, true);
+  EXPECT_EQ(fifo.NbFreeSlots(), 4);
+}
+
 TEST_F(OutputBuffer, AVectorWithoutItsVectorFlagIsReportedAndAllocatedAllTheSame) {
   DAXOOutputImplementation& out = Make(DAXO::Integer32);
   reports->Clear();

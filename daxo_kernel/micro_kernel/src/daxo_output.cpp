@@ -217,7 +217,9 @@ void DAXOOutputImplementation::AllocateSharedMemory(size_t eltSize) {
 void DAXOOutputImplementation::FreeBuffer() {
   for (DAXOTimestamp& t : history) t = 0;
   historyIndex = 0;
-  // The slots must not keep pointers into the released block.
+  // The slots must not keep pointers into the released block, and their
+  // samples go with it: a reader connected later must not take one.
+  if (monitor != nullptr) monitor->DiscardPublished();
   if (block != nullptr && monitor != nullptr) {
     for (DAXOFastIOHandle slot = monitor->InitBegin(); slot.ptr != nullptr;
          slot = monitor->InitNext(slot)) {
@@ -372,8 +374,7 @@ void DAXOOutputImplementation::AllocOutputBufferImage(int isize, int width, int 
   eltSizeBytes = area;
   // A header-only slot owns no image bytes: its element must not announce
   // any (a reader deserializing into it would write past the area).
-  CarveSlots(headerOnly ? 0 : isize, [&](DAXOIOEltImplementation& e, char* slotArea,
-                                         int position) {
+  CarveSlots(headerOnly ? 0 : isize, [&](DAXOIOEltImplementation& e, char* slotArea, int position) {
     DAXOImage image{};
     image.width = width;
     image.height = height;
