@@ -15,9 +15,14 @@
 //
 // Engine entry points: the engine runs a threaded component's life from its
 // own copy of the SDK, so it reaches the component only through virtual
-// operations (Birth, SignalBirth, AskedToDie, PerformanceMonitoring, Core,
-// RunDeathSequence, EngineStart, EngineDie, EngineShutdown, Kind): virtual dispatch lands in the
-// code of the module that built the object. Those operations must stay virtual.
+// operations (Birth, SignalBirth, AskedToDie, PrimitiveFailed,
+// PerformanceMonitoring, Core, RunDeathSequence, EngineStart, EngineDie,
+// EngineShutdown, Kind): virtual dispatch lands in the code of the module
+// that built the object. Those operations must stay virtual.
+//
+// A reading or writing call that fails (see daxo_module.h) ends the life:
+// once the Birth or Core during which it failed returns, the life ends as if
+// that Birth or Core had thrown DAXO::ErrorException, in both models.
 //
 // Threading: constructed, started, shut down and destroyed on the engine's
 // control thread; Birth, Core and the death sequence run on the component's
@@ -124,6 +129,10 @@ class DAXOComponent : public DAXOModule {
   /// True once the component was asked to die (DAXO::DyingState or the die
   /// event): the engine stops calling Core.
   virtual bool AskedToDie();
+  /// True once a reading or writing call failed in this life (reported, and
+  /// DAXO::ErrorState set): the engine ends the life after the Birth or Core
+  /// that was running returns.
+  virtual bool PrimitiveFailed();
   /// "primaryThreadID" back to -1, then the death sequence: marks death called (and dying, with the
   /// die event, when it was not yet: a fatal exception ends the life), LoseOneLife, Banzai,
   /// Wait4Death, CallDeath, Die4Good. Blocks at most as long as Wait4Death. The component may be
@@ -208,6 +217,10 @@ class DAXOComponent : public DAXOModule {
   /// marks dying, runs the death sequence. Call from a catch block.
   void SequentialStartFailed();
   void FatalReport(const DAXOString& text);
+  /// After a sequential Birth or Core: throws DAXO::ErrorException when a
+  /// reading or writing call failed and the component did not end itself,
+  /// so that the death follows the path of a step that raised Error.
+  void EndLifeOnFailure();
   /// Core for each due sample of `input` (input subsampling; samples not due
   /// are taken and given back). `releaseAll`: every input gives back what it
   /// holds after each Core.

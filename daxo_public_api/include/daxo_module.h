@@ -22,7 +22,10 @@
 // and state operations never call back into the module.
 // Failures are raised with Error (report at error level, then throw the
 // integer DAXO::ErrorException); lookups of absent properties go through the
-// kernel error path (DAXOPrivate::KernelError, also throwing -5).
+// kernel error path (DAXOPrivate::KernelError, also throwing -5). The
+// reading and writing calls are the exception: a failing one reports, sets
+// the error state and answers null, and the component's life ends after the
+// Core during which it failed (see "reading and writing" below).
 #pragma once
 
 #include <atomic>
@@ -171,8 +174,9 @@ class DAXOModule : public DAXOModuleBase {
   /// the cursor.
   void EndPropertyRedeclaration();
 
-  /// Clears DAXO::ErrorState, DeadState and DyingState, sets LivingState,
-  /// resets the die and all-lives-lost events; tells the engine.
+  /// Clears DAXO::ErrorState, DeadState and DyingState and the mark of a
+  /// failed reading or writing call, sets LivingState, resets the die and
+  /// all-lives-lost events; tells the engine.
   void Start();
   /// Sets DAXO::DyingState and the die event. Never blocks.
   void Die();
@@ -278,22 +282,42 @@ class DAXOModule : public DAXOModuleBase {
   // Called on the module's own thread (or, for a sequential component, on
   // the thread of the writer that called it). Every blocking call has the
   // die event in its wait set and throws DAXO::ModuleDied when the module
-  // is dying. FIFO failures become errors of the module (Error, reported)
-  // and the call answers null / false.
+  // is dying: let it leave Core.
+  //
+  // Failures. A call that cannot do its work (no slot to write into, a
+  // writer's wait that was aborted, a FIFO fault, arguments beyond the
+  // limits, an overfull vector) reports a component error whose text says
+  // what failed, puts the module in DAXO::ErrorState and answers null
+  // (false for NLastStartReading, -1 for SynchroStartReading); it does not
+  // throw. A failure ends the life: the component must return from Core
+  // (or Birth) at once, without calling the failed primitive again, and the
+  // lifecycle then runs its death sequence, reported as a Core that raised
+  // Error ("... died due to an error."). No further Core runs. A failure
+  // outside Core (on an extra thread) ends the life when the Core running
+  // at the time, or else the next one, returns.
+  //
+  // Null without a failure: an input detached by the engine while it was
+  // being read (the read answers null, *which names the input; the error
+  // state is not set and the life goes on: return from Core and read again
+  // in the next one), a cancel event, a waiting message, and a sequential
+  // component's read with nothing to read.
   /// Reserves the next slot of `output` (may wait for a never-skipping
-  /// reader); its timestamp is 0 (or `t`). Null after a reported failure.
+  /// reader); its timestamp is 0 (or `t`). Null after a failure (see above).
   DAXOIOElt* StartWriting(DAXOOutput& output);
   DAXOIOElt* StartWriting(DAXOOutput& output, DAXOTimestamp t);
   /// Publishes the element (or drops it when `discard`), stamping it with
   /// engine time when it has no time, and calls the sequential components
-  /// connected to the output on this thread.
+  /// connected to the output on this thread. A vector larger than its buffer
+  /// is a failure (the sample is published all the same).
   void StopWriting(DAXOIOElt* element, bool discard = false);
   /// The next sample of `input` (releasing what it held). Threaded: blocks
-  /// until there is one; sequential: null when there is none.
+  /// until there is one; sequential: null when there is none. Null after a
+  /// failure or a detachment.
   DAXOIOElt* StartReading(DAXOInput& input);
   /// The first sample available on any of `n` inputs (at most 32; the
   /// lowest index wins ties); *which: its index, n + k when the k-th of the
-  /// `nCancel` cancel events fired (null returned).
+  /// `nCancel` cancel events fired (null returned). Null after a failure
+  /// (*which untouched) or a detachment (*which: the detached input).
   DAXOIOElt* StartReading(int n, DAXOInput** inputs, int* which, int nCancel = 0,
                           DAXOEvent** cancelEvents = nullptr);
   /// The same, null at once when a message waits (*which = -2).
@@ -301,9 +325,12 @@ class DAXOModule : public DAXOModuleBase {
   DAXOIOElt* MsgStartReading(int n, DAXOInput** inputs, int* which, int nCancel = 0,
                              DAXOEvent** cancelEvents = nullptr);
   /// Reads one more sample and gives the `n` latest (oldest first) in `out`.
+  /// False after a failure, a detachment, or (sequential) while the window
+  /// is not full.
   bool NLastStartReading(DAXOInput& input, int n, DAXOIOElt** out);
   /// One sample per input, timestamps within `tolerance`; their common
-  /// lower bound, or -1 when `cancel` fired.
+  /// lower bound, or -1 when `cancel` fired, after a failure, or when a
+  /// sequential component has nothing more to read now.
   DAXOTimestamp SynchroStartReading(int n, DAXOInput** inputs, DAXOIOElt** out,
                                     DAXOTimestamp tolerance, DAXOEvent* cancel = nullptr);
   DAXOTimestamp SynchroStartReading2(int n, DAXOInput** inputs, DAXOIOElt** out,
@@ -472,9 +499,13 @@ class DAXOModule : public DAXOModuleBase {
   /// Forgets the period statistics (the next call only records the time).
   void ResetPeriodStatistics();
 
-  /// Error without the throw: records and reports `text` (the reading and
-  /// writing calls answer null instead of unwinding).
+  /// A reading or writing call failed: Error without the throw (records and
+  /// reports `text`, sets DAXO::ErrorState; the call answers null instead of
+  /// unwinding) and marks the life as failed (m_primitiveFailed).
   void ReportFailure(const DAXOString& text);
+  // Set by ReportFailure (any thread of the module), cleared by Start: the
+  // lifecycle ends the life once the Birth or Core that saw it returns.
+  std::atomic<bool> m_primitiveFailed{false};
 
  private:
   template <class Element, class Make>

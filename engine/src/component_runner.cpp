@@ -10,6 +10,11 @@ namespace {
 
 constexpr const char* kCatchUp = " Trying to catch up but the component might crash later.";
 
+/// The report of a life ended by a component error.
+void ReportErrorDeath(const std::string& who, const ComponentReport& report) {
+  report(who + " (threaded) died due to an error.", DAXO::Warning, 1, true);
+}
+
 /// Reports the exception being handled; DAXO::ModuleDied is the normal end
 /// of a component that ended itself or was woken by its die event.
 void ReportFailure(const std::string& who, const ComponentReport& report) {
@@ -18,7 +23,7 @@ void ReportFailure(const std::string& who, const ComponentReport& report) {
   } catch (int code) {
     if (code == DAXO::ModuleDied) return;
     if (code == DAXO::ErrorException) {
-      report(who + " (threaded) died due to an error.", DAXO::Warning, 1, true);
+      ReportErrorDeath(who, report);
     } else {
       report(who + " : Fatal error : Unhandled integer exception thrown (" + std::to_string(code) +
                  ")." + kCatchUp,
@@ -42,12 +47,17 @@ void RunComponentLife(DAXOComponent& component, const ComponentReport& report) {
   std::string who;
   try {
     who = std::string(component.Kind()) + " " + (component.name != nullptr ? component.name : "");
+    // A Birth or Core during which a reading or writing call failed is the
+    // last step: the life ends as if that step had raised Error.
     component.Birth();
-    component.SignalBirth();
-    while (!component.AskedToDie()) {
+    bool failed = component.PrimitiveFailed();
+    if (!failed) component.SignalBirth();
+    while (!failed && !component.AskedToDie()) {
       component.PerformanceMonitoring();
       component.Core();
+      failed = component.PrimitiveFailed();
     }
+    if (failed) ReportErrorDeath(who, report);
   } catch (...) {
     try {
       ReportFailure(who, report);

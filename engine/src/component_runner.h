@@ -1,7 +1,10 @@
 // The life of a threaded component on the thread its Start created: Birth,
 // the birth signal, Core until the component is asked to die, then its death
 // sequence. Exceptions that leave Birth or Core end the life and are
-// reported with a fixed text naming the component.
+// reported with a fixed text naming the component; so does a Birth or Core
+// that returns after a reading or writing call of the component failed
+// (reported as DAXO::ErrorException is: "... died due to an error."), and no
+// Core runs after it.
 //
 // Threading: runs entirely on the calling thread (the component's main
 // thread) and holds no engine lock while it calls the component. The

@@ -77,7 +77,7 @@ void CanLogPlayer::Core() {
   }
   if (!m_batch.empty()) {
     DAXOIOElt* element = StartWriting(Output(0));
-    if (element == nullptr) return;  // the framework reported why
+    if (element == nullptr) return;  // failed: the life ends with this Core
     std::memcpy(element->Data(), m_batch.data(), m_batch.size() * sizeof(DAXOCANUniFrame));
     element->VectorSize() = static_cast<int>(m_batch.size());
     element->Timestamp() = SampleTimestamp(m_batch.front().ts);
@@ -88,7 +88,7 @@ void CanLogPlayer::Core() {
   }
   if (atEnd) {
     m_reader.Close();
-    WriteEndOfFile(*this, Output(1), m_frames > 0 ? SampleTimestamp(m_lastTime) : 0);
+    if (!WriteEndOfFile(*this, Output(1), m_frames > 0 ? SampleTimestamp(m_lastTime) : 0)) return;
     CommitSuicide();
   }
 }

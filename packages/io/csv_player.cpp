@@ -100,7 +100,8 @@ void CsvPlayer::Core() {
     if (!m_reader.Next(line)) {
       if (m_reader.Failed()) Error(FileFault(m_path, "read error").c_str());
       m_reader.Close();
-      WriteEndOfFile(*this, Output(1), m_rows > 0 ? SampleTimestamp(m_lastTime) : 0);
+      // A failed write ends the life with this Core, as an error.
+      if (!WriteEndOfFile(*this, Output(1), m_rows > 0 ? SampleTimestamp(m_lastTime) : 0)) return;
       CommitSuicide();
       return;
     }
@@ -113,7 +114,7 @@ void CsvPlayer::Core() {
   }
   if (fault != nullptr) Error(FileFault(m_path, "line", m_reader.LineNumber(), fault).c_str());
   DAXOIOElt* element = StartWriting(Output(0));
-  if (element == nullptr) return;  // the framework reported why
+  if (element == nullptr) return;  // failed: the life ends with this Core
   std::memcpy(element->Data(), m_values.data(), m_values.size() * sizeof(double));
   element->VectorSize() = m_columns;
   element->Timestamp() = timestamp;

@@ -36,12 +36,13 @@ std::string StringProperty(DAXOComponent& component, int index) {
   return std::string(static_cast<const char*>(value), static_cast<std::size_t>(value.Length()));
 }
 
-void WriteEndOfFile(DAXOComponent& component, DAXOOutput& output, DAXOTimestamp timestamp) {
+bool WriteEndOfFile(DAXOComponent& component, DAXOOutput& output, DAXOTimestamp timestamp) {
   DAXOIOElt* element = component.StartWriting(output);
-  if (element == nullptr) return;  // reported by the framework
+  if (element == nullptr) return false;
   *element->Integer64(0) = 1;
   element->Timestamp() = timestamp;
   component.StopWriting(element);
+  return true;
 }
 
 // --- LineReader --------------------------------------------------------------------
@@ -142,6 +143,8 @@ void IoRecorder::Core() {
   }
   int which = -1;
   DAXOIOElt* element = StartReading(2, inputs, &which);
+  // A failure ends the life after this Core; a detached input is read again
+  // in the next one, once it is connected again.
   if (element == nullptr) return;
   if (which == 0) {
     Write(*element);

@@ -6,6 +6,11 @@
 // Threading: everything here runs on the component's own thread (Birth,
 // Core, Death), except the property reads made by other threads through the
 // engine, which the module's locks serialise with DirectSet.
+//
+// A reading or writing call of the SDK that answers null has failed (and
+// ended the life: the SDK reports it and runs the death once Core returns)
+// or, for a read, had its input detached; either way Core returns at once
+// and never calls again in the same Core.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +36,11 @@ std::string FileFault(const std::string& path, const char* what, long number,
 /// The text of string property `index` of `component`.
 std::string StringProperty(DAXOComponent& component, int index);
 
-/// Writes one end-of-file sample (value 1, `timestamp`) on `output`.
-void WriteEndOfFile(DAXOComponent& component, DAXOOutput& output, DAXOTimestamp timestamp);
+/// Writes one end-of-file sample (value 1, `timestamp`) on `output`. False
+/// when the write failed: the SDK reported it and ends the component's life
+/// once its Core returns, which the caller then does at once.
+[[nodiscard]] bool WriteEndOfFile(DAXOComponent& component, DAXOOutput& output,
+                                  DAXOTimestamp timestamp);
 
 /// A timestamp a sample may carry: the engine stamps a sample of time 0 with
 /// its own clock, so a real time 0 goes out as 1 µs.

@@ -135,7 +135,7 @@ void PcapFilePlayer::Append(const pcap_pkthdr& header, const unsigned char* byte
 
 void PcapFilePlayer::Core() {
   pcap_data_writer writer(*this, Output(0), m_linkType, 0);
-  if (!writer.Ok()) return;  // the framework reported why
+  if (!writer.Ok()) return;  // failed: the life ends with this Core
   m_writer = &writer;
   bool atEnd = false;
   try {
@@ -168,8 +168,9 @@ void PcapFilePlayer::Core() {
 
 void PcapFilePlayer::Finish() {
   DirectSet(*Property(KyPropPackets), m_packets);
-  // Without a packet there is no time to give: the engine stamps it.
-  WriteEndOfFile(*this, Output(1), m_packets > 0 ? SampleTimestamp(m_lastTime) : 0);
+  // Without a packet there is no time to give: the engine stamps it. A
+  // failed write ends the life with this Core, as an error.
+  if (!WriteEndOfFile(*this, Output(1), m_packets > 0 ? SampleTimestamp(m_lastTime) : 0)) return;
   CommitSuicide();
 }
 

@@ -49,6 +49,9 @@ class PcapFilePlayer : public DAXOpcap_component {
   /// for the next sample when it does not fit, or noted as a fault.
   void Take(const pcap_pkthdr& header, const unsigned char* bytes) noexcept;
   void Append(const pcap_pkthdr& header, const unsigned char* bytes);
+  /// The end of the file: the end-of-file sample, then the player ends
+  /// itself (unless that write failed: Core returns and the life ends).
+  /// Last step of a Core.
   void Finish();
 
   std::string m_path;

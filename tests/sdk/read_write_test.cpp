@@ -1,7 +1,8 @@
 // Reading and writing primitives beyond the plain flow of samples: time
 // stamps and the smoothing of periodic outputs, overfull vectors, readers
 // that never block, input subsampling, sliding windows, synchronised reads,
-// the limits of the several-input reads and the writer's hand-shake.
+// the limits of the several-input reads, the writer's hand-shake, and the
+// end of a life after a failed primitive (but not after a detachment).
 // Writers are driven from the test thread (writing needs no component
 // thread); threaded readers run in the engine and hand-shake through
 // counters and events, never through sleeps.
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "daxo_component.h"
@@ -21,11 +23,17 @@
 namespace velquor::test {
 namespace {
 
-/// Runs the test's body as its Core; without one it waits for its death.
+/// Runs the test's body as its Core (and `birth` as its Birth); without a
+/// body it waits for its death. Counts its Cores and deaths.
 class Probe : public DAXOComponent {
  public:
   Probe(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
+  void Birth() override {
+    if (birth) birth(*this);
+  }
+  void Death() override { deaths.Raise(); }
   void Core() override {
+    cores.Raise();
     if (body) {
       body(*this);
     } else {
@@ -47,6 +55,10 @@ class Probe : public DAXOComponent {
   }
 
   std::function<void(Probe&)> body;
+  std::function<void(Probe&)> birth;
+  Counter cores;
+  Counter deaths;
+  Counter nulls;  // primitives that answered null
   DAXOEvent idle;
   DAXOEvent step;
   DAXOEvent release;
@@ -71,6 +83,16 @@ DAXOInputDefinition g_oneInput[] = {
 DAXOInputDefinition g_twoInputs[] = {
     {"a", 0, &DAXO::FilterInteger32, DAXO::FifoReader, 1},
     {"b", 0, &DAXO::FilterInteger32, DAXO::FifoReader, 1},
+    {},
+};
+// A FIFO of one slot: a second sample cannot start while the first is held,
+// nor while a never-skipping reader has not had it.
+DAXOOutputDefinition g_oneSlotOutput[] = {
+    {"out", 0, DAXOTypeInfo(DAXO::Integer32), 1, 1, 1, 0},
+    {},
+};
+DAXOInputDefinition g_neverSkippingInput[] = {
+    {"in", 0, &DAXO::FilterInteger32, DAXO::NeverSkippingReader, 1},
     {},
 };
 
@@ -103,16 +125,30 @@ class ReadWrite : public PropertyTest {
       : writer(Model("Writer", true)),
         reader(Model("Reader", true)),
         pair(Model("Pair", true)),
-        sequential(Model("SequentialReader", false)) {
-    writer.nbOutputs = DAXOComponentDefinition::CountUntilZeroRow;
+        sequential(Model("SequentialReader", false)),
+        sequentialPair(Model("SequentialPair", false)),
+        relay(Model("Relay", true)),
+        sequentialRelay(Model("SequentialRelay", false)),
+        holder(Model("Holder", true)) {
+    constexpr DAXOUInt32 kRows = DAXOComponentDefinition::CountUntilZeroRow;
+    writer.nbOutputs = kRows;
     writer.outputs = g_outputs;
-    for (DAXOComponentDefinition* d : {&reader, &sequential}) {
-      d->nbInputs = DAXOComponentDefinition::CountUntilZeroRow;
+    for (DAXOComponentDefinition* d : {&reader, &sequential, &relay, &sequentialRelay}) {
+      d->nbInputs = kRows;
       d->inputs = g_oneInput;
     }
-    pair.nbInputs = DAXOComponentDefinition::CountUntilZeroRow;
-    pair.inputs = g_twoInputs;
-    for (DAXOComponentDefinition* d : {&writer, &reader, &pair, &sequential}) {
+    for (DAXOComponentDefinition* d : {&relay, &sequentialRelay}) {
+      d->nbOutputs = kRows;
+      d->outputs = g_oneSlotOutput;
+    }
+    for (DAXOComponentDefinition* d : {&pair, &sequentialPair}) {
+      d->nbInputs = kRows;
+      d->inputs = g_twoInputs;
+    }
+    holder.nbInputs = kRows;
+    holder.inputs = g_neverSkippingInput;
+    for (DAXOComponentDefinition* d : {&writer, &reader, &pair, &sequential, &sequentialPair,
+                                       &relay, &sequentialRelay, &holder}) {
       EXPECT_TRUE(engine.AddModel(*d));
     }
   }
@@ -135,9 +171,15 @@ class ReadWrite : public PropertyTest {
   }
 
   bool ReportedContaining(const std::string& text, int level = DAXO::Error) {
-    return reports->Contains([&](const ReportRecord& r) {
-      return r.level == level && r.text.find(text) != std::string::npos;
-    });
+    return CountContaining(text, level) > 0;
+  }
+
+  int CountContaining(const std::string& text, int level) {
+    int n = 0;
+    for (const ReportRecord& r : reports->Reports()) {
+      if (r.level == level && r.text.find(text) != std::string::npos) ++n;
+    }
+    return n;
   }
 
   /// Polls `done` until it holds, at most 10 s.
@@ -151,7 +193,8 @@ class ReadWrite : public PropertyTest {
     return true;
   }
 
-  DAXOComponentDefinition writer, reader, pair, sequential;
+  DAXOComponentDefinition writer, reader, pair, sequential, sequentialPair, relay, sequentialRelay,
+      holder;
 };
 
 TEST_F(ReadWrite, PublicationStampsWhatTheWriterLeftAtZeroWithEngineTime) {
@@ -476,6 +519,173 @@ TEST_F(ReadWrite, AHandshakeWaitsUntilEveryReaderGaveTheNewSampleBack) {
   } catch (int code) {
     EXPECT_EQ(code, DAXO::ModuleDied);
   }
+}
+
+TEST_F(ReadWrite, ASequentialSynchronisedReadAnswersMinusOneWhenAnInputHasNothingYet) {
+  // Fault caught: the read of the input not being served answers null, and
+  // the synchronised read retried it for ever on the writer's thread.
+  Probe* w0 = Make("Writer", "w0");
+  Make("Writer", "w1");
+  Probe* p = Make("SequentialPair", "p");
+  ASSERT_TRUE(engine.Connect("w0.out", "p.a"));
+  ASSERT_TRUE(engine.Connect("w1.out", "p.b"));
+  p->body = [](Probe& self) {
+    DAXOInput* inputs[2] = {&self.Input(0), &self.Input(1)};
+    DAXOIOElt* out[2] = {};
+    const DAXOTimestamp t = self.SynchroStartReading(2, inputs, out, 0);
+    self.Record({static_cast<int>(t), out[0] != nullptr ? 1 : 0, out[1] != nullptr ? 1 : 0});
+  };
+  ASSERT_TRUE(engine.StartComponent("p"));
+  Write(*w0, 1, 50);
+  EXPECT_EQ(p->Records(), (std::vector<std::vector<int>>{{-1, 0, 0}}));
+  EXPECT_EQ(p->State() & (DAXO::ErrorState | DAXO::LivingState), DAXO::LivingState);
+  EXPECT_FALSE(ErrorReported());
+}
+
+// --- a failed primitive ends the life ------------------------------------------
+
+enum class Failure {
+  NoFreeSlot,   // the one slot is still held by the writer itself
+  AbortedWait,  // the wait for a never-skipping reader is aborted
+};
+enum class Step { Birth, Core };
+
+using FailureCase = std::tuple<bool /*threaded*/, Failure, Step>;
+
+class FailedPrimitive : public ReadWrite, public ::testing::WithParamInterface<FailureCase> {
+ protected:
+  /// Starts a sample on the relay's output the way `failure` makes fail:
+  /// null (and the failure counted) or the sample. AbortedWait: the one
+  /// slot must already hold a sample that the holder has not had.
+  static DAXOIOElt* StartFailingWrite(Probe& self, Failure failure) {
+    // NoFreeSlot: this sample is never stopped, its slot stays held.
+    if (failure == Failure::NoFreeSlot) self.StartWriting(self.Output(0));
+    DAXOIOElt* e = self.StartWriting(self.Output(0));
+    if (e == nullptr) self.nulls.Raise();
+    return e;
+  }
+};
+
+// The relay passes each sample of its input on; its Birth, or its Core for
+// the second sample, fails to start writing. Faults caught: a lifecycle that
+// keeps calling Core (or goes from Birth to Core) after the failure, a death
+// not reported as an error or run twice, a failure reported more than once,
+// an aborted writer's wait answered with null but taken for no failure.
+TEST_P(FailedPrimitive, EndsTheLifeOnceAfterTheStepDuringWhichItFailed) {
+  const auto [threaded, failure, step] = GetParam();
+  Probe* w = Make("Writer", "w");
+  Probe* f = Make(threaded ? "Relay" : "SequentialRelay", "f");
+  ASSERT_TRUE(engine.Connect("w.out", "f.in"));
+  if (failure == Failure::AbortedWait) {
+    Make("Holder", "h");  // never started: never reads
+    ASSERT_TRUE(engine.Connect("f.out", "h.in"));
+  }
+  const int failingCore = step == Step::Core ? 2 : 0;
+  if (step == Step::Birth) {
+    f->birth = [failure](Probe& self) {
+      if (failure == Failure::AbortedWait) {  // the slot goes to the holder, which never reads
+        DAXOIOElt* e = self.StartWriting(self.Output(0));
+        if (e == nullptr) return;
+        self.StopWriting(e);
+      }
+      if (StartFailingWrite(self, failure) != nullptr) ADD_FAILURE() << "the write did not fail";
+    };
+  }
+  f->body = [failure](Probe& self) {
+    DAXOIOElt* in = self.StartReading(self.Input(0));
+    if (in == nullptr) return;
+    const int value = *in->Integer32(0);
+    DAXOIOElt* out =
+        value == 2 ? StartFailingWrite(self, failure) : self.StartWriting(self.Output(0));
+    if (out == nullptr) return;
+    *out->Integer32(0) = value;
+    self.StopWriting(out);
+  };
+  reports->Clear();
+  if (step == Step::Core) {
+    ASSERT_TRUE(engine.StartComponent("f"));
+    Write(*w, 1, 10);
+  }
+  // The failing step runs here, or on the relay's thread: a sequential
+  // relay's Birth runs in its start and its Core in the write of its input.
+  std::thread failing([&] {
+    if (step == Step::Birth) {
+      engine.StartComponent("f");
+    } else {
+      Write(*w, 2, 20);
+    }
+  });
+  if (failure == Failure::AbortedWait) {
+    // An abort counts only while the writer waits: repeated until it gave up.
+    DAXOIOMonitorImplementation* fifo = static_cast<DAXOOutputImplementation&>(f->Output(0)).Fifo();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!f->nulls.WaitAtLeast(1, std::chrono::milliseconds(1)) &&
+           std::chrono::steady_clock::now() < giveUp) {
+      fifo->AbortWriter();
+    }
+  }
+  failing.join();
+  ASSERT_TRUE(f->nulls.WaitAtLeast(1));
+  ASSERT_TRUE(f->deaths.WaitAtLeast(1)) << "the life goes on after the failure";
+  Write(*w, 3, 30);  // served by nobody now
+  ASSERT_TRUE(engine.ShutdownComponent("f"));
+
+  EXPECT_EQ(f->cores.Value(), failingCore);
+  EXPECT_EQ(f->nulls.Value(), 1);
+  EXPECT_EQ(f->deaths.Value(), 1);
+  EXPECT_EQ(f->State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState | DAXO::ErrorState);
+  EXPECT_EQ(CountContaining("component f: Failed to start writing on f.out", DAXO::Error), 1);
+  const std::string death = threaded ? "component f (threaded) died due to an error."
+                                     : "External : component f (sequential) died due to an error.";
+  EXPECT_EQ(CountContaining(death, DAXO::Warning), 1);
+  EXPECT_EQ(CountContaining("died due to an error", DAXO::Warning), 1);
+}
+
+std::string FailureCaseName(const ::testing::TestParamInfo<FailureCase>& info) {
+  return std::string(std::get<0>(info.param) ? "Threaded" : "Sequential") +
+         (std::get<2>(info.param) == Step::Birth ? "Birth" : "Core") +
+         (std::get<1>(info.param) == Failure::NoFreeSlot ? "NoFreeSlot" : "AbortedWait");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryModel, FailedPrimitive,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(Failure::NoFreeSlot,
+                                                              Failure::AbortedWait),
+                                            ::testing::Values(Step::Birth, Step::Core)),
+                         FailureCaseName);
+
+TEST_F(ReadWrite, ANullReadAfterADetachmentLeavesTheLifeGoingOn) {
+  // Fault caught: the null of a detached input taken for a failure (error
+  // state, the life ended), as the recorders' two-input reads would see it.
+  Probe* w0 = Make("Writer", "w0");
+  Probe* w1 = Make("Writer", "w1");
+  Probe* p = Make("Pair", "p");
+  ASSERT_TRUE(engine.Connect("w0.out", "p.a"));
+  ASSERT_TRUE(engine.Connect("w1.out", "p.b"));
+  p->body = [](Probe& self) {
+    DAXOInput* inputs[2] = {&self.Input(0), &self.Input(1)};
+    int which = -1;
+    DAXOIOElt* e = self.StartReading(2, inputs, &which);
+    self.Record({e != nullptr ? *e->Integer32(0) : -1, which});
+    self.got.Raise();
+  };
+  ASSERT_TRUE(engine.StartComponent("p"));
+  Write(*w0, 1, 10);
+  ASSERT_TRUE(p->got.WaitAtLeast(1));
+  // The reader holds sample 1 of "a": the detachment takes it back and the
+  // read gives up with null, naming "a".
+  ASSERT_TRUE(engine.Disconnect("p.a"));
+  ASSERT_TRUE(p->got.WaitAtLeast(2));
+  Write(*w1, 2, 20);
+  ASSERT_TRUE(p->got.WaitAtLeast(3));
+  Probe* w2 = Make("Writer", "w2");
+  ASSERT_TRUE(engine.Connect("w2.out", "p.a"));
+  Write(*w2, 3, 30);
+  ASSERT_TRUE(p->got.WaitAtLeast(4));
+  EXPECT_EQ(p->Records(), (std::vector<std::vector<int>>{{1, 0}, {-1, 0}, {2, 1}, {3, 0}}));
+  EXPECT_EQ(p->State() & (DAXO::ErrorState | DAXO::LivingState), DAXO::LivingState);
+  EXPECT_EQ(p->deaths.Value(), 0);
+  EXPECT_FALSE(ErrorReported());
 }
 
 }  // namespace

@@ -386,6 +386,16 @@ bool DAXOComponent::AskedToDie() {
   return (State() & DAXO::DyingState) != 0 || DieEvent().State();
 }
 
+bool DAXOComponent::PrimitiveFailed() {
+  return m_primitiveFailed.load();
+}
+
+void DAXOComponent::EndLifeOnFailure() {
+  // A component that ended itself (CommitSuicide) after the failure is dead
+  // already: its death must not run or be marked twice.
+  if (m_primitiveFailed.load() && !m_deathCalled) throw DAXO::ErrorException;
+}
+
 void DAXOComponent::SetIfPresent(const char* property, long value) {
   if (HasProperty(property)) DirectSet(*Property(property), value);
 }
@@ -397,6 +407,7 @@ void DAXOComponent::Start() {
       NotifyState();
       return;
     }
+    m_primitiveFailed = false;
     ChangeState(DAXO::LivingState, DAXO::ErrorState);
   }
   DAXOMutexGuard lifecycle(m_lifecycleLock);
@@ -485,6 +496,7 @@ void DAXOComponent::Start() {
     OneMoreLife();
     try {
       Birth();
+      EndLifeOnFailure();
       // A Birth that ended its own life (CommitSuicide) is dead already.
       if (!m_deathCalled) ChangeState(0, DAXO::DeadState);
       // What the inputs received before the start is served now.
@@ -512,6 +524,7 @@ void DAXOComponent::ServeInput(DAXOInput& input, bool releaseAll) {
     PerformanceMonitoring();
     Core();
     if (releaseAll) ReleaseAllInputs();
+    EndLifeOnFailure();
     return;
   }
   while (!m_deathCalled && (State() & DAXO::DyingState) == 0 && input.DataAvailableInFIFO()) {
@@ -521,6 +534,7 @@ void DAXOComponent::ServeInput(DAXOInput& input, bool releaseAll) {
       PerformanceMonitoring();
       Core();
       if (releaseAll) ReleaseAllInputs();
+      EndLifeOnFailure();
       // A Core that does not read its input would be served for ever.
       if (input.NbDataAvailableInFIFO() >= before) break;
     } else {

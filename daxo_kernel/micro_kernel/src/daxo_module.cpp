@@ -196,6 +196,7 @@ void DAXOModule::Start() {
   DAXOMutexGuard guard(m_moduleLock);
   m_dieEvent.Reset();
   m_allLivesLostEvent.Reset();
+  m_primitiveFailed = false;
   ChangeState(DAXO::LivingState, DAXO::ErrorState | DAXO::DeadState | DAXO::DyingState);
 }
 

@@ -6,6 +6,12 @@
 // either takes a slot or leaves the reader marked waiting with the mutex
 // released; every path out of a wait ends it (AchieveStartReadingX or
 // AbortStartReadingX), exceptions included.
+//
+// Failures: a call that cannot do its work goes through ReportFailure exactly
+// once (the component error and the life's failure mark) and answers null;
+// the inner steps signal it by throwing DAXO::ErrorException up to the
+// call's own catch. DAXO::ModuleDied always passes through. A detachment is
+// no failure: it answers null without a report.
 #include <algorithm>
 
 #include "daxo_io.h"
@@ -30,6 +36,12 @@ DAXOOutputImplementation& Out(DAXOOutput& output) {
 
 DAXOIOEltImplementation* ElementOf(DAXOIOMonitorImplementation* fifo, DAXOFastIOHandle slot) {
   return static_cast<DAXOIOEltImplementation*>((*fifo)[slot]);
+}
+
+/// A wait without time-out on `n` events that answered none of them: the
+/// event service failed.
+bool WaitFailed(int result, int n) {
+  return result < 0 || result >= n;
 }
 
 /// Marks the input inside a reading call (waiting while the connecting side
@@ -62,13 +74,17 @@ DAXOIOElt* DAXOModule::StartWriting(DAXOOutput& output) {
   DAXOOutputImplementation& out = Out(output);
   try {
     const DAXOFastIOHandle slot = out.monitor->StartWriting();
-    if (slot.ptr == nullptr) return nullptr;  // the writer's wait was aborted
-    DAXOIOEltImplementation* element = ElementOf(out.monitor, slot);
-    element->output = &output;
-    element->slot = slot;
-    element->timeOfIssue = 0;
-    element->timestamp = 0;
-    return element;
+    if (slot.ptr != nullptr) {
+      DAXOIOEltImplementation* element = ElementOf(out.monitor, slot);
+      element->output = &output;
+      element->slot = slot;
+      element->timeOfIssue = 0;
+      element->timestamp = 0;
+      return element;
+    }
+    // The writer's wait was aborted: the normal end of a dying writer, a
+    // failure otherwise (no slot to write into).
+    if ((State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
   } catch (int code) {
     if (code == DAXO::ModuleDied) throw;
   }
@@ -89,6 +105,9 @@ void DAXOModule::ReportFailure(const DAXOString& text) {
     // Error records the failure in the module's state and reports it; the
     // caller answers null instead of unwinding.
   }
+  // After the report: whoever ends the life on this mark reports the death
+  // after the failure itself.
+  m_primitiveFailed = true;
 }
 
 namespace {
@@ -173,12 +192,10 @@ DAXOFastIOHandle DAXOModule::TakeOne(DAXOInputImplementation& in, bool msg) {
     if (fifo == nullptr) {
       DAXOEvent* events[2] = {&m_dieEvent, &in.connectionEvent};
       const int n = &m_dieEvent == &in.connectionEvent ? 1 : 2;
-      if (msg) {
-        DAXOEvent::MsgWait(n, events, -1);
-      } else {
-        DAXOEvent::Wait(n, events, -1);
-      }
+      const int fired = msg ? DAXOEvent::MsgWait(n, events, -1) : DAXOEvent::Wait(n, events, -1);
       if ((State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
+      // Waiting again on a failing event service would spin.
+      if (WaitFailed(fired, n)) throw DAXO::ErrorException;
       in.connectionEvent.Reset();
       continue;
     }
@@ -199,6 +216,7 @@ DAXOFastIOHandle DAXOModule::TakeOne(DAXOInputImplementation& in, bool msg) {
     }
     fifo->AbortStartReadingX(in.readerNumber);
     if (fired == 1 || (State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
+    if (fired != 2) throw DAXO::ErrorException;  // the event service failed
     in.interruptEvent.Reset();
     if (in.detaching.load() && detached()) return {};
   }
@@ -400,9 +418,11 @@ DAXOIOElt* DAXOModule::ReadManyThreaded(int n, DAXOInput** inputs, int* which, i
         inside[i] = true;
       }
       if (in.readerType == DAXO::SamplingReader) {
+        abortWaits(-1);
         ReportFailure(DAXOStreamedString("StartReading on multiple inputs is not possible with "
                                          "SamplingReader inputs. ")
                       << in.name << " is a SamplingReader input.");
+        return nullptr;
       }
       DAXOEvent* readerEvent = nullptr;
       DAXOEvent* abortEvent = nullptr;
@@ -429,9 +449,13 @@ DAXOIOElt* DAXOModule::ReadManyThreaded(int n, DAXOInput** inputs, int* which, i
         abortWaits(-1);
         throw DAXO::ModuleDied;
       }
-      if (r >= cancelBase || r < 0) {
+      if (WaitFailed(r, count)) {
         abortWaits(-1);
-        *which = r >= cancelBase ? n + (r - cancelBase) : -1;
+        throw DAXO::ErrorException;  // waiting again on a failing event service would spin
+      }
+      if (r >= cancelBase) {
+        abortWaits(-1);
+        *which = n + (r - cancelBase);
         return nullptr;
       }
       int i = n - 1;
@@ -583,8 +607,12 @@ DAXOTimestamp DAXOModule::SynchroStartReading2(int n, DAXOInput** inputs, DAXOIO
       // At most 32 inputs at a time: the first pending ones.
       const int batch = count < kMaxInputs ? count : kMaxInputs;
       e = StartReading(batch, pending, &which, cancel != nullptr ? 1 : 0, cancels);
-      if (e == nullptr && cancel != nullptr && which == batch) return -1;
-      if (e == nullptr && (State() & DAXO::ErrorState) != 0 && which < 0) return -1;
+      if (e != nullptr) break;
+      if (cancel != nullptr && which == batch) return -1;
+      // A failure ends the life: no second read. A sequential component
+      // reads only what its current call brought: reading again would spin.
+      if (m_primitiveFailed.load() || !m_threadedReads.load()) return -1;
+      // An input was detached: wait on the pending ones again.
     }
     const bool forward = DAXO::TimeSpeed() >= 0;
     const int j = pendingIndex[which];
