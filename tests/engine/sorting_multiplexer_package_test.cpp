@@ -53,7 +53,7 @@ TEST_F(SortingMultiplexerPackage, LoadsAndOffersItsModelWithResolvedTables) {
                       {"vector_max_size", 1, true},
                       {"vector_max_latency", 100000, true},
                       {"flush_delay", 500000, true}};
-  ASSERT_EQ(d.nbProperties, 5u);
+  ASSERT_EQ(d.nbProperties, 6u);
   for (int i = 0; i < 5; ++i) {
     const DAXOPropertyDefinition& p = d.properties[i];
     SCOPED_TRACE(rows[i].name);
@@ -66,7 +66,13 @@ TEST_F(SortingMultiplexerPackage, LoadsAndOffersItsModelWithResolvedTables) {
     EXPECT_FALSE(p.readOnly);
     EXPECT_TRUE(p.locked);
     EXPECT_EQ(p.unit, nullptr);
-  }
+  }  // The exact reading rule: a flag, off unless asked for, fixed while running.
+  const DAXOPropertyDefinition& exact = d.properties[5];
+  EXPECT_STREQ(exact.name, "exact_order");
+  ASSERT_NE(exact.value, nullptr);
+  EXPECT_EQ(exact.value->type, DAXO::PropertyTypeBool);
+  EXPECT_FALSE(exact.value->value.boolean);
+  EXPECT_FALSE(exact.canBeModifiedAfterStart);
 }
 
 TEST_F(SortingMultiplexerPackage, EntryPointsAnswerAsTheEngineExpects) {

@@ -330,6 +330,7 @@ int Merge(const MergeOptions& options) {
             writer.Set(kMux, "vector_max_size", options.vectorMaxSize) &&
             writer.Set(kMux, "vector_max_latency", options.vectorMaxLatency) &&
             writer.Set(kMux, "flush_delay", options.flushDelay) &&
+            writer.Set(kMux, "exact_order", true) &&
             writer.Set(kMux, "output.fifosize", kFifoSlots) &&
             writer.Set(kMux, "priority", kYieldingPriority) &&
             engine.CreateComponent(models.recorder, kRecorder) &&
