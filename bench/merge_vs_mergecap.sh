@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Times `velquor merge` against `mergecap -F pcap`, `tcpslice -D` and `cat` of
 # the same captures, in one run, and prints wall times, peak memory and our
-# ratios. Cases: 4 x 1M packets of 60 bytes; 4 x 500k packets of 60-400
-# bytes; 16 inputs (16 x 250k packets of 60-400 bytes).
+# ratios, and checks our output: by time, equal times in input order, and
+# against mergecap's (the same bytes where no two inputs share a time).
+# Cases: 4 x 1M packets of 60 bytes; 4 x 500k packets of 60-400 bytes; 16
+# inputs (16 x 250k packets of 60-400 bytes); 4 x 500k packets of 60-400
+# bytes whose times are distinct across the inputs.
 #
 #   bench/merge_vs_mergecap.sh [build folder, default build/release]
 #
@@ -34,20 +37,23 @@ div="${VELQUOR_BENCH_DIVISOR:-1}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# gen FILE COUNT MIN MAX SEED: a capture whose packet times interleave with
-# the other inputs' (each input starts a few microseconds later).
+# gen FILE COUNT MIN MAX SEED [STRIDE OFFSET]: a capture whose packet times
+# interleave with the other inputs' (each input starts a few microseconds
+# later). With STRIDE and OFFSET every time is OFFSET modulo STRIDE: inputs
+# of other offsets never share a time.
 gen() {
   python3 - "$@" <<'PY'
 import random, struct, sys
 path, count, lo, hi, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+stride, offset = (int(sys.argv[6]), int(sys.argv[7])) if len(sys.argv) > 7 else (1, seed * 3)
 rng = random.Random(seed)
-t = 1_765_000_000_000_000 + seed * 3
+t = 1_765_000_000_000_000 + offset
 payload = bytes(range(256)) * 2
 with open(path, "wb", buffering=1 << 20) as f:
     f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, 1))
     head = struct.Struct("<IIII")
     for i in range(count):
-        t += rng.randint(1, 20)
+        t += rng.randint(1, 20) * stride
         n = lo if lo == hi else rng.randint(lo, hi)
         f.write(head.pack(t // 1000000, t % 1000000, n, n))
         f.write(payload[:n])
@@ -88,40 +94,46 @@ run_case() {
   printf '  velquor / mergecap = %.2f   velquor / tcpslice = %.2f   velquor / cat = %.1f\n' \
     "$(python3 -c "print($t_v / $t_m)")" "$(python3 -c "print($t_v / $t_s)")" \
     "$(python3 -c "print($t_v / $t_c)")"
-  compare "$work/out_velquor.pcap" "$work/out_mergecap.pcap"
+  compare "$work/out_velquor.pcap" "$work/out_mergecap.pcap" "${inputs[@]}"
   # Every case writes new files (replacing a file costs its old blocks).
   rm -f "$work"/out_*.pcap
 }
 
-# compare OURS THEIRS: both outputs hold the same packets in time order; they
-# may differ only in the order of packets with equal times (each tool's tie
-# rule).
+# compare OURS THEIRS INPUTS...: our output must be exactly the inputs'
+# packets by time, equal times in input order, each input's own order kept
+# (velquor's rule); against mergecap's it is the same bytes, or differs only
+# in the order of packets with equal times from different inputs.
 compare() {
-  if cmp -s "$1" "$2"; then
-    echo "  output: byte for byte the same as mergecap's"
-    return
-  fi
-  python3 - "$1" "$2" <<'PY'
-import struct, sys
+  python3 - "$@" <<'PY'
+import heapq, struct, sys
 def records(path):
     with open(path, "rb") as f:
         data = f.read()
-    out, off, last, ordered = [], 24, -1, True
+    out, off = [], 24
     while off + 16 <= len(data):
         sec, usec, caplen, _ = struct.unpack_from("<IIII", data, off)
-        t = sec * 1000000 + usec
-        ordered = ordered and t >= last
-        last = t
-        out.append(data[off:off + 16 + caplen])
+        out.append((sec * 1000000 + usec, data[off:off + 16 + caplen]))
         off += 16 + caplen
-    return out, ordered, data[:24]
-ours, ours_ordered, ours_head = records(sys.argv[1])
-theirs, _, theirs_head = records(sys.argv[2])
-same = ours_head == theirs_head and sorted(ours) == sorted(theirs)
-if same and ours_ordered:
-    print("  output: the same packets as mergecap's, in time order (ties in another order)")
+    return out, data[:24]
+ours, head = records(sys.argv[1])
+theirs, theirs_head = records(sys.argv[2])
+inputs = [records(p)[0] for p in sys.argv[3:]]
+# Stable by (time, input): heapq.merge keeps the earlier iterable first on ties.
+keyed = ([(t, i, k, r) for k, (t, r) in enumerate(recs)] for i, recs in enumerate(inputs))
+expected = [r for _, _, _, r in heapq.merge(*keyed)]
+exact = [r for _, r in ours] == expected
+ties = sum(1 for a, b in zip(expected, expected[1:]) if a[:8] == b[:8] and a != b)
+print("  output: " + ("exactly by time, equal times in input order" if exact
+                      else "NOT the expected order") +
+      f" ({len(ours)} packets, {ties} equal-time neighbours with other bytes)")
+if head == theirs_head and ours == theirs:
+    print("  output: byte for byte the same as mergecap's")
+elif head == theirs_head and sorted(r for _, r in ours) == sorted(r for _, r in theirs) and \
+        [t for t, _ in ours] == [t for t, _ in theirs]:
+    print("  output: mergecap's packets, times in the same order; only packets of equal times "
+          "are ordered otherwise (mergecap does not take them by input)")
 else:
-    print("  WARNING: output differs from mergecap's" + ("" if ours_ordered else " (not in time order)"))
+    print("  WARNING: output differs from mergecap's")
 PY
 }
 
@@ -129,7 +141,9 @@ echo "generating captures in $work ..."
 for i in 0 1 2 3; do gen "$work/a$i.pcap" $((1000000 / div)) 60 60 $((i + 1)); done
 for i in 0 1 2 3; do gen "$work/b$i.pcap" $((500000 / div)) 60 400 $((i + 11)); done
 for i in $(seq 0 15); do gen "$work/c$i.pcap" $((250000 / div)) 60 400 $((i + 21)); done
+for i in 0 1 2 3; do gen "$work/d$i.pcap" $((500000 / div)) 60 400 $((i + 41)) 4 "$i"; done
 
 run_case "4 x 1M packets of 60 bytes" "$work"/a?.pcap
 run_case "4 x 500k packets of 60-400 bytes" "$work"/b?.pcap
 run_case "16 x 250k packets of 60-400 bytes" "$work"/c*.pcap
+run_case "4 x 500k packets of 60-400 bytes, no time shared by two inputs" "$work"/d?.pcap

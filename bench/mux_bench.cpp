@@ -1,7 +1,9 @@
 // Packets per second through the SortingMultiplexer in process: the real
 // package loaded by the engine, fed by in-memory sources (packets prepared
 // beforehand) and read by an in-memory sink. One iteration is one whole
-// run: start, merge, flush, every component ended.
+// run: start, merge, flush, every component ended. `exact` 1 runs the
+// multiplexer with its exact reading rule (it waits for the stream furthest
+// behind), 0 with the live rule.
 //
 //   cmake -B build/bench -DCMAKE_BUILD_TYPE=Release -DVELQUOR_BUILD_BENCHMARKS=ON
 //   cmake --build build/bench --target mux_bench && build/bench/bench/mux_bench
@@ -46,6 +48,7 @@ DAXOComponent* Make(const char* name, DAXOComponentDefinition& d) {
 void MuxThroughput(benchmark::State& state) {
   const int streams = static_cast<int>(state.range(0));
   const int size = static_cast<int>(state.range(1));
+  const bool exact = state.range(2) != 0;
   const int perStream = 200000 / streams;
   std::vector<std::vector<Packet>> packets;
   for (int i = 0; i < streams; ++i) {
@@ -83,6 +86,9 @@ void MuxThroughput(benchmark::State& state) {
     set("vector_max_size", 1024);
     set("vector_max_latency", 3600000000L);
     set("flush_delay", 1000);
+    mux->Set(
+        *static_cast<DAXOProperty*>(engine.FindSymbol("mux.exact_order", DAXOSymbolKind::Property)),
+        exact);
     for (int i = 0; i < streams; ++i) {
       const std::string src = "src" + std::to_string(i);
       engine.CreateComponent("PcapSource", src);
@@ -114,11 +120,8 @@ void MuxThroughput(benchmark::State& state) {
 }
 
 BENCHMARK(MuxThroughput)
-    ->ArgNames({"streams", "bytes"})
-    ->Args({2, 60})
-    ->Args({8, 60})
-    ->Args({2, 1500})
-    ->Args({8, 1500})
+    ->ArgNames({"streams", "bytes", "exact"})
+    ->ArgsProduct({{2, 8}, {60, 1500}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);

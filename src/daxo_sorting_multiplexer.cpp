@@ -210,6 +210,7 @@ void daxo_sorting_multiplexer::Birth() {
                             static_cast<std::int32_t>(i));
     }
   }
+  UpdateLeastMark();
   m_linkType = 0;
   m_wrongOrderCount = 0;
   m_lastPacketTimestamp = kNoPacketYet;
@@ -345,12 +346,22 @@ void daxo_sorting_multiplexer::MoveMark(int index, const Mark& mark) {
   m_openStreams.erase({current.first, current.second, index});
   current = mark;
   m_openStreams.emplace(mark.first, mark.second, index);
+  UpdateLeastMark();
 }
 
 void daxo_sorting_multiplexer::CloseStream(int index) {
   const auto i = static_cast<std::size_t>(index);
   m_openStreams.erase({m_streamMark[i].first, m_streamMark[i].second, index});
   m_streamOpen[i] = false;
+  UpdateLeastMark();
+}
+
+void daxo_sorting_multiplexer::UpdateLeastMark() {
+  if (m_openStreams.empty()) {
+    m_leastMark = {~std::uint64_t{0}, ~std::uint64_t{0}};
+  } else {
+    m_leastMark = {std::get<0>(*m_openStreams.begin()), std::get<1>(*m_openStreams.begin())};
+  }
 }
 
 bool daxo_sorting_multiplexer::MayWriteFront() const {
@@ -559,7 +570,7 @@ long daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeL
   int written = 0;
   while (written < sizeLimit && !m_canQueue.Empty()) {
     const std::int64_t time = m_canQueue.FrontKey();
-    if (time > deadline || !MayWriteFront()) break;
+    if (time > deadline || !MayWrite(MarkOf(time))) break;
     CheckPacketTiming(time);
     std::memcpy(&frames[written++], m_canQueue.FrontData(), sizeof(DAXOCANUniFrame));
     m_canQueue.Pop();
@@ -582,7 +593,7 @@ long daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t size
       while (writer.GetNbPackets() < sizeLimit && !m_pcapQueue.Empty()) {
         const DAXOpcap_packet_header_t& header = m_pcapQueue.FrontKey();
         const std::int64_t time = DAXOpcap::Microseconds(header);
-        if (time > deadline || !MayWriteFront()) break;
+        if (time > deadline || !MayWrite(MarkOf(header))) break;
         CheckPacketTiming(time);
         writer.set_next_packet(header, m_pcapQueue.FrontData());
         m_pcapQueue.Pop();
@@ -644,6 +655,7 @@ bool daxo_sorting_multiplexer::FlushInternalBuffer() {
   Report("Flushing queue", DAXO::Info, 0);
   // Every stream has ended: nothing is held back for them any more.
   m_openStreams.clear();
+  UpdateLeastMark();
   if (m_selectedDataType == DAXOany) {
     if (WriteData(0, 1, 0) < 0) return false;
   } else {

@@ -162,6 +162,12 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   bool IsOpen(int index) const { return m_streamOpen[static_cast<std::size_t>(index)]; }
   /// Whether the queue's front may be written now (always, unless exact).
   bool MayWriteFront() const;
+  /// The same for a front whose key is `front`: below every open stream's
+  /// mark it may go whatever its stream (the common case, one comparison).
+  bool MayWrite(const Mark& front) const {
+    return !m_exactOrder || front < m_leastMark || MayWriteFront();
+  }
+  void UpdateLeastMark();
   /// Sizes "output" for the data kind of this run.
   void PrepareOutput(DAXOOutput& output, const DAXOTypeInfo& type);
   static void ReplaceElmByValue(ReadOrder& map, std::int64_t timestamp, std::int32_t index);
@@ -208,6 +214,7 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   // Exact order (set by Birth from "exact_order").
   bool m_exactOrder = false;
   OpenStreams m_openStreams;
+  Mark m_leastMark;  // the least open stream's mark (all ones when none)
   std::vector<Mark> m_streamMark;
   std::vector<bool> m_streamOpen;
   // An end of file taken while data was still queued, applied once the

@@ -38,10 +38,6 @@ constexpr const char kRecorder[] = "recorder";
 // Samples in each stream's FIFO: a file is read far faster than the
 // multiplexer needs its next sample, and every slot holds a packet buffer.
 constexpr long kFifoSlots = 4;
-// The multiplexer and the recorder give way to the players (nice +10): a
-// player left without the CPU for a few milliseconds lets the multiplexer
-// run past the held-back count, and its next packets come out of order.
-constexpr long kYieldingPriority = 64;
 // Packets in one stream sample (a 16-bit count).
 constexpr long kMaxPacketsPerSample = 65535;
 // How often the progress line is redrawn.
@@ -330,12 +326,11 @@ int Merge(const MergeOptions& options) {
             writer.Set(kMux, "vector_max_size", options.vectorMaxSize) &&
             writer.Set(kMux, "vector_max_latency", options.vectorMaxLatency) &&
             writer.Set(kMux, "flush_delay", options.flushDelay) &&
+            // Never runs ahead of a lagging input: the same bytes on every run.
             writer.Set(kMux, "exact_order", true) &&
             writer.Set(kMux, "output.fifosize", kFifoSlots) &&
-            writer.Set(kMux, "priority", kYieldingPriority) &&
             engine.CreateComponent(models.recorder, kRecorder) &&
-            writer.Set(kRecorder, "path", DAXOString(output.TemporaryPath().c_str())) &&
-            writer.Set(kRecorder, "priority", kYieldingPriority);
+            writer.Set(kRecorder, "path", DAXOString(output.TemporaryPath().c_str()));
     for (std::size_t i = 0; built && i < inputs.size(); ++i) {
       const std::string index = std::to_string(i);
       built = engine.Connect(PlayerName(i) + ".output", std::string(kMux) + ".input_" + index) &&
