@@ -37,6 +37,7 @@ class CountingSink : public RecordingSink {
   void Record(DAXOIOElt& e) override {
     packets += static_cast<const DAXOpcap_data_t*>(e.Data())->nb_packets;
   }
+  void Forget() override { packets = 0; }
   long packets = 0;
 };
 
