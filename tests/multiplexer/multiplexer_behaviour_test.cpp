@@ -367,7 +367,8 @@ TEST_P(TimeJumpUnits, AreChosenByMagnitude) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, TimeJumpUnits,
-                         ::testing::Values(JumpCase{2002, 1001, "1.001 ms", "-1.001 ms"},
+                         ::testing::Values(JumpCase{5000, 4000, "4 ms", "-1000 us"},
+                                           JumpCase{2002, 1001, "1.001 ms", "-1.001 ms"},
                                            JumpCase{2000000, 1000000, "1000 ms", "-1000 ms"},
                                            JumpCase{2000002, 1000001, "1.000001 s",
                                                     "-1.000001 s"}));

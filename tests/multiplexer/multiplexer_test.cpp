@@ -232,19 +232,6 @@ TEST_F(Multiplexer, ConfigurationFailuresGiveTheirMessages) {
   engine.ShutdownDiagram();
 }
 
-TEST_F(Multiplexer, FormatTimestampPicksTheUnitByMagnitude) {
-  // Through the reports: a 1000 µs backwards step is written in µs.
-  Build(1, "PcapSource", "PcapSink");
-  SetMux("buffer_packet_count", 0);
-  std::vector<Packet> packets = MakePackets(0, 2, 5000, 1000, 10, 10, 1);
-  packets[1].time = 4000;
-  Source(0).packets = packets;
-  Source(0).batches = {1, 1};
-  Run();
-  EXPECT_TRUE(Reported("The signal with the timestamp 4 ms has wrong order!", DAXO::Error));
-  EXPECT_TRUE(Reported("(maximum time-jump: -1000 us)", DAXO::Error));
-}
-
 // --- exact order ----------------------------------------------------------------------
 
 // Packets at the given times, one per sample.
