@@ -3,6 +3,7 @@
 
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -29,6 +30,12 @@ DAXOActionDefinition s_actions[] = {{}};
 
 constexpr int kEthernet = 1;  // DLT_EN10MB: the link type of an empty capture
 
+// What the last failed write said, e.g. "write error: No space left on device".
+std::string WriteError() {
+  const int error = errno;
+  return error != 0 ? std::string("write error: ") + std::strerror(error) : "write error";
+}
+
 }  // namespace
 
 DAXOComponentDefinition PcapFileRecorder::s_definition =
@@ -54,7 +61,10 @@ void PcapFileRecorder::FatalError(const char* message) {
 void PcapFileRecorder::Open() {
   Close();
   // The link type comes with the first sample; until then only check that
-  // the file can be created, so that a bad path fails at start.
+  // the file can be created, so that a bad path fails at start. Not a pipe
+  // or a device: opening and closing a pipe would end its reader's stream.
+  struct stat existing {};
+  if (stat(m_path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return;
   std::FILE* probe = std::fopen(m_path.c_str(), "wb");
   if (probe == nullptr) Fail(std::strerror(errno));
   std::fclose(probe);
@@ -126,13 +136,13 @@ void PcapFileRecorder::FlushStage() {
 }
 
 void PcapFileRecorder::CheckWritten() {
-  if (std::ferror(pcap_dump_file(m_dumper)) != 0) Fail("write error");
+  if (std::ferror(pcap_dump_file(m_dumper)) != 0) Fail(WriteError());
 }
 
 void PcapFileRecorder::Finish() {
   if (m_dumper == nullptr) Create(kEthernet);
   FlushStage();
-  if (pcap_dump_flush(m_dumper) != 0) Fail("write error");
+  if (pcap_dump_flush(m_dumper) != 0) Fail(WriteError());
   CheckWritten();
   pcap_dump_close(m_dumper);
   m_dumper = nullptr;

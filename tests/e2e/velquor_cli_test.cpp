@@ -1,9 +1,12 @@
 // The velquor binary on generated files: its exit codes, inspect, run, and
 // whole merges whose output is checked packet by packet against the inputs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +20,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -518,6 +522,59 @@ TEST_F(VelquorCli, StandardOutputIsAReadableCapture) {
   for (const auto& entry : fs::directory_iterator(dir)) {
     EXPECT_EQ(entry.path().filename().string().find("velquor-merge-"), std::string::npos)
         << "temporary file left: " << entry.path();
+  }
+}
+
+// -w onto what is already there: a link is written through (the file it
+// names gets the merge, the link stays), a pipe or a device is written
+// directly and never replaced, and a full device's error is reported.
+TEST_F(VelquorCli, OutputLinksPipesAndDevicesAreWrittenThroughNotReplaced) {
+  RequireIo();
+  std::string names;
+  WriteInputs(2, 40, names);
+  ASSERT_EQ(Velquor("merge --quiet -w ref.pcap" + names).status, 0);
+  const std::string merged = ReadFile(dir / "ref.pcap");
+  ASSERT_FALSE(merged.empty());
+
+  std::ofstream(dir / "old.pcap") << "an older capture";
+  fs::create_directories(dir / "sub");
+  const std::pair<const char*, const char*> links[] = {{"link.pcap", "old.pcap"},
+                                                       {"dangling.pcap", "sub/new.pcap"}};
+  for (const auto& [link, target] : links) {
+    SCOPED_TRACE(link);
+    fs::create_symlink(target, dir / link);
+    const Result r = Velquor(std::string("merge --quiet -w ") + link + names);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / link));
+    EXPECT_EQ(ReadFile(dir / target), merged);
+  }
+
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] {
+    const int fd = open((dir / "pipe").c_str(), O_RDONLY);
+    char buffer[4096];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) piped.append(buffer, n);
+    if (fd >= 0) close(fd);
+  });
+  const Result toPipe = Velquor("merge --quiet -w pipe" + names);
+  reader.join();
+  EXPECT_EQ(toPipe.status, 0) << toPipe.err;
+  EXPECT_EQ(piped, merged) << "one stream, from the first byte to the last";
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+
+  // The test's own device nodes (null and full), never the system's.
+  if (mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+    GTEST_SKIP() << "device nodes need root";
+  }
+  const Result toNull = Velquor("merge --quiet -w null" + names);
+  EXPECT_EQ(toNull.status, 0) << toNull.err;
+  const Result toFull = Velquor("merge --quiet -w full" + names);
+  EXPECT_EQ(toFull.status, 1);
+  EXPECT_NE(toFull.err.find("No space left on device"), std::string::npos) << toFull.err;
+  for (const char* device : {"null", "full"}) {
+    EXPECT_TRUE(fs::is_character_file(dir / device)) << device << " was replaced";
   }
 }
 

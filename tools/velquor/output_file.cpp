@@ -38,6 +38,25 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// `target` with every symbolic link along its last component followed (a
+// dangling link gives the path it names). False with `error` on a loop.
+bool FollowLinks(const std::string& target, fs::path& resolved, std::string& error) {
+  resolved = target;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat entry {};
+    if (lstat(resolved.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) return true;
+    std::error_code failed;
+    const fs::path link = fs::read_symlink(resolved, failed);
+    if (failed) {
+      error = "cannot read the link '" + resolved.string() + "': " + failed.message();
+      return false;
+    }
+    resolved = link.is_absolute() ? link : resolved.parent_path() / link;
+  }
+  error = "'" + target + "': too many levels of symbolic links";
+  return false;
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -47,6 +66,7 @@ OutputFile::~OutputFile() {
 bool OutputFile::Create(const std::string& target, std::string& error) {
   Discard();
   m_target = target;
+  m_direct = false;
   std::string pattern;
   mode_t mode = DefaultMode();
   if (target == "-") {
@@ -54,14 +74,22 @@ bool OutputFile::Create(const std::string& target, std::string& error) {
     pattern =
         std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/velquor-merge-XXXXXX";
   } else {
-    const fs::path path(target);
+    fs::path path;
+    if (!FollowLinks(target, path, error)) return false;
+    m_target = path.string();
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     pattern = (folder / ("." + path.filename().string() + ".velquor-XXXXXX")).string();
     struct stat existing {};
-    if (stat(target.c_str(), &existing) == 0) {
+    if (stat(m_target.c_str(), &existing) == 0) {
       if (S_ISDIR(existing.st_mode)) {
         error = "'" + target + "' is a directory";
         return false;
+      }
+      if (!S_ISREG(existing.st_mode)) {
+        // A device, a pipe: there is nothing to replace, only to write to.
+        m_direct = true;
+        m_temporary = m_target;
+        return true;
       }
       mode = existing.st_mode & 07777;
     }
@@ -83,6 +111,10 @@ bool OutputFile::Commit(std::string& error) {
   if (m_temporary.empty()) {
     error = "no output was written";
     return false;
+  }
+  if (m_direct) {
+    m_temporary.clear();
+    return true;
   }
   if (m_target != "-") {
     if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
@@ -120,7 +152,7 @@ bool OutputFile::Commit(std::string& error) {
 
 void OutputFile::Discard() {
   if (m_temporary.empty()) return;
-  std::remove(m_temporary.c_str());
+  if (!m_direct) std::remove(m_temporary.c_str());
   m_temporary.clear();
 }
 

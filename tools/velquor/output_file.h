@@ -5,7 +5,11 @@
 // For a file target the temporary file lives next to it (same folder, so the
 // final rename is atomic) and takes the target's permissions (an existing
 // target's, else the default ones); for "-" it lives in $TMPDIR (or /tmp) and
-// is copied to standard output on Commit.
+// is copied to standard output on Commit. A symbolic link is followed: the
+// file it names gets the merge and the link stays. A target that is neither
+// a regular file nor a folder (a device such as /dev/null, a named pipe, a
+// socket) is written directly: it is never replaced nor removed, and what
+// fails writing to it is the writer's error.
 //
 // Threading: one thread.
 #pragma once
@@ -24,7 +28,7 @@ class OutputFile {
 
   /// Creates the (empty) temporary file for `target`. False with `error`.
   bool Create(const std::string& target, std::string& error);
-  /// Where the writer writes.
+  /// Where the writer writes: the temporary file, or the target itself.
   const std::string& TemporaryPath() const { return m_temporary; }
   /// Renames the temporary file over the target (or copies it to standard
   /// output and removes it). False with `error`; the temporary file is gone
@@ -34,8 +38,9 @@ class OutputFile {
   void Discard();
 
  private:
-  std::string m_target;
-  std::string m_temporary;
+  std::string m_target;     // after following symbolic links
+  std::string m_temporary;  // or the target itself, when written directly
+  bool m_direct = false;
 };
 
 }  // namespace velquor::tool
