@@ -52,6 +52,15 @@ constexpr DAXODelay kIdleRest = 100;
 constexpr DAXODelay kDrainRest = 1000;
 constexpr std::int64_t kNoPacketYet = std::numeric_limits<std::int64_t>::min();
 
+// a + b, held at the limits: the largest latency or flush delay means "no
+// limit", not a time that wrapped round to the far past.
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return b > 0 ? std::numeric_limits<std::int64_t>::max()
+               : std::numeric_limits<std::int64_t>::min();
+}
+
 bool SameTypeName(const DAXOTypeInfo& a, const DAXOTypeInfo& b) {
   const char* x = a.name != nullptr ? static_cast<const char*>(*a.name) : "";
   const char* y = b.name != nullptr ? static_cast<const char*>(*b.name) : "";
@@ -566,7 +575,7 @@ long daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeL
   }
   const std::int64_t first = m_canQueue.FrontKey();
   element->Timestamp() = first;
-  const std::int64_t deadline = first + latencyLimit;
+  const std::int64_t deadline = SaturatingAdd(first, latencyLimit);
   int written = 0;
   while (written < sizeLimit && !m_canQueue.Empty()) {
     const std::int64_t time = m_canQueue.FrontKey();
@@ -588,7 +597,7 @@ long daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t size
   if (static_cast<std::int64_t>(m_pcapQueue.Size()) > minKept && MayWriteFront()) {
     const std::int64_t first = DAXOpcap::Microseconds(m_pcapQueue.FrontKey());
     writer.SetTimestamp(first);
-    const std::int64_t deadline = first + latencyLimit;
+    const std::int64_t deadline = SaturatingAdd(first, latencyLimit);
     try {
       while (writer.GetNbPackets() < sizeLimit && !m_pcapQueue.Empty()) {
         const DAXOpcap_packet_header_t& header = m_pcapQueue.FrontKey();
@@ -670,7 +679,8 @@ bool daxo_sorting_multiplexer::FlushInternalBuffer() {
 }
 
 bool daxo_sorting_multiplexer::IsFlushDelayReached() {
-  return m_lastDataTs + ReadIntegerProperty(KyPropFlushDelay) < DAXO::CurrentTime(true, true);
+  return SaturatingAdd(m_lastDataTs, ReadIntegerProperty(KyPropFlushDelay)) <
+         DAXO::CurrentTime(true, true);
 }
 
 std::pair<std::int64_t, std::int64_t> daxo_sorting_multiplexer::GetEofTimestamp() const {

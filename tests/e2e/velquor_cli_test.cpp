@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -188,11 +189,14 @@ class VelquorCli : public ::testing::Test {
 TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
   WritePcap(dir / "a.pcap", {{1, std::string(60, 'x')}});
   std::ofstream(dir / "b.csv") << "timestamp_us,value\n1,2\n";
-  for (const char* args : {"", "frobnicate", "merge a.pcap", "merge -w out.pcap",
-                           "merge -w out.pcap --buffer-count -1 a.pcap",
-                           "merge -w out.pcap --vector-max-latency 10 a.pcap",
-                           "merge -w out.pcap --no-such-option a.pcap", "run", "run a b",
-                           "merge -w out.pcap a.pcap b.csv"}) {
+  for (const char* args :
+       {"", "frobnicate", "merge a.pcap", "merge -w out.pcap",
+        "merge -w out.pcap --buffer-count -1 a.pcap",
+        "merge -w out.pcap --vector-max-latency 10 a.pcap",
+        "merge -w out.pcap --no-such-option a.pcap", "run", "run a b", "merge -w '' a.pcap",
+        "merge -w out.pcap --buffer-count 99999999999999999999 a.pcap",
+        "merge -w out.pcap --flush-delay 86400000001 a.pcap",
+        "merge -w out.pcap --vector-max-size 12abc a.pcap", "merge -w out.pcap a.pcap b.csv"}) {
     SCOPED_TRACE(args);
     const Result r = Velquor(args);
     EXPECT_EQ(r.status, 2) << r.err;
@@ -208,6 +212,22 @@ TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
   const Result help = Velquor("merge --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--flush-delay"), std::string::npos);
+}
+
+// The largest value of every option the help advertises works: limits are
+// held at their largest, not wrapped round (a latency near the end of time
+// made every deadline lie in the past, and nothing was ever written).
+TEST_F(VelquorCli, TheLargestAdvertisedOptionValuesMerge) {
+  RequireIo();
+  std::string names;
+  WriteInputs(3, 30, names);
+  ASSERT_EQ(Velquor("merge --quiet -w ref.pcap" + names).status, 0);
+  const std::string largest = std::to_string(std::numeric_limits<long>::max());
+  const Result r =
+      Velquor("merge --quiet -w out.pcap --buffer-count " + largest + " --vector-max-size " +
+              largest + " --vector-max-latency " + largest + " --flush-delay 1000" + names);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "out.pcap"), ReadFile(dir / "ref.pcap"));
 }
 
 TEST_F(VelquorCli, InputsThatCannotBeReadFailNamingTheFile) {

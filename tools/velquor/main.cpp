@@ -8,6 +8,7 @@
 // Exit status: 0 success, 1 bad input or component error, 2 usage error,
 // 130 interrupted.
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <limits>
@@ -16,6 +17,33 @@
 #include "commands.h"
 #include "console.h"
 #include "velquor/engine.h"
+
+namespace {
+
+// The longest wait after the inputs have ended: a day, in microseconds.
+constexpr long kMaxFlushDelay = 86400L * 1000000L;
+
+// A decimal integer that fits a long: the conversion alone would hold a
+// larger one at the limit instead of refusing it.
+CLI::Validator WholeNumber() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        long value = 0;
+        const char* end = text.data() + text.size();
+        const auto [at, error] = std::from_chars(text.data(), end, value);
+        if (error == std::errc::result_out_of_range) return "'" + text + "' is too large";
+        if (error != std::errc() || at != end) return "'" + text + "' is not a whole number";
+        return {};
+      },
+      "");
+}
+
+CLI::Validator NonEmpty() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string { return text.empty() ? "must not be empty" : ""; }, "");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace velquor::tool;
@@ -36,27 +64,28 @@ int main(int argc, char** argv) {
       "(\"(1436509052.249713) can0 123#DEADBEEF\"), or CSV series whose first column is\n"
       "\"timestamp_us\"; all inputs of one kind, captures of one link type. Captures are\n"
       "written as pcap with microsecond times: nanosecond times are converted to\n"
-      "microseconds (the stream format holds microseconds). Packets with equal times keep\n"
-      "the order in which they were read.\n"
+      "microseconds (the stream format holds microseconds). Packets with equal times come\n"
+      "out in input order (the input named first first), each input's own order kept.\n"
       "Exit status: 0 success, 1 bad input or a component error, 2 usage error.");
   mergeCommand->add_option("-w,--write", merge.output, "output file (\"-\": standard output)")
-      ->required();
+      ->required()
+      ->check(NonEmpty());
   mergeCommand->add_option("inputs", merge.inputs, "input files (all of one kind)")->required();
   mergeCommand->add_option("--buffer-count", merge.bufferCount, "entries held back for reordering")
-      ->check(CLI::Range(0L, std::numeric_limits<long>::max()))
+      ->check(WholeNumber() & CLI::Range(0L, std::numeric_limits<long>::max()))
       ->capture_default_str();
   mergeCommand->add_option("--vector-max-size", merge.vectorMaxSize, "entries per output sample")
-      ->check(CLI::Range(1L, std::numeric_limits<long>::max()))
+      ->check(WholeNumber() & CLI::Range(1L, std::numeric_limits<long>::max()))
       ->capture_default_str();
   mergeCommand
       ->add_option("--vector-max-latency", merge.vectorMaxLatency,
                    "time span of one output sample (us, at least 1000)")
-      ->check(CLI::Range(1000L, std::numeric_limits<long>::max()))
+      ->check(WholeNumber() & CLI::Range(1000L, std::numeric_limits<long>::max()))
       ->capture_default_str();
   mergeCommand
       ->add_option("--flush-delay", merge.flushDelay,
-                   "wait after every input has ended before the last write (us)")
-      ->check(CLI::Range(0L, std::numeric_limits<long>::max()))
+                   "wait after every input has ended before the last write (us, at most a day)")
+      ->check(WholeNumber() & CLI::Range(0L, kMaxFlushDelay))
       ->capture_default_str();
   mergeCommand->add_flag("-q,--quiet", merge.quiet, "no progress bar and no summary");
   mergeCommand->add_flag("--strict", merge.strict, "fail when the output is out of order");
