@@ -89,8 +89,11 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
     Fail("Package \"" + path + "\": a package named \"" + name + "\" is already loaded");
     return false;
   }
-  const bool mappedBefore = Mapped(path);
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A package is a file: "x.pck" is the one in the working folder, where
+  // dlopen would search the system's library folders for a bare name.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  const bool mappedBefore = Mapped(file);
+  void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     const char* why = dlerror();
     Fail("Package \"" + path + "\" cannot be loaded: " + (why != nullptr ? why : "unknown error"));
@@ -116,7 +119,7 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
     g_open.emplace_back(library, this);
   }
   // Kept open even on failure: a refused DAXOPckInit may have left objects.
-  m_libraries.emplace_back(library, path);
+  m_libraries.emplace_back(library, file);
 
   auto init = reinterpret_cast<PckInitFn>(dlsym(library, "DAXOPckInit"));
   auto getModules = reinterpret_cast<GetModulesFn>(dlsym(library, "DAXOGetModulesDefStruct"));

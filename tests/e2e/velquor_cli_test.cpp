@@ -230,6 +230,20 @@ TEST_F(VelquorCli, TheLargestAdvertisedOptionValuesMerge) {
   EXPECT_EQ(ReadFile(dir / "out.pcap"), ReadFile(dir / "ref.pcap"));
 }
 
+// A package named by a file in the working folder is that file, as
+// "./x.pck" is: a bare name must not send the loader to the system's
+// library folders ("cannot open shared object file").
+TEST_F(VelquorCli, APackageFileInTheWorkingFolderLoadsByItsName) {
+  fs::copy_file(VELQUOR_SORTING_MULTIPLEXER_PCK, dir / "mymux.pck");
+  const Result inspect = Velquor("inspect mymux.pck");
+  EXPECT_EQ(inspect.status, 0) << inspect.err;
+  EXPECT_NE(inspect.out.find("SortingMultiplexer 1.4.0 (package mymux)"), std::string::npos)
+      << inspect.out;
+  std::ofstream(dir / "load.vq") << "load mymux.pck\n";
+  const Result run = Velquor("run load.vq");
+  EXPECT_EQ(run.status, 0) << run.err;
+}
+
 TEST_F(VelquorCli, InputsThatCannotBeReadFailNamingTheFile) {
   std::ofstream(dir / "notes.txt") << "nothing to merge here\n";
   Result r = Velquor("merge -w out.pcap notes.txt");
