@@ -244,6 +244,25 @@ TEST_F(VelquorCli, APackageFileInTheWorkingFolderLoadsByItsName) {
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
+// An output that is one of the inputs (by name, through a link, or as the
+// statistics file) is refused before anything is written: the input stays.
+TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
+  RequireIo();
+  std::string names;
+  WriteInputs(2, 10, names);
+  const std::string before = ReadFile(dir / "in1.pcap");
+  fs::create_symlink("in1.pcap", dir / "alias.pcap");
+  for (const char* args : {"merge -w in1.pcap", "merge -w alias.pcap", "merge -w ./in1.pcap",
+                           "merge -w out.pcap --stats-json in1.pcap"}) {
+    SCOPED_TRACE(args);
+    const Result r = Velquor(std::string(args) + names);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("in1.pcap"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir / "in1.pcap"), before);
+    EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+  }
+}
+
 TEST_F(VelquorCli, InputsThatCannotBeReadFailNamingTheFile) {
   std::ofstream(dir / "notes.txt") << "nothing to merge here\n";
   Result r = Velquor("merge -w out.pcap notes.txt");

@@ -7,6 +7,8 @@
 //
 // The diagram ends by itself once every player has reached its end, the
 // multiplexer has flushed and the recorder has written the last sample.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -148,6 +150,36 @@ std::string ProgressLine(long read, long total, long written, double seconds, co
   return line + rest;
 }
 
+// An output (the merge, the statistics) that is one of the inputs, or the
+// other output, would destroy what is being read: refused before any work.
+// Files are compared by device and inode, so links and other spellings of
+// a path are caught too; an output that does not exist yet is no input.
+int CheckOutputsAreNotInputs(const MergeOptions& options, Console& console) {
+  const auto same = [](const std::string& a, const std::string& b) {
+    struct stat x {};
+    struct stat y {};
+    return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino && S_ISREG(x.st_mode);
+  };
+  std::vector<std::pair<const char*, std::string>> outputs;
+  if (options.output != "-") outputs.emplace_back("output", options.output);
+  if (!options.statsJson.empty()) outputs.emplace_back("statistics file", options.statsJson);
+  for (const auto& [what, path] : outputs) {
+    for (const std::string& input : options.inputs) {
+      if (!same(path, input)) continue;
+      console.Message(std::string("velquor merge: the ") + what + " '" + path + "' is the input '" +
+                      input + "': it would be overwritten");
+      return kUsage;
+    }
+  }
+  if (outputs.size() == 2 && same(outputs[0].second, outputs[1].second)) {
+    console.Message("velquor merge: the output and the statistics file are the same file '" +
+                    options.output + "'");
+    return kUsage;
+  }
+  return kSuccess;
+}
+
 int CheckInputs(std::vector<Input>& inputs, Console& console) {
   for (Input& input : inputs) {
     std::string error;
@@ -228,6 +260,9 @@ int Merge(const MergeOptions& options) {
   if (inputs.empty()) {
     console.Message("velquor merge: no input");
     return kUsage;
+  }
+  if (const int status = CheckOutputsAreNotInputs(options, console); status != kSuccess) {
+    return status;
   }
   if (const int status = CheckInputs(inputs, console); status != kSuccess) return status;
   if (SameFamily(inputs[0].kind, InputKind::Pcap)) {
