@@ -47,6 +47,11 @@ DAXOComponent* CanLogPlayer::Instantiate(const char* name, DAXOComponentDefiniti
   return new CanLogPlayer(name, definition);
 }
 
+void CanLogPlayer::Dynamic() {
+  m_inputNote.Note(StringProperty(*this, KyPropPath));
+  DAXOComponent::Dynamic();
+}
+
 void CanLogPlayer::Birth() {
   m_path = StringProperty(*this, KyPropPath);
   m_frames = 0;

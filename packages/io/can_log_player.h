@@ -31,6 +31,7 @@ class CanLogPlayer : public DAXOComponent {
   CanLogPlayer(const char* name, DAXOComponentDefinition& definition)
       : DAXOComponent(name, definition) {}
 
+  void Dynamic() override;
   void Birth() override;
   void Core() override;
   void Death() override;
@@ -41,6 +42,7 @@ class CanLogPlayer : public DAXOComponent {
   std::vector<DAXOCANUniFrame> m_batch;
   long m_frames = 0;
   std::int64_t m_lastTime = 0;
+  InputPathNote m_inputNote;  // the file this player is set to read
 };
 
 }  // namespace velquor_io

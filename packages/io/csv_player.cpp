@@ -57,7 +57,9 @@ DAXOComponent* CsvPlayer::Instantiate(const char* name, DAXOComponentDefinition&
 }
 
 void CsvPlayer::Dynamic() {
-  const std::string header = ReadHeader(StringProperty(*this, KyPropPath));
+  const std::string path = StringProperty(*this, KyPropPath);
+  m_inputNote.Note(path);
+  const std::string header = ReadHeader(path);
   DAXOOutput& output = Output(0);
   const char* current = output.TypeName();
   if (current == nullptr || header != current) output.SetTypeName(header.c_str());

@@ -49,6 +49,7 @@ class CsvPlayer : public DAXOComponent {
   std::vector<double> m_values;
   long m_rows = 0;
   std::int64_t m_lastTime = 0;
+  InputPathNote m_inputNote;  // the file this player is set to read
 };
 
 }  // namespace velquor_io

@@ -1,9 +1,13 @@
 // Shared pieces of the players and recorders.
 #include "io_common.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "daxo_property_value.h"
 
@@ -120,6 +124,37 @@ DAXOPropertyDefinition KyRecorderProperties[] = {
     {},
 };
 
+namespace {
+
+std::mutex g_inputPathsLock;
+std::map<const InputPathNote*, std::string> g_inputPaths;  // guarded by g_inputPathsLock
+
+}  // namespace
+
+InputPathNote::~InputPathNote() {
+  std::lock_guard<std::mutex> guard(g_inputPathsLock);
+  g_inputPaths.erase(this);
+}
+
+void InputPathNote::Note(const std::string& path) {
+  std::lock_guard<std::mutex> guard(g_inputPathsLock);
+  g_inputPaths[this] = path;
+}
+
+std::string InputPathNote::InputAt(const std::string& path) {
+  struct stat target {};
+  if (stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return {};
+  std::lock_guard<std::mutex> guard(g_inputPathsLock);
+  for (const auto& [note, input] : g_inputPaths) {
+    struct stat read {};
+    if (stat(input.c_str(), &read) == 0 && read.st_dev == target.st_dev &&
+        read.st_ino == target.st_ino) {
+      return input;
+    }
+  }
+  return {};
+}
+
 void IoRecorder::Birth() {
   m_path = StringProperty(*this, KyRecorderPath);
   m_endOfFile = false;
@@ -130,6 +165,8 @@ void IoRecorder::Birth() {
   m_maxBackwards = 0;
   PublishCounts();
   if (m_path.empty()) Error("velquor_io: the property \"path\" is empty");
+  const std::string input = InputPathNote::InputAt(m_path);
+  if (!input.empty()) Fail("it is the input '" + input + "' of a player: it would be overwritten");
   Open();
 }
 

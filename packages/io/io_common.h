@@ -93,6 +93,24 @@ class TextFileWriter {
   std::FILE* m_file = nullptr;
 };
 
+/// The file a player of this package is set to read, known from the moment
+/// its "path" is set until the player is destroyed: a recorder refuses to
+/// create one of them, which would truncate what is being read. A player
+/// holds one and calls Note from its Dynamic (run at every property change).
+/// Thread-safe (one process-wide list under its own mutex).
+class InputPathNote {
+ public:
+  InputPathNote() = default;
+  ~InputPathNote();
+  InputPathNote(const InputPathNote&) = delete;
+  InputPathNote& operator=(const InputPathNote&) = delete;
+  void Note(const std::string& path);
+
+  /// The noted input that is the same file as `path` (device and inode),
+  /// or an empty string.
+  static std::string InputAt(const std::string& path);
+};
+
 /// Property rows every recorder has, in this order.
 enum RecorderProperty {
   KyRecorderPath = 0,

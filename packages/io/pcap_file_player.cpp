@@ -65,6 +65,11 @@ PcapFilePlayer::~PcapFilePlayer() {
   if (m_capture != nullptr) pcap_close(m_capture);
 }
 
+void PcapFilePlayer::Dynamic() {
+  m_inputNote.Note(StringProperty(*this, KyPropPath));
+  DAXOComponent::Dynamic();
+}
+
 void PcapFilePlayer::Birth() {
   m_path = StringProperty(*this, KyPropPath);
   m_packets = 0;

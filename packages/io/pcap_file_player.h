@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "io_common.h"
 #include "pcap_data.h"
 
 namespace velquor_io {
@@ -36,6 +37,7 @@ class PcapFilePlayer : public DAXOpcap_component {
   PcapFilePlayer(const char* name, DAXOComponentDefinition& definition);
   ~PcapFilePlayer() override;
 
+  void Dynamic() override;
   void Birth() override;
   void Core() override;
   void Death() override;
@@ -66,6 +68,7 @@ class PcapFilePlayer : public DAXOpcap_component {
   pcap_pkthdr m_pendingHeader{};
   std::vector<std::uint8_t> m_pendingBytes;
   std::int64_t m_lastTime = 0;
+  InputPathNote m_inputNote;  // the file this player is set to read
 };
 
 }  // namespace velquor_io

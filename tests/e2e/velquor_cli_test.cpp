@@ -263,6 +263,25 @@ TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
   }
 }
 
+// In a diagram, a recorder set to write a file that a player reads would
+// truncate it: the recorder fails naming both, and the input is kept.
+TEST_F(VelquorCli, ARecorderOntoAPlayersInputFailsAndTheInputIsKept) {
+  RequireIo();
+  std::string names;
+  WriteInputs(1, 10, names);
+  const std::string before = ReadFile(dir / "in0.pcap");
+  std::ofstream(dir / "same.vq") << "load velquor_io\n"
+                                    "component PcapFilePlayer p path=in0.pcap\n"
+                                    "component PcapFileRecorder out path=./in0.pcap\n"
+                                    "connect p.output out.input\n"
+                                    "connect p.end_of_file out.end_of_file\n"
+                                    "run 30\n";
+  const Result r = Velquor("run same.vq");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("it is the input 'in0.pcap' of a player"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir / "in0.pcap"), before);
+}
+
 TEST_F(VelquorCli, InputsThatCannotBeReadFailNamingTheFile) {
   std::ofstream(dir / "notes.txt") << "nothing to merge here\n";
   Result r = Velquor("merge -w out.pcap notes.txt");
