@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -280,6 +281,59 @@ TEST_F(VelquorCli, ARecorderOntoAPlayersInputFailsAndTheInputIsKept) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("it is the input 'in0.pcap' of a player"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(dir / "in0.pcap"), before);
+}
+
+// Every way of stopping a merge short of SIGKILL (one signal, or a second
+// Ctrl-C right after the first) leaves neither OUT nor the hidden temporary
+// file next to it.
+TEST_F(VelquorCli, SignalsDuringAMergeLeaveNoTemporaryFile) {
+  RequireIo();
+  // Inputs large enough that the merge is still running when signalled.
+  std::string names;
+  for (int i = 0; i < 4; ++i) {
+    std::ofstream out(dir / ("big" + std::to_string(i) + ".pcap"), std::ios::binary);
+    for (std::uint32_t v : {0xA1B2C3D4u, 2u | (4u << 16), 0u, 0u, 65535u, 1u}) Put32(out, v);
+    const std::string payload(60, static_cast<char>('a' + i));
+    for (std::uint32_t k = 0; k < 400000; ++k) {
+      for (std::uint32_t v : {1700000000u + k / 1000, (k % 1000) * 1000 + i, 60u, 60u}) {
+        Put32(out, v);
+      }
+      out << payload;
+    }
+    names += " big" + std::to_string(i) + ".pcap";
+  }
+  const auto temporaries = [&] {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      n += entry.path().filename().string().find(".velquor-") != std::string::npos;
+    }
+    return n;
+  };
+  const std::vector<std::vector<int>> cases = {
+      {SIGINT}, {SIGTERM}, {SIGHUP}, {SIGQUIT}, {SIGINT, SIGINT}};
+  for (const std::vector<int>& signals : cases) {
+    SCOPED_TRACE(strsignal(signals[0]) + std::string(signals.size() > 1 ? " twice" : ""));
+    const std::string command = "cd '" + dir.string() + "' && exec " + VELQUOR_CLI +
+                                " merge --quiet -w out.pcap" + names + " 2>/dev/null";
+    char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
+                    const_cast<char*>(command.c_str()), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ), 0);
+    // The temporary file appears once the merge has begun.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (temporaries() == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(temporaries(), 1) << "the merge did not begin";
+    for (int signal : signals) kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const bool stopped = (WIFEXITED(status) && WEXITSTATUS(status) == 130) ||
+                         (WIFSIGNALED(status) && WTERMSIG(status) == signals[0]);
+    EXPECT_TRUE(stopped) << "status " << status;
+    EXPECT_EQ(temporaries(), 0);
+    EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+  }
 }
 
 TEST_F(VelquorCli, InputsThatCannotBeReadFailNamingTheFile) {

@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "output_file.h"
 #include "velquor/engine.h"
 
 namespace {
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
   // A reader of standard output that goes away turns into a write error
   // (the merge then cleans up) instead of killing the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // A signal that ends the tool removes the temporary output first.
+  InstallFatalSignalCleanup();
 
   CLI::App app{"velquor: merge captures and logs by timestamp, run and inspect diagrams"};
   app.set_version_flag("--version", std::string("velquor ") + VELQUOR_TOOL_VERSION + " (engine " +

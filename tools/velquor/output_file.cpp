@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,7 +58,35 @@ bool FollowLinks(const std::string& target, fs::path& resolved, std::string& err
   return false;
 }
 
+// The temporary file to remove when a signal ends the process: copied into
+// static storage before it is armed, read by the handler only while armed.
+char g_cleanupPath[4096];
+volatile std::sig_atomic_t g_cleanupArmed = 0;
+
+void ArmCleanup(const std::string& path) {
+  g_cleanupArmed = 0;
+  if (path.size() >= sizeof g_cleanupPath) return;
+  std::memcpy(g_cleanupPath, path.c_str(), path.size() + 1);
+  g_cleanupArmed = 1;
+}
+
+extern "C" void OnFatalSignal(int signal) {
+  if (g_cleanupArmed != 0) unlink(g_cleanupPath);  // async-signal-safe
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal, &fallback, nullptr);
+  raise(signal);
+}
+
 }  // namespace
+
+void InstallFatalSignalCleanup() {
+  struct sigaction action {};
+  action.sa_handler = OnFatalSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal, &action, nullptr);
+}
 
 OutputFile::~OutputFile() {
   Discard();
@@ -104,6 +133,7 @@ bool OutputFile::Create(const std::string& target, std::string& error) {
   fchmod(fd, mode);
   close(fd);
   m_temporary = name.data();
+  ArmCleanup(m_temporary);
   return true;
 }
 
@@ -117,6 +147,7 @@ bool OutputFile::Commit(std::string& error) {
     return true;
   }
   if (m_target != "-") {
+    g_cleanupArmed = 0;  // from here on the name may be the target's
     if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
       error = "cannot rename " + m_temporary + " to " + m_target + ": " + std::strerror(errno);
       Discard();
@@ -152,6 +183,7 @@ bool OutputFile::Commit(std::string& error) {
 
 void OutputFile::Discard() {
   if (m_temporary.empty()) return;
+  if (!m_direct) g_cleanupArmed = 0;
   if (!m_direct) std::remove(m_temporary.c_str());
   m_temporary.clear();
 }

@@ -18,6 +18,13 @@
 
 namespace velquor::tool {
 
+/// Installs, for SIGINT, SIGTERM, SIGHUP and SIGQUIT, the action the tool
+/// takes when nothing else handles them: remove the temporary file of the
+/// live OutputFile (if any), then die by the signal as before. Call once,
+/// early in main. StopRequests puts it back after a first interrupt, so a
+/// second one removes the file too.
+void InstallFatalSignalCleanup();
+
 class OutputFile {
  public:
   OutputFile() = default;

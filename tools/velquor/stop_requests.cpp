@@ -17,8 +17,8 @@ constexpr char kQuit = 'q';
 
 // The write end of the live instance's pipe, for the handler.
 volatile std::sig_atomic_t g_pipeWrite = -1;
-struct sigaction g_previousInt;
-struct sigaction g_previousTerm;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction g_previous[4];  // in the order of kSignals
 
 void WriteByte(int fd, char byte) {
   // A full pipe already holds a request: dropping this one loses nothing.
@@ -28,10 +28,11 @@ void WriteByte(int fd, char byte) {
 
 extern "C" void OnSignal(int signal) {
   const int saved = errno;
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signal, &fallback, nullptr);
+  // The next one of this signal gets the action from before (the tool's:
+  // remove the temporary output, then die by the signal).
+  for (int i = 0; i < 4; ++i) {
+    if (kSignals[i] == signal) sigaction(signal, &g_previous[i], nullptr);
+  }
   if (g_pipeWrite >= 0) WriteByte(g_pipeWrite, kInterrupt);
   errno = saved;
 }
@@ -49,15 +50,13 @@ StopRequests::StopRequests(std::function<void()> stop) : m_stop(std::move(stop))
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, &g_previousInt);
-  sigaction(SIGTERM, &action, &g_previousTerm);
+  for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &action, &g_previous[i]);
   m_watcher = std::thread([this] { Watch(); });
 }
 
 StopRequests::~StopRequests() {
   if (m_pipe[1] < 0) return;
-  sigaction(SIGINT, &g_previousInt, nullptr);
-  sigaction(SIGTERM, &g_previousTerm, nullptr);
+  for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &g_previous[i], nullptr);
   g_pipeWrite = -1;
   // Blocking write: the quit byte must arrive even when requests fill the pipe.
   fcntl(m_pipe[1], F_SETFL, 0);

@@ -5,8 +5,10 @@
 // handler is not allowed to take locks; a sink may run under an engine lock),
 // so both only write one byte into a pipe; a watcher thread owned by this
 // object reads it and runs the stop action (Engine::RequestShutdown) with no
-// lock held. After the first interrupt the signals get their default action
-// back, so that a second Ctrl-C ends a stuck process at once.
+// lock held. Handled: SIGINT, SIGTERM, SIGHUP and SIGQUIT. After the first
+// one, that signal gets its previous action back (the tool's: remove the
+// temporary output and die by the signal), so that a second Ctrl-C ends a
+// stuck process at once and leaves no temporary file.
 //
 // Threading: one instance at a time per process (the handler finds it through
 // a global). Construct it after the engine and destroy it before; Request and
@@ -21,7 +23,7 @@ namespace velquor::tool {
 
 class StopRequests {
  public:
-  /// Installs the SIGINT and SIGTERM handlers and starts the watcher, which
+  /// Installs the signal handlers and starts the watcher, which
   /// calls `stop` once per request.
   explicit StopRequests(std::function<void()> stop);
   /// Restores the previous handlers and joins the watcher.
