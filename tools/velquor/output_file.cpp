@@ -2,6 +2,7 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,8 +126,16 @@ bool OutputFile::Create(const std::string& target, std::string& error) {
   }
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  // A stopping signal between creating the file and arming its removal
+  // would leave it behind: the signals wait until it is armed.
+  sigset_t stopping;
+  sigset_t previous;
+  sigemptyset(&stopping);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stopping, signal);
+  pthread_sigmask(SIG_BLOCK, &stopping, &previous);
   const int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     error = "cannot create a temporary file " + pattern + ": " + std::strerror(errno);
     return false;
   }
@@ -134,6 +143,7 @@ bool OutputFile::Create(const std::string& target, std::string& error) {
   close(fd);
   m_temporary = name.data();
   ArmCleanup(m_temporary);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return true;
 }
 
@@ -147,12 +157,13 @@ bool OutputFile::Commit(std::string& error) {
     return true;
   }
   if (m_target != "-") {
-    g_cleanupArmed = 0;  // from here on the name may be the target's
+    // Disarmed only once renamed: a signal in between finds the name gone.
     if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
       error = "cannot rename " + m_temporary + " to " + m_target + ": " + std::strerror(errno);
       Discard();
       return false;
     }
+    g_cleanupArmed = 0;
     m_temporary.clear();
     return true;
   }
@@ -183,8 +194,10 @@ bool OutputFile::Commit(std::string& error) {
 
 void OutputFile::Discard() {
   if (m_temporary.empty()) return;
-  if (!m_direct) g_cleanupArmed = 0;
-  if (!m_direct) std::remove(m_temporary.c_str());
+  if (!m_direct) {
+    std::remove(m_temporary.c_str());
+    g_cleanupArmed = 0;  // after the removal: a signal in between finds it gone
+  }
   m_temporary.clear();
 }
 
