@@ -70,15 +70,10 @@ bool SameTypeName(const DAXOTypeInfo& a, const DAXOTypeInfo& b) {
 }
 
 // Releases `output`'s buffer once its readers have given back every sample
-// they hold (the engine's shutdown does the same before it frees buffers).
+// they hold, as the engine's shutdown does before it frees buffers.
 void ReleaseOutput(DAXOOutput& output) {
   auto& out = static_cast<DAXOOutputImplementation&>(output);
-  {
-    DAXOMutexGuard connections(out.connectionMutex);
-    for (DAXOListIterator r = out.connectedInputs.First(); r != nullptr; ++r) {
-      static_cast<DAXOInputImplementation*>(out.connectedInputs.Value(r))->Handshake();
-    }
-  }
+  out.HandshakeReaders();
   out.FreeBuffer();
 }
 

@@ -154,6 +154,10 @@ class DAXOOutputImplementation : public DAXOOutput {
   /// Zeroes the timestamp history, releases the shared block and forgets
   /// the allocation (a new one is accepted afterwards).
   void FreeBuffer();
+  /// Makes every connected reader give back the samples it holds (each
+  /// input's Handshake), under the connection mutex: call it before the
+  /// buffer goes, with no module lock held (connection mutexes come first).
+  void HandshakeReaders();
   /// The FIFO (the monitor's implementation).
   DAXOIOMonitorImplementation* Fifo() { return monitor; }
   /// Inputs connected now, under the connection mutex.

@@ -759,11 +759,7 @@ void DAXOComponent::Shutdown() {
   // No module lock around it: connection mutexes come before module locks.
   const int outputs = NbOutputs();
   for (int i = 0; i < outputs; ++i) {
-    auto& out = static_cast<DAXOOutputImplementation&>(Output(i));
-    DAXOMutexGuard connections(out.connectionMutex);
-    for (DAXOListIterator r = out.connectedInputs.First(); r != nullptr; ++r) {
-      static_cast<DAXOInputImplementation*>(out.connectedInputs.Value(r))->Handshake();
-    }
+    static_cast<DAXOOutputImplementation&>(Output(i)).HandshakeReaders();
   }
   CleanUp();
   // A component that refuses to die may still write into its buffers.

@@ -232,6 +232,13 @@ void DAXOOutputImplementation::FreeBuffer() {
   eltSizeBytes = 0;  // no element size until the next allocation
 }
 
+void DAXOOutputImplementation::HandshakeReaders() {
+  DAXOMutexGuard connections(connectionMutex);
+  for (DAXOListIterator r = connectedInputs.First(); r != nullptr; ++r) {
+    static_cast<DAXOInputImplementation*>(connectedInputs.Value(r))->Handshake();
+  }
+}
+
 void DAXOOutputImplementation::AllocOutputBuffer(int n, bool allocate) {
   BeginAllocation("AllocOutputBuffer", "n", n);
   const DAXOTypeInfo& type = definition.type;
