@@ -159,6 +159,17 @@ class ReadWrite : public PropertyTest {
     return static_cast<Probe*>(engine.Component(name));
   }
 
+  /// Writers "w0" and "w1" feeding inputs a and b of reader "p" of `model`.
+  Probe* TwoWritersInto(const std::string& model) {
+    Make("Writer", "w0");
+    Make("Writer", "w1");
+    Probe* p = Make(model, "p");
+    EXPECT_TRUE(engine.Connect("w0.out", "p.a"));
+    EXPECT_TRUE(engine.Connect("w1.out", "p.b"));
+    return p;
+  }
+  Probe* Writer(int i) { return static_cast<Probe*>(engine.Component("w" + std::to_string(i))); }
+
   /// Writes `value` with timestamp `t` (0: stamped on publication) and
   /// answers the published element.
   static DAXOIOElt* Write(Probe& w, int value, DAXOTimestamp t = 0) {
@@ -412,11 +423,9 @@ TEST_F(ReadWrite, AWindowIsGivenBackWhenItsWriterShutsDown) {
 }
 
 TEST_F(ReadWrite, SynchronisedReadsMatchTimestampsAndFollowTheNewestReference) {
-  Probe* w0 = Make("Writer", "w0");
-  Probe* w1 = Make("Writer", "w1");
-  Probe* p = Make("Pair", "p");
-  ASSERT_TRUE(engine.Connect("w0.out", "p.a"));
-  ASSERT_TRUE(engine.Connect("w1.out", "p.b"));
+  Probe* p = TwoWritersInto("Pair");
+  Probe* w0 = Writer(0);
+  Probe* w1 = Writer(1);
   p->body = [](Probe& self) {
     DAXOInput* inputs[2] = {&self.Input(0), &self.Input(1)};
     DAXOIOElt* out[2] = {};
@@ -524,11 +533,8 @@ TEST_F(ReadWrite, AHandshakeWaitsUntilEveryReaderGaveTheNewSampleBack) {
 TEST_F(ReadWrite, ASequentialSynchronisedReadAnswersMinusOneWhenAnInputHasNothingYet) {
   // Fault caught: the read of the input not being served answers null, and
   // the synchronised read retried it for ever on the writer's thread.
-  Probe* w0 = Make("Writer", "w0");
-  Make("Writer", "w1");
-  Probe* p = Make("SequentialPair", "p");
-  ASSERT_TRUE(engine.Connect("w0.out", "p.a"));
-  ASSERT_TRUE(engine.Connect("w1.out", "p.b"));
+  Probe* p = TwoWritersInto("SequentialPair");
+  Probe* w0 = Writer(0);
   p->body = [](Probe& self) {
     DAXOInput* inputs[2] = {&self.Input(0), &self.Input(1)};
     DAXOIOElt* out[2] = {};
@@ -657,11 +663,9 @@ INSTANTIATE_TEST_SUITE_P(EveryModel, FailedPrimitive,
 TEST_F(ReadWrite, ANullReadAfterADetachmentLeavesTheLifeGoingOn) {
   // Fault caught: the null of a detached input taken for a failure (error
   // state, the life ended), as the recorders' two-input reads would see it.
-  Probe* w0 = Make("Writer", "w0");
-  Probe* w1 = Make("Writer", "w1");
-  Probe* p = Make("Pair", "p");
-  ASSERT_TRUE(engine.Connect("w0.out", "p.a"));
-  ASSERT_TRUE(engine.Connect("w1.out", "p.b"));
+  Probe* p = TwoWritersInto("Pair");
+  Probe* w0 = Writer(0);
+  Probe* w1 = Writer(1);
   p->body = [](Probe& self) {
     DAXOInput* inputs[2] = {&self.Input(0), &self.Input(1)};
     int which = -1;
