@@ -557,12 +557,12 @@ TEST_F(VelquorCli, CtrlCEndsARunningDiagramCleanly) {
 // on every run.
 TEST_F(VelquorCli, MergedOutputIsOrderedAndHoldsEveryInputPacket) {
   RequireIo();
-  for (int n : {1, 2, 4, 16, 40}) {
+  for (int n : {1, 2, 4, 16}) {
     SCOPED_TRACE("inputs: " + std::to_string(n));
     std::string names;
     fs::remove_all(dir);
     fs::create_directories(dir);
-    std::vector<Packet> expected = WriteInputs(n, n >= 16 ? 100 : 400, names);
+    std::vector<Packet> expected = WriteInputs(n, n == 16 ? 100 : 400, names);
     std::stable_sort(expected.begin(), expected.end(),
                      [](const Packet& a, const Packet& b) { return a.us < b.us; });
     const Result r = Velquor("merge -q --stats-json stats.json -w out.pcap" + names);
