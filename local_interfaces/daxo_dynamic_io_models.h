@@ -239,23 +239,46 @@ class DynamicModelSetBase {
                                   [](const ModelType& m) { return !m.IsValid() || m.isUnused(); }),
                    m_models.end());
     for (ModelType& m : m_models) m.setUnused(true);
+    m_next = 0;
+    m_usedPrefix = 0;
   }
 
   /// The first model with a state named `name` (byte for byte); otherwise a
   /// new model without a state, appended.
   ModelType& getOrAddModel(const std::string& name) {
-    for (ModelType& m : m_models) {
-      if (m.IsValid() && m.state()->m_name == name) return m;
+    // A Dynamic() declares what it declared last time, in the same order:
+    // the model after the last one found is tried first. Models with a state
+    // have distinct names (a second model of a name is made only while the
+    // first has none, and then keeps none), so the hint finds the first.
+    if (m_next < m_models.size()) {
+      ModelType& m = m_models[m_next];
+      if (m.IsValid() && m.state()->m_name == name) {
+        m_found = m_next++;
+        return m;
+      }
+    }
+    for (std::size_t i = 0; i < m_models.size(); ++i) {
+      ModelType& m = m_models[i];
+      if (m.IsValid() && m.state()->m_name == name) {
+        m_found = i;
+        m_next = i + 1;
+        return m;
+      }
     }
     m_models.emplace_back();
+    m_found = m_models.size() - 1;
+    m_next = m_models.size();
     return m_models.back();
   }
 
   /// Stable partition: models not marked unused first. Models without a
   /// state count as unused.
   void partitionModels() {
-    std::stable_partition(m_models.begin(), m_models.end(),
-                          [](const ModelType& m) { return m.IsValid() && !m.isUnused(); });
+    auto used = std::stable_partition(m_models.begin(), m_models.end(), [](const ModelType& m) {
+      return m.IsValid() && !m.isUnused();
+    });
+    m_usedPrefix = static_cast<std::size_t>(used - m_models.begin());
+    m_next = m_usedPrefix;
   }
 
   /// The first model named `name`; asserts that there is one.
@@ -308,6 +331,21 @@ class DynamicModelSetBase {
     return Model(name).Instance();
   }
 
+  /// postNewInstance for the model getOrAddModel found last, now marked in
+  /// use. A model declared right after the models in use leaves the set
+  /// partitioned, so re-declaring n elements in their order costs O(n)
+  /// rather than a partition per element.
+  Element& postNewInstanceOfFound(const std::string& name) {
+    if (m_found == m_usedPrefix && m_found < m_models.size()) {
+      ModelType& m = m_models[m_found];
+      if (m.IsValid() && !m.isUnused()) {
+        ++m_usedPrefix;
+        return m.Instance();
+      }
+    }
+    return postNewInstance(name);
+  }
+
   /// The element slot of a state (its m_input or m_output).
   static Element*& Handle(typename ModelType::State& state) {
     if constexpr (std::is_same_v<Element, DAXOInput>) {
@@ -330,6 +368,15 @@ class DynamicModelSetBase {
   }
 
   std::deque<ModelType> m_models;
+
+ private:
+  // Hints for declarations in the last order; a wrong hint costs a search,
+  // never a wrong answer. m_usedPrefix: models [0, m_usedPrefix) are in use
+  // (valid only from a Reset or partition on, through the set's own
+  // declarations).
+  std::size_t m_next = 0;   // model expected to be declared next
+  std::size_t m_found = 0;  // model getOrAddModel returned last
+  std::size_t m_usedPrefix = 0;
 };
 
 /// The dynamic inputs of a component.

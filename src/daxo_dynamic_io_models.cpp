@@ -79,8 +79,11 @@ DynamicOutputModel::State::State(std::string name, DAXOTypeInfoValue typeValue,
 
 namespace {
 
-std::string Text(const DAXOString& s) {
-  return std::string(s.Beginning(), s.Length());
+// Both names as stored (UTF-8): converting them to the locale's encoding
+// cost a conversion per declaration and could make equal names differ.
+bool SameText(const DAXOString& a, const DAXOString& b) {
+  return a.Length() == b.Length() &&
+         std::equal(a.Beginning(), a.Beginning() + a.Length(), b.Beginning());
 }
 
 // After a failed creation, makes the model describe the element that exists
@@ -111,7 +114,8 @@ DAXOInput& DynamicInputModelSet::NewInput(DAXOComponent& component, const std::s
   DynamicInputModel& model = getOrAddModel(name);
   std::unique_ptr<DynamicInputModel::State> fresh;
   if (!model.IsValid() || model.m_state->m_typeinfovalue != typeValue ||
-      model.TypeName() != Text(typeName) || model.m_state->m_definition.readerType != readerType) {
+      !SameText(model.m_state->m_typename, typeName) ||
+      model.m_state->m_definition.readerType != readerType) {
     fresh = std::make_unique<DynamicInputModel::State>(name, typeValue, typeName, readerType);
   }
   DynamicInputModel::State& target = fresh != nullptr ? *fresh : *model.m_state;
@@ -128,7 +132,7 @@ DAXOInput& DynamicInputModelSet::NewInput(DAXOComponent& component, const std::s
   // by the address of the definition's name.
   if (fresh != nullptr) model.m_state = std::move(fresh);
   model.setUnused(false);
-  return postNewInstance(name);
+  return postNewInstanceOfFound(name);
 }
 
 DAXOOutput& DynamicOutputModelSet::NewOutput(DAXOComponent& component, const std::string& name,
@@ -137,7 +141,7 @@ DAXOOutput& DynamicOutputModelSet::NewOutput(DAXOComponent& component, const std
   DynamicOutputModel& model = getOrAddModel(name);
   std::unique_ptr<DynamicOutputModel::State> fresh;
   if (!model.IsValid() || model.m_state->m_typeinfovalue != typeValue ||
-      model.TypeName() != Text(typeName)) {
+      !SameText(model.m_state->m_typename, typeName)) {
     fresh = std::make_unique<DynamicOutputModel::State>(name, typeValue, typeName);
   }
   DynamicOutputModel::State& target = fresh != nullptr ? *fresh : *model.m_state;
@@ -152,7 +156,7 @@ DAXOOutput& DynamicOutputModelSet::NewOutput(DAXOComponent& component, const std
   }
   if (fresh != nullptr) model.m_state = std::move(fresh);
   model.setUnused(false);
-  return postNewInstance(name);
+  return postNewInstanceOfFound(name);
 }
 
 }  // namespace DAXO

@@ -511,8 +511,17 @@ class DAXOModule : public DAXOModuleBase {
   template <class Element, class Make>
   Element* FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& cursor,
                         const DAXOString& fullName, const char* definitionName, bool& created,
-                        int& index, Make make);
+                        int* index, Make make);
+  /// NewInputX / NewOutputX; the position is given only when `index` is
+  /// not null.
+  DAXOInput* FindOrCreateInput(const DAXOString& fullName, const char* definitionName,
+                               bool& created, int* index);
+  DAXOOutput* FindOrCreateOutput(const DAXOString& fullName, const char* definitionName,
+                                 bool& created, int* index);
   void RemoveElementProperties(const DAXOString& fullName, const char* const* suffixes);
+  /// The property named `shortName`, or null; with `beforeCursor` only
+  /// those before the dynamic cursor. Module lock held.
+  DAXOProperty* FindPropertyByName(const char* shortName, bool beforeCursor);
   /// The checks every element creation makes with the module lock held by
   /// `guard` (released before raising): dying module (throws
   /// DAXO::ModuleDied), record without a name, short name not matching

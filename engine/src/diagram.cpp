@@ -260,7 +260,7 @@ bool Diagram::Start(const std::string& name) {
   {
     std::lock_guard<std::mutex> guard(m_mutex);
     const Entry* entry = FindEntry(name);
-    toldDead = entry != nullptr && (entry->state & DAXO::DeadState) != 0;
+    toldDead = entry != nullptr && ((entry->state | component->State()) & DAXO::DeadState) != 0;
   }
   JoinThreads(component,
               toldDead ? std::chrono::milliseconds(kSettle) : std::chrono::milliseconds(0));
@@ -486,8 +486,15 @@ void Diagram::StateChanged(const std::string& module, int state) {
 }
 
 bool Diagram::AllDead() const {
-  return std::all_of(m_entries.begin(), m_entries.end(),
-                     [](const Entry& entry) { return (entry.state & DAXO::DeadState) != 0; });
+  // The component's own state word, not the last notice: notices come from
+  // several threads (a starter's notice loaded before the component's whole
+  // life ran may arrive after its death notice), so the last one can be
+  // stale. Every store of the dead state is followed by a wake-up: the main
+  // thread's end, or the notice the sequential or shutdown path sends after
+  // it. An entry's component lives until the entry is erased, under m_mutex.
+  return std::all_of(m_entries.begin(), m_entries.end(), [](const Entry& entry) {
+    return (entry.component->State() & DAXO::DeadState) != 0;
+  });
 }
 
 RunEnd Diagram::Run(DAXODelay limit) {

@@ -122,7 +122,7 @@ class Diagram {
     std::string name;
     std::string model;
     DAXOComponent* component = nullptr;
-    int state = 0;         // last notified state word
+    int state = 0;         // last notified state word (may be stale: see AllDead)
     bool givenUp = false;  // its last Shutdown gave up waiting for its death
   };
   struct Life {

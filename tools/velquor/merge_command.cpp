@@ -63,8 +63,10 @@ Models ModelsFor(InputKind kind) {
   }
 }
 
+constexpr const char kPlayer[] = "player_";
+
 std::string PlayerName(std::size_t i) {
-  return "player_" + std::to_string(i);
+  return kPlayer + std::to_string(i);
 }
 
 struct Input {
@@ -298,10 +300,18 @@ int Merge(const MergeOptions& options) {
   auto sink = std::make_shared<ToolReportSink>(console, options.verbose);
   // Reports name components; the user knows the files.
   sink->SetRewrite([&inputs, &options](const std::string& text) {
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-      const std::string prefix = "component " + PlayerName(i) + ": ";
-      if (text.rfind(prefix, 0) == 0)
-        return "'" + inputs[i].path + "': " + text.substr(prefix.size());
+    // "component player_<i>: ": read <i> rather than try every input, a
+    // cost per report that grew with the inputs.
+    const std::string player = std::string("component ") + kPlayer;
+    if (text.rfind(player, 0) == 0) {
+      std::size_t end = player.size();
+      std::size_t i = 0;
+      while (end < text.size() && end < player.size() + 9 && text[end] >= '0' && text[end] <= '9')
+        i = i * 10 + static_cast<std::size_t>(text[end++] - '0');
+      if (end > player.size() && text.compare(end, 2, ": ") == 0 && i < inputs.size() &&
+          text.compare(player.size(), end - player.size(), std::to_string(i)) == 0) {
+        return "'" + inputs[i].path + "': " + text.substr(end + 2);
+      }
     }
     const std::string recorder = std::string("component ") + kRecorder + ": ";
     if (text.rfind(recorder, 0) == 0) {

@@ -2,8 +2,8 @@
 // Lock order: module lock -> property lock -> threads lock / error lock.
 #include "daxo_module.h"
 
-#include "daxo_file.h"
 #include "daxo_action.h"
+#include "daxo_file.h"
 #include "daxo_io.h"
 #include "daxo_kernel.h"
 #include "daxo_regexp.h"
@@ -582,15 +582,33 @@ bool DAXOModule::Get(DAXOModule& other, DAXOProperty& property, DAXOEnumStruct& 
 
 // --- finding -------------------------------------------------------------------------------
 
+DAXOProperty* DAXOModule::FindPropertyByName(const char* shortName, bool beforeCursor) {
+  const char* wanted = shortName != nullptr ? shortName : "";
+  // Special properties are pushed to the front, so the list holds the
+  // newest special first, the oldest special (m_lastSpecialProperty), then
+  // the module's own. The lifecycle reads its own and the oldest specials
+  // ("counter", made with the module) on every cycle, while an element's
+  // specials (".subsampling") grow with the elements: those are searched
+  // last. Names are unique, so the order of the search changes no answer.
+  DAXOBasicListItem* own = m_lastSpecialProperty != nullptr
+                               ? m_lastSpecialProperty->Successor()
+                               : static_cast<DAXOBasicListItem*>(m_properties.First());
+  for (DAXOListIterator it(own); it != nullptr; ++it) {
+    if (beforeCursor && it == m_dynamicPropertyCursor) break;
+    if (Impl(*m_properties.Value(it)).shortName == wanted) return m_properties.Value(it);
+  }
+  // The dynamic cursor is never among the special properties.
+  for (DAXOBasicListItem* item = m_lastSpecialProperty; item != nullptr;
+       item = item->Predecessor()) {
+    DAXOProperty* property = m_properties.ValueOf(item);
+    if (Impl(*property).shortName == wanted) return property;
+  }
+  return nullptr;
+}
+
 bool DAXOModule::HasProperty(const char* shortName) {
   DAXOMutexGuard guard(m_moduleLock);
-  for (DAXOListIterator it = m_properties.First(); it != nullptr && it != m_dynamicPropertyCursor;
-       ++it) {
-    if (Impl(*m_properties.Value(it)).shortName == (shortName != nullptr ? shortName : "")) {
-      return true;
-    }
-  }
-  return false;
+  return FindPropertyByName(shortName, true) != nullptr;
 }
 
 int DAXOModule::NbProperties() {
@@ -615,11 +633,7 @@ DAXOProperty* DAXOModule::Property(int index) {
 
 DAXOProperty* DAXOModule::Property(const char* shortName) {
   DAXOMutexGuard guard(m_moduleLock);
-  for (DAXOListIterator it = m_properties.First(); it != nullptr; ++it) {
-    if (Impl(*m_properties.Value(it)).shortName == (shortName != nullptr ? shortName : "")) {
-      return m_properties.Value(it);
-    }
-  }
+  if (DAXOProperty* found = FindPropertyByName(shortName, false)) return found;
   guard.unlock();
   DAXOStreamedString text("Trying to access unknown property ");
   text << (shortName != nullptr ? shortName : "") << " of " << Kind() << " "

@@ -73,16 +73,19 @@ class DiagramLockScope {
 template <class Element, class Make>
 Element* DAXOModule::FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& cursor,
                                   const DAXOString& fullName, const char* definitionName,
-                                  bool& created, int& index, Make make) {
+                                  bool& created, int* index, Make make) {
   created = true;
+  // The position costs a walk of the list: only for callers that ask, so
+  // that re-declaring n elements in order stays linear in n.
   auto position = [&](DAXOBasicListItem* item) {
+    if (index == nullptr) return;
     int i = 0;
     for (DAXOListIterator it = list.First(); it != nullptr && it != item; ++it) ++i;
-    return i;
+    *index = i;
   };
   if (cursor == nullptr) {
     list.PushBack(make());
-    index = static_cast<int>(list.Size()) - 1;
+    if (index != nullptr) *index = static_cast<int>(list.Size()) - 1;
     return list.Value(list.Last());
   }
   DAXOBasicListItem* found = nullptr;
@@ -94,7 +97,7 @@ Element* DAXOModule::FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& 
   }
   if (found == nullptr) {
     DAXOBasicListItem* item = list.InsertBefore(cursor, make());
-    index = position(item);
+    position(item);
     return list.Value(item);
   }
   // Elements skipped by the re-declaration are gone; removing the cursor's
@@ -104,11 +107,11 @@ Element* DAXOModule::FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& 
   cursor = found->Successor();
   if (DefinitionName(*old) == definitionName) {
     created = false;
-    index = position(found);
+    position(found);
     return old;
   }
   DAXOBasicListItem* item = list.InsertBefore(found, make());
-  index = position(item);
+  position(item);
   RemoveElement(old);
   return list.Value(item);
 }
@@ -116,9 +119,8 @@ Element* DAXOModule::FindOrInsert(DAXOList<Element*>& list, DAXOBasicListItem*& 
 DAXOAction* DAXOModule::NewActionX(const DAXOString& fullName, const char* definitionName,
                                    bool& created) {
   DAXOMutexGuard guard(m_moduleLock);
-  int index = 0;
   const int count = m_actions.Size();
-  return FindOrInsert(m_actions, m_dynamicActionCursor, fullName, definitionName, created, index,
+  return FindOrInsert(m_actions, m_dynamicActionCursor, fullName, definitionName, created, nullptr,
                       [&]() -> DAXOAction* {
                         auto* action = new DAXOActionImplementation(this, fullName, count);
                         action->definition.name = definitionName;
@@ -128,6 +130,16 @@ DAXOAction* DAXOModule::NewActionX(const DAXOString& fullName, const char* defin
 
 DAXOInput* DAXOModule::NewInputX(const DAXOString& fullName, const char* definitionName,
                                  bool& created, int& index) {
+  return FindOrCreateInput(fullName, definitionName, created, &index);
+}
+
+DAXOOutput* DAXOModule::NewOutputX(const DAXOString& fullName, const char* definitionName,
+                                   bool& created, int& index) {
+  return FindOrCreateOutput(fullName, definitionName, created, &index);
+}
+
+DAXOInput* DAXOModule::FindOrCreateInput(const DAXOString& fullName, const char* definitionName,
+                                         bool& created, int* index) {
   DAXOMutexGuard guard(m_moduleLock);
   DAXOInputDefinition bare;
   bare.name = definitionName;
@@ -136,8 +148,8 @@ DAXOInput* DAXOModule::NewInputX(const DAXOString& fullName, const char* definit
       [&]() -> DAXOInput* { return new DAXOInputImplementation(this, fullName, "", bare); });
 }
 
-DAXOOutput* DAXOModule::NewOutputX(const DAXOString& fullName, const char* definitionName,
-                                   bool& created, int& index) {
+DAXOOutput* DAXOModule::FindOrCreateOutput(const DAXOString& fullName, const char* definitionName,
+                                           bool& created, int* index) {
   DAXOMutexGuard guard(m_moduleLock);
   DAXOOutputDefinition bare;
   bare.name = definitionName;
@@ -183,8 +195,7 @@ DAXOInput& DAXOModule::NewInput(const DAXOInputDefinition& definition, const cha
   const DAXOString fullName =
       BeginNewElement(guard, definition.name, shortName, "Input", kPlainName);
   bool created = false;
-  int index = 0;
-  DAXOInput* input = NewInputX(fullName, definition.name, created, index);
+  DAXOInput* input = FindOrCreateInput(fullName, definition.name, created, nullptr);
   if (!created) return *input;
 
   DAXOInputImplementation& in = In(*input);
@@ -221,8 +232,7 @@ DAXOOutput& DAXOModule::CreateOutput(const DAXOOutputDefinition& definition, con
   DAXOMutexGuard guard(m_moduleLock);
   const DAXOString fullName = BeginNewElement(guard, definition.name, shortName, "Output", pattern);
   bool created = false;
-  int index = 0;
-  DAXOOutput* output = NewOutputX(fullName, definition.name, created, index);
+  DAXOOutput* output = FindOrCreateOutput(fullName, definition.name, created, nullptr);
   if (!created) return *output;
 
   DAXOOutputImplementation& out = Out(*output);
