@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   libpcre3-dev libx11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev locales
+  libgtest-dev libgmock-dev libbenchmark-dev locales wireshark-common
   nlohmann-json3-dev libpcap-dev libcli11-dev tcpdump
   clang libclang-rt-14-dev
 )

@@ -110,6 +110,12 @@ void daxo_sorting_multiplexer::Dynamic() {
   m_dynamicOutputModels.Reset();
   m_nbInputs = ReadIntegerProperty(KyPropNbInputs);
   if (m_nbInputs < 1) Error("Number of inputs has to be >= 1");
+  // Each input is a reader, a FIFO slot set and, in a merge, a thread and a
+  // file: a count past this is a slip, and declaring it would take minutes
+  // and gigabytes before anything could say so.
+  if (m_nbInputs > KyMaxInputs) {
+    Error(DAXOStreamedString("Number of inputs has to be <= ") << static_cast<long>(KyMaxInputs));
+  }
   const auto n = static_cast<std::size_t>(m_nbInputs);
   m_inputEofPair.eofInputs.resize(n, nullptr);
   m_inputEofPair.dataInputs.resize(n, nullptr);

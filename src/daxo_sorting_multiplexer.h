@@ -83,6 +83,8 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
 
   /// Frames per CAN output element.
   static constexpr int KyMaxCanFramesOut = 256;
+  /// The largest nb_inputs.
+  static constexpr int KyMaxInputs = 10000;
   // Index of each property in the property table.
   static constexpr int KyPropNbInputs = 0;
   static constexpr int KyPropBufferPacketCount = 1;

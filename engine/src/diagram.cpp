@@ -180,31 +180,50 @@ std::vector<std::string> Diagram::Names() const {
 }
 
 bool Diagram::Connect(const std::string& output, const std::string& input) {
-  DiagramScope scope(m_lock, "connect " + output + " to " + input);
-  auto* out = static_cast<DAXOOutput*>(m_symbols.Find(output, DAXOSymbolKind::Output));
-  auto* in = static_cast<DAXOInput*>(m_symbols.Find(input, DAXOSymbolKind::Input));
-  const std::string what = "Engine: cannot connect " + output + " to " + input;
-  if (out == nullptr) {
-    Fail(what + ": no output of that name.");
-    return false;
-  }
-  if (in == nullptr) {
-    Fail(what + ": no input of that name.");
-    return false;
-  }
-  try {
-    if (in->EngineConnect(*out)) {  // virtual: the input's own copy
-      // Both ends may derive their elements from their connections.
-      Notify(in->Owner());
-      if (out->Owner() != in->Owner()) Notify(out->Owner());
-      return true;
+  return ConnectAll({{output, input}});
+}
+
+bool Diagram::ConnectAll(const std::vector<std::pair<std::string, std::string>>& links) {
+  DiagramScope scope(m_lock, links.size() == 1
+                                 ? "connect " + links[0].first + " to " + links[0].second
+                                 : "connect " + std::to_string(links.size()) + " links");
+  // Each module whose connections changed hears of it once, after the last
+  // link, in the order it was first touched: a component that re-declares
+  // its elements on every change (n inputs each time) would otherwise cost
+  // n declarations per link.
+  std::vector<DAXOModule*> touched;
+  auto touch = [&touched](DAXOModule* module) {
+    if (module != nullptr && std::find(touched.begin(), touched.end(), module) == touched.end()) {
+      touched.push_back(module);
     }
-  } catch (...) {
-    Fail(what + ": " + Describe(std::current_exception()) + ".");
-    return false;
+  };
+  bool ok = true;
+  for (const auto& [output, input] : links) {
+    auto* out = static_cast<DAXOOutput*>(m_symbols.Find(output, DAXOSymbolKind::Output));
+    auto* in = static_cast<DAXOInput*>(m_symbols.Find(input, DAXOSymbolKind::Input));
+    const std::string what = "Engine: cannot connect " + output + " to " + input;
+    if (out == nullptr || in == nullptr) {
+      Fail(what + (out == nullptr ? ": no output of that name." : ": no input of that name."));
+      ok = false;
+      break;
+    }
+    try {
+      if (!in->EngineConnect(*out)) {  // virtual: the input's own copy
+        Fail(what + ": the input refused the output (type or reader limit).");
+        ok = false;
+        break;
+      }
+    } catch (...) {
+      Fail(what + ": " + Describe(std::current_exception()) + ".");
+      ok = false;
+      break;
+    }
+    // Both ends may derive their elements from their connections.
+    touch(in->Owner());
+    touch(out->Owner());
   }
-  Fail(what + ": the input refused the output (type or reader limit).");
-  return false;
+  for (DAXOModule* module : touched) Notify(module);
+  return ok;
 }
 
 bool Diagram::Disconnect(const std::string& input) {

@@ -76,6 +76,10 @@ class Diagram {
   /// "source.output" and "sink.input"). False, reported, when either is
   /// unknown or the input refuses (type, reader limit).
   bool Connect(const std::string& output, const std::string& input);
+  /// Connects each (output, input) pair in order, stopping at the first that
+  /// fails; every module whose connections changed then re-derives its
+  /// elements once (Connect does so after each link).
+  bool ConnectAll(const std::vector<std::pair<std::string, std::string>>& links);
   /// Detaches the input from whatever it reads (blocks while its reader
   /// gives its samples back). False, reported, when the input is unknown.
   bool Disconnect(const std::string& input);

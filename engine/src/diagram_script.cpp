@@ -558,6 +558,7 @@ ScriptEnd ExecuteDiagramScript(Engine& engine, const std::vector<ScriptStatement
                                const ScriptContext& context) {
   Executor executor(engine, context);
   for (const ScriptStatement& statement : statements) {
+    if (context.stopRequested && context.stopRequested()) return ScriptEnd::Interrupted;
     const ScriptEnd end = executor.Do(statement);
     if (end != ScriptEnd::Done) return end;
   }

@@ -130,6 +130,10 @@ bool Engine::Connect(const std::string& output, const std::string& input) {
   return m_impl->parts.diagram->Connect(output, input);
 }
 
+bool Engine::ConnectAll(const std::vector<std::pair<std::string, std::string>>& links) {
+  return m_impl->parts.diagram->ConnectAll(links);
+}
+
 bool Engine::Disconnect(const std::string& input) {
   return m_impl->parts.diagram->Disconnect(input);
 }

@@ -2,6 +2,7 @@
 // properties reach the component (and reshape it), failures stop the script
 // at their own line, and `run` ends on death, on its limit and on a request.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,14 @@ namespace fs = std::filesystem;
 
 class DiagramScript : public EngineTest {
  protected:
-  ScriptEnd Execute(const std::string& text) {
+  ScriptEnd Execute(const std::string& text, std::function<bool()> stop = nullptr) {
     const ParsedScript parsed = ParseDiagramScript(text);
     EXPECT_TRUE(parsed.Ok()) << parsed.errors[0].message;
     ScriptContext context;
     context.fileName = "diagram.vq";
     context.error = [this](const std::string& message) { errors.push_back(message); };
     context.packageDirs = {fs::path(VELQUOR_SORTING_MULTIPLEXER_PCK).parent_path().string()};
+    context.stopRequested = std::move(stop);
     return ExecuteDiagramScript(engine, parsed.statements, context);
   }
 
@@ -125,6 +127,17 @@ TEST_F(DiagramScript, AShutdownRequestInterruptsTheScript) {
   EXPECT_EQ(Execute(kLiveDiagram + "run\ncomponent SortingMultiplexer after\n"),
             ScriptEnd::Interrupted);
   EXPECT_EQ(engine.Component("after"), nullptr);
+}
+
+TEST_F(DiagramScript, AStopAskedWhileSettingUpEndsTheScriptAtTheNextStatement) {
+  int asked = 0;
+  EXPECT_EQ(Execute(kLoad + "component SortingMultiplexer first\n"
+                            "component SortingMultiplexer second\n",
+                    [&asked] { return ++asked > 2; }),
+            ScriptEnd::Interrupted)
+      << (errors.empty() ? "" : errors.front());
+  EXPECT_NE(engine.Component("first"), nullptr);
+  EXPECT_EQ(engine.Component("second"), nullptr);
 }
 
 }  // namespace

@@ -147,10 +147,12 @@ class VelquorCli : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(dir);
   }
 
-  /// Runs `velquor ARGS` in the test's folder (a shell line: ARGS may pipe).
-  Result Velquor(const std::string& args) {
-    const std::string command = "cd '" + dir.string() + "' && TMPDIR='" + dir.string() + "' " +
-                                VELQUOR_CLI + " " + args + " > stdout.txt 2> stderr.txt";
+  /// Runs `velquor ARGS` in the test's folder (a shell line: ARGS may pipe),
+  /// after the shell line `before` (e.g. a ulimit).
+  Result Velquor(const std::string& args, const std::string& before = "true") {
+    const std::string command = "cd '" + dir.string() + "' && " + before + " && TMPDIR='" +
+                                dir.string() + "' " + VELQUOR_CLI + " " + args +
+                                " > stdout.txt 2> stderr.txt";
     const int raw = std::system(command.c_str());
     Result result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -484,6 +486,13 @@ TEST_F(VelquorCli, RunExecutesAScriptAndReportsFailuresByLine) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("bad.vq:3: unknown component 'mux'"), std::string::npos) << r.err;
 
+  // A count past the limit is refused at once, not declared for minutes.
+  std::ofstream(dir / "huge.vq") << "load velquor_sorting_multiplexer\n"
+                                    "component SortingMultiplexer mux nb_inputs=100000000\n";
+  r = Velquor("run huge.vq");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Number of inputs has to be <= 10000"), std::string::npos) << r.err;
+
   std::ofstream(dir / "syntax.vq") << "load\nconnect a\n";
   r = Velquor("run syntax.vq");
   EXPECT_EQ(r.status, 1);
@@ -584,6 +593,61 @@ TEST_F(VelquorCli, MergedOutputIsOrderedAndHoldsEveryInputPacket) {
     EXPECT_EQ(stats["out_of_order"], 0);
     EXPECT_EQ(stats["status"], "ok");
   }
+}
+
+// A thousand inputs: the merge ends (it used to wait for ever once all its
+// threads had ended), keeps exact order, and gives mergecap's bytes. The
+// soft open-file limit is raised when the inputs need it; a hard limit too
+// low, or more inputs than the multiplexer takes, stop it before any work.
+TEST_F(VelquorCli, AThousandInputsMergeExactlyAndLimitsAreSaidUpFront) {
+  RequireIo();
+  constexpr int kInputs = 1000;
+  constexpr int kPerInput = 8;
+  // Distinct times spread over every input, so that the one right order is
+  // also mergecap's.
+  std::vector<Packet> all;
+  std::string names;
+  for (int i = 0; i < kInputs; ++i) {
+    std::vector<Packet> packets;
+    for (int k = 0; k < kPerInput; ++k) {
+      const std::int64_t slot = std::int64_t{k} * kInputs + (i * 7919) % kInputs;
+      packets.push_back(Packet{1700000000000000 + slot * 3,
+                               "input " + std::to_string(i) + " packet " + std::to_string(k)});
+    }
+    const std::string name = "in" + std::to_string(i) + ".pcap";
+    WritePcap(dir / name, packets);
+    names += " " + name;
+    all.insert(all.end(), packets.begin(), packets.end());
+  }
+  std::sort(all.begin(), all.end());
+  const Result r = Velquor("merge -q -w out.pcap" + names);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<Packet> written;
+  ASSERT_TRUE(ReadPcap(dir / "out.pcap", written));
+  EXPECT_TRUE(written == all) << written.size() << " written";
+  if (std::system("command -v mergecap > /dev/null") == 0) {
+    ASSERT_EQ(
+        std::system(("cd '" + dir.string() + "' && mergecap -F pcap -w ref.pcap" + names).c_str()),
+        0);
+    EXPECT_EQ(ReadFile(dir / "out.pcap"), ReadFile(dir / "ref.pcap"));
+  }
+
+  // 300 inputs under a soft limit of 128: raised to the hard one.
+  std::string some;
+  for (int i = 0; i < 300; ++i) some += " in" + std::to_string(i) + ".pcap";
+  const Result soft = Velquor("merge -q -w soft.pcap" + some, "ulimit -Sn 128");
+  EXPECT_EQ(soft.status, 0) << soft.err;
+  const Result hard = Velquor("merge -q -w hard.pcap" + some, "ulimit -n 128");
+  EXPECT_EQ(hard.status, 1);
+  EXPECT_NE(hard.err.find("300 inputs need up to"), std::string::npos) << hard.err;
+  EXPECT_NE(hard.err.find("the limit is 128"), std::string::npos) << hard.err;
+  EXPECT_FALSE(fs::exists(dir / "hard.pcap"));
+
+  std::string tooMany;
+  for (int i = 0; i <= 10000; ++i) tooMany += " x" + std::to_string(i);
+  const Result refused = Velquor("merge -q -w many.pcap" + tooMany);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("at most 10000"), std::string::npos) << refused.err;
 }
 
 TEST_F(VelquorCli, AScriptRunsADiagramAcrossBothPackages) {

@@ -7,12 +7,15 @@
 //
 // The diagram ends by itself once every player has reached its end, the
 // multiplexer has flushed and the recorder has written the last sample.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -37,6 +40,12 @@ constexpr const char kMuxPackage[] = "velquor_sorting_multiplexer.pck";
 constexpr const char kIoPackage[] = "velquor_io.pck";
 constexpr const char kMux[] = "mux";
 constexpr const char kRecorder[] = "recorder";
+// The multiplexer's largest nb_inputs.
+constexpr std::size_t kMaxInputs = 10000;
+// Descriptors the process holds besides one per input: standard streams,
+// the output and its folder, the statistics file, the engine's and the
+// stop watcher's pipes, libraries, with room to spare.
+constexpr rlim_t kOtherFiles = 64;
 // Samples in each stream's FIFO: a file is read far faster than the
 // multiplexer needs its next sample, and every slot holds a packet buffer.
 constexpr long kFifoSlots = 4;
@@ -182,6 +191,35 @@ int CheckOutputsAreNotInputs(const MergeOptions& options, Console& console) {
   return kSuccess;
 }
 
+// Every player holds its input open for the whole merge. A soft limit that
+// is too low is raised as far as the hard one allows; when even that is too
+// low nothing is started (a player that cannot open its file would fail
+// the merge half-way through).
+int CheckOpenFileLimit(std::size_t inputs, Console& console) {
+  const rlim_t needed = static_cast<rlim_t>(inputs) + kOtherFiles;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur >= needed) {
+    return kSuccess;
+  }
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < needed) {
+    console.Message("velquor merge: " + std::to_string(inputs) + " inputs need up to " +
+                    std::to_string(needed) + " open files, but the limit is " +
+                    std::to_string(limit.rlim_max) +
+                    " (ulimit -Hn); raise it or merge the inputs in groups");
+    return kFailure;
+  }
+  const rlim_t soft = limit.rlim_cur;
+  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? needed : limit.rlim_max;
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    console.Message("velquor merge: " + std::to_string(inputs) + " inputs need up to " +
+                    std::to_string(needed) + " open files, but the limit is " +
+                    std::to_string(soft) + " and cannot be raised: " + std::strerror(errno));
+    return kFailure;
+  }
+  return kSuccess;
+}
+
 int CheckInputs(std::vector<Input>& inputs, Console& console) {
   for (Input& input : inputs) {
     std::string error;
@@ -262,6 +300,14 @@ int Merge(const MergeOptions& options) {
   if (inputs.empty()) {
     console.Message("velquor merge: no input");
     return kUsage;
+  }
+  if (inputs.size() > kMaxInputs) {
+    console.Message("velquor merge: " + std::to_string(inputs.size()) + " inputs; at most " +
+                    std::to_string(kMaxInputs) + " can be merged at once (merge them in groups)");
+    return kUsage;
+  }
+  if (const int status = CheckOpenFileLimit(inputs.size(), console); status != kSuccess) {
+    return status;
   }
   if (const int status = CheckOutputsAreNotInputs(options, console); status != kSuccess) {
     return status;
@@ -360,7 +406,7 @@ int Merge(const MergeOptions& options) {
     // kept-back count instead of growing with the input.
     const long playerBatch = std::min(options.vectorMaxSize, kMaxPacketsPerSample);
     for (std::size_t i = 0; built && i < inputs.size(); ++i) {
-      built = engine.CreateComponent(models.player, PlayerName(i)) &&
+      built = !stop.Interrupted() && engine.CreateComponent(models.player, PlayerName(i)) &&
               writer.Set(PlayerName(i), "path", DAXOString(inputs[i].path.c_str())) &&
               (!models.batched || writer.Set(PlayerName(i), "batch_size", playerBatch)) &&
               writer.Set(PlayerName(i), "output.fifosize", kFifoSlots);
@@ -376,12 +422,16 @@ int Merge(const MergeOptions& options) {
             writer.Set(kMux, "output.fifosize", kFifoSlots) &&
             engine.CreateComponent(models.recorder, kRecorder) &&
             writer.Set(kRecorder, "path", DAXOString(output.TemporaryPath().c_str()));
+    // One call for all the players' links: the multiplexer re-declares its
+    // inputs once rather than after each of them.
+    std::vector<std::pair<std::string, std::string>> links;
     for (std::size_t i = 0; built && i < inputs.size(); ++i) {
       const std::string index = std::to_string(i);
-      built = engine.Connect(PlayerName(i) + ".output", std::string(kMux) + ".input_" + index) &&
-              engine.Connect(PlayerName(i) + ".end_of_file",
-                             std::string(kMux) + ".iEndOfFile_" + index);
+      links.emplace_back(PlayerName(i) + ".output", std::string(kMux) + ".input_" + index);
+      links.emplace_back(PlayerName(i) + ".end_of_file",
+                         std::string(kMux) + ".iEndOfFile_" + index);
     }
+    built = built && !stop.Interrupted() && engine.ConnectAll(links);
     built =
         built && engine.Connect(std::string(kMux) + ".output", std::string(kRecorder) + ".input") &&
         engine.Connect(std::string(kMux) + ".end_of_file", std::string(kRecorder) + ".end_of_file");

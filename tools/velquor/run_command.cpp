@@ -52,6 +52,7 @@ int RunScript(const std::string& path, bool verbose) {
   context.baseDir = std::filesystem::path(path).parent_path().string();
   context.packageDirs = PackageFolders();
   context.error = [&console](const std::string& message) { console.Message(message); };
+  context.stopRequested = [&stop] { return stop.Interrupted(); };
   const ScriptEnd end = ExecuteDiagramScript(engine, parsed.statements, context);
   engine.ShutdownDiagram();
 

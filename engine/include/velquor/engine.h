@@ -103,6 +103,13 @@ class VELQUOR_API Engine {
   /// "viewer.input"): the output's type must pass the input's filter; the
   /// input becomes a reader of the output's FIFO. False, reported, otherwise.
   bool Connect(const std::string& output, const std::string& input);
+  /// Connects each (output, input) pair in order, stopping at the first one
+  /// that fails (reported). The components at either end re-derive their
+  /// elements from their connections once, after the last link, rather
+  /// than after each: a component with n inputs built by n links costs
+  /// O(n) instead of O(n^2). A link that needs an element made by such a
+  /// re-derivation belongs in a later call.
+  bool ConnectAll(const std::vector<std::pair<std::string, std::string>>& links);
   /// Detaches an input from its output (blocks while its reader gives back
   /// the samples it holds, at most 10 s).
   bool Disconnect(const std::string& input);

@@ -91,6 +91,9 @@ struct ScriptContext {
   std::vector<std::string> packageDirs;
   /// Receives each failure message; by default it becomes an engine error report.
   std::function<void(const std::string&)> error;
+  /// Asked before each statement: true ends the script (Interrupted), so
+  /// that a stop asked for while a long script sets up is not lost.
+  std::function<bool()> stopRequested;
 };
 
 /// Applies `statements` in order, stopping at the first failure (reported
