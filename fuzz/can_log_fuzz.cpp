@@ -1,4 +1,5 @@
-// Parses arbitrary bytes as one candump log line; a line that parses must
+// Parses arbitrary bytes as one candump log line; a line that is refused
+// has a fault text of bounded length; a line that parses must
 // be written as text that parses to the same frame and is written again
 // the same way (writing is a fixed point after one normalisation).
 #include <cstddef>
@@ -24,7 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
   const std::string_view line(reinterpret_cast<const char*>(data), size);
   velquor_io::CanLogFrame frame;
-  if (velquor_io::ParseCanLogLine(line, frame) != nullptr) return 0;
+  if (velquor_io::ParseCanLogLine(line, frame) != nullptr) {
+    // A refused line has a fault to tell, of a bounded length.
+    const std::string fault = velquor_io::CanLogLineFault(line);
+    if (fault.empty() || fault.size() > 120) abort();
+    return 0;
+  }
   if (frame.length > 64 || frame.interface.empty()) abort();
 
   std::string text;

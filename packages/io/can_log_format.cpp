@@ -20,10 +20,20 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// Faults whose text CanLogLineFault completes (the character and its
+// column, the byte count).
+constexpr char kNotHex[] = "not a hex digit";
+constexpr char kNotFdLength[] = "not a CAN FD length (0 to 8, 12, 16, 20, 24, 32, 48 or 64 bytes)";
+
+bool IsFdLength(std::size_t n) {
+  return n <= 8 || n == 12 || n == 16 || n == 20 || n == 24 || n == 32 || n == 48 || n == 64;
+}
+
 /// Reads hex byte pairs (optionally separated by '.') from `text` at `pos`
-/// up to `max` bytes; stops at the first character that starts no pair.
-const char* ParseBytes(std::string_view text, std::size_t& pos, std::size_t max,
-                       CanLogFrame& frame) {
+/// up to `max` bytes; stops at the end or at a '_' (a raw DLC follows).
+/// `bad`: where a character that is no hex digit stands.
+const char* ParseBytes(std::string_view text, std::size_t& pos, std::size_t max, CanLogFrame& frame,
+                       std::size_t& bad) {
   frame.length = 0;
   while (pos < text.size()) {
     if (text[pos] == '.') {
@@ -32,7 +42,16 @@ const char* ParseBytes(std::string_view text, std::size_t& pos, std::size_t max,
       if (pos >= text.size() || HexValue(text[pos]) < 0) return "'.' not followed by a byte";
     }
     const int hi = HexValue(text[pos]);
-    if (hi < 0) return nullptr;  // the data ends here
+    if (hi < 0 && text[pos] == '_') return nullptr;  // the data ends here
+    if (hi < 0) {
+      bad = pos;
+      return kNotHex;
+    }
+    if (pos + 1 < text.size() && HexValue(text[pos + 1]) < 0 && text[pos + 1] != '_' &&
+        text[pos + 1] != '.') {
+      bad = pos + 1;
+      return kNotHex;
+    }
     if (pos + 1 >= text.size() || HexValue(text[pos + 1]) < 0) return "odd number of hex digits";
     if (frame.length >= max) return "too many data bytes";
     frame.data[frame.length++] = static_cast<std::uint8_t>(hi * 16 + HexValue(text[pos + 1]));
@@ -102,7 +121,7 @@ const char* ParseRawDlc(std::string_view text, std::size_t& pos, CanLogFrame& fr
   return nullptr;
 }
 
-const char* ParseFrame(std::string_view text, CanLogFrame& frame) {
+const char* ParseFrame(std::string_view text, CanLogFrame& frame, std::size_t& bad) {
   std::size_t pos = 0;
   if (const char* fault = ParseId(text, pos, frame.id)) return fault;
   if (pos < text.size() && text[pos] == '#') {
@@ -111,7 +130,8 @@ const char* ParseFrame(std::string_view text, CanLogFrame& frame) {
     if (pos >= text.size() || HexValue(text[pos]) < 0) return "no flags digit after '##'";
     frame.notation |= KyCanFd;
     frame.fdFlags = static_cast<std::uint8_t>(HexValue(text[pos++]));
-    if (const char* fault = ParseBytes(text, pos, 64, frame)) return fault;
+    if (const char* fault = ParseBytes(text, pos, 64, frame, bad)) return fault;
+    if (!IsFdLength(frame.length)) return kNotFdLength;
   } else if (pos < text.size() && text[pos] == 'R') {
     ++pos;
     frame.id |= KyCanRtrFlag;
@@ -124,7 +144,7 @@ const char* ParseFrame(std::string_view text, CanLogFrame& frame) {
       }
     }
   } else {
-    if (const char* fault = ParseBytes(text, pos, 8, frame)) return fault;
+    if (const char* fault = ParseBytes(text, pos, 8, frame, bad)) return fault;
     if (pos < text.size() && text[pos] == '_') {
       if (frame.length != 8) return "raw DLC only after 8 data bytes";
       ++pos;
@@ -137,9 +157,9 @@ const char* ParseFrame(std::string_view text, CanLogFrame& frame) {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-}  // namespace
-
-const char* ParseCanLogLine(std::string_view line, CanLogFrame& frame) {
+/// ParseCanLogLine; `bad` is where the character of a kNotHex fault stands
+/// in `line`.
+const char* ParseLine(std::string_view line, CanLogFrame& frame, std::size_t& bad) {
   frame = CanLogFrame{};
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   std::size_t pos = 0;
@@ -159,13 +179,40 @@ const char* ParseCanLogLine(std::string_view line, CanLogFrame& frame) {
   ++pos;
   std::size_t end = line.find(' ', pos);
   if (end == std::string_view::npos) end = line.size();
-  if (const char* fault = ParseFrame(line.substr(pos, end - pos), frame)) return fault;
+  if (const char* fault = ParseFrame(line.substr(pos, end - pos), frame, bad)) {
+    bad += pos;
+    return fault;
+  }
   if (end < line.size()) {
     const std::string_view direction = line.substr(end + 1);
     if (direction != "R" && direction != "T") return "unexpected text after the frame";
     frame.notation |= KyCanDirection | (direction == "T" ? KyCanDirectionTx : 0u);
   }
   return nullptr;
+}
+
+}  // namespace
+
+const char* ParseCanLogLine(std::string_view line, CanLogFrame& frame) {
+  std::size_t bad = 0;
+  return ParseLine(line, frame, bad);
+}
+
+std::string CanLogLineFault(std::string_view line) {
+  CanLogFrame frame;
+  std::size_t bad = 0;
+  const char* fault = ParseLine(line, frame, bad);
+  if (fault == nullptr) return {};
+  if (fault == kNotFdLength) return std::to_string(frame.length) + " data bytes: " + fault;
+  if (fault != kNotHex || bad >= line.size()) return fault;
+  const auto c = static_cast<unsigned char>(line[bad]);
+  char shown[16];
+  if (c >= 0x20 && c < 0x7F) {
+    std::snprintf(shown, sizeof shown, "'%c'", c);
+  } else {
+    std::snprintf(shown, sizeof shown, "byte 0x%02X", c);
+  }
+  return std::string(shown) + " at column " + std::to_string(bad + 1) + " is " + fault;
 }
 
 void FormatCanLogLine(const CanLogFrame& frame, std::string& out) {

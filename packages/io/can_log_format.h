@@ -8,7 +8,8 @@
 //                            when the id carries the error flag 0x20000000
 //          123#R, 123#R5     remote frame, with or without its DLC digit
 //          123#1122334455667788_C   8 data bytes with a raw DLC 9..F
-//          123##1AABB        CAN FD: one hex digit of FD flags, then 0..64 bytes
+//          123##1AABB        CAN FD: one hex digit of FD flags, then 0..8, 12, 16,
+//                            20, 24, 32, 48 or 64 bytes
 //   DIR    "R" or "T" (received / sent), written by some loggers
 // Spaces between the time and the interface (loggers pad interface names to a
 // common width) are kept as a count so that the line is written back as read.
@@ -61,6 +62,11 @@ struct CanLogFrame {
 /// Returns null on success, else a short static description of the fault;
 /// `frame` is then unspecified. `frame.interface` points into `line`.
 const char* ParseCanLogLine(std::string_view line, CanLogFrame& frame);
+
+/// The fault of a line ParseCanLogLine refuses, in full: which character
+/// is not a hex digit and its column from 1, or how many bytes a CAN FD
+/// frame has. Empty for a line that parses.
+std::string CanLogLineFault(std::string_view line);
 
 /// Appends the line of `frame` to `out`, without an end of line: seconds
 /// with at least 10 digits, six decimals, the padding and the interface,

@@ -74,9 +74,9 @@ void CanLogPlayer::Core() {
       break;
     }
     if (line.empty() || line == "\r") continue;
-    if (const char* fault = ParseCanLogLine(line, frame)) {
+    if (ParseCanLogLine(line, frame) != nullptr) {
       DirectSet(*Property(KyPropPackets), m_frames);
-      Error(FileFault(m_path, "line", m_reader.LineNumber(), fault).c_str());
+      Error(FileFault(m_path, "line", m_reader.LineNumber(), CanLogLineFault(line)).c_str());
     }
     m_batch.push_back(ToUniFrame(frame));
   }

@@ -148,6 +148,8 @@ class IoRecorder : public DAXOComponent {
 
   /// Counts one written item of time `t` (µs) and its order.
   void Observe(std::int64_t t);
+  /// Items written so far.
+  long Count() const { return m_count; }
   /// Raises the component error FileFault(m_path, detail).
   [[noreturn]] void Fail(std::string_view detail);
 

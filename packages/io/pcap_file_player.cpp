@@ -3,6 +3,7 @@
 
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +18,7 @@ namespace velquor_io {
 
 namespace {
 
-enum { KyPropPath = 0, KyPropBatchSize, KyPropPackets };
+enum { KyPropPath = 0, KyPropBatchSize, KyPropPackets, KyPropSalvage };
 
 DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size, FIFO size, subsampling, shareable
@@ -35,14 +36,36 @@ DAXOPropertyDefinition s_properties[] = {
      DAXO::PropertySubTypeFile},
     {"batch_size", new DAXOPropertyValue(256L), nullptr, false, false, false, false, 0},
     {"packets", new DAXOPropertyValue(0L), nullptr, false, false, true, false, 0},
+    {"salvage_truncated", new DAXOPropertyValue(false), nullptr, false, false, false, false, 0},
     {},
 };
 
 DAXOInputDefinition s_inputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
+// A pcap file's seconds are 32 bits unsigned, but libpcap hands them over
+// sign-extended: those at or past 2^31 come back negative. (pcapng times
+// are 64 bits unsigned and come back as they are.)
+std::int64_t Seconds(const pcap_pkthdr& h) {
+  const auto seconds = static_cast<std::int64_t>(h.ts.tv_sec);
+  return seconds < 0 ? seconds + (std::int64_t{1} << 32) : seconds;
+}
+
 std::int64_t Microseconds(const pcap_pkthdr& h) {
-  return static_cast<std::int64_t>(h.ts.tv_sec) * 1000000 + h.ts.tv_usec;
+  return Seconds(h) * 1000000 + h.ts.tv_usec;
+}
+
+/// Reads `stream` with big blocks and without stdio's locks: only the
+/// player's thread touches it, and libpcap makes two or three calls per
+/// packet (a larger buffer than stdio's 4 KiB saves most read calls).
+void TuneStream(std::FILE* stream) {
+  std::setvbuf(stream, nullptr, _IOFBF, KyFileBufferSize);
+  __fsetlocking(stream, FSETLOCKING_BYCALLER);
+}
+
+std::string LinkTypeText(int type) {
+  const char* name = pcap_datalink_val_to_name(type);
+  return std::string(name != nullptr ? name : "unknown") + " (" + std::to_string(type) + ")";
 }
 
 }  // namespace
@@ -62,7 +85,15 @@ PcapFilePlayer::PcapFilePlayer(const char* name, DAXOComponentDefinition& defini
     : DAXOComponent(name, definition), DAXOpcap_component(name, definition) {}
 
 PcapFilePlayer::~PcapFilePlayer() {
+  Close();
+}
+
+void PcapFilePlayer::Close() {
   if (m_capture != nullptr) pcap_close(m_capture);
+  m_capture = nullptr;
+  if (m_sections != nullptr && m_file != nullptr) std::fclose(m_file);
+  m_sections.reset();
+  m_file = nullptr;
 }
 
 void PcapFilePlayer::Dynamic() {
@@ -81,23 +112,29 @@ void PcapFilePlayer::Birth() {
   if (m_batchSize < 1 || m_batchSize > DAXOpcap::MaxPackets) {
     Error("velquor_io: batch_size must be between 1 and 65535");
   }
+  Get(*Property(KyPropSalvage), m_salvage);
   if (m_path.empty()) Error("velquor_io: the property \"path\" is empty");
-  if (m_capture != nullptr) pcap_close(m_capture);
+  Close();
+  m_file = std::fopen(m_path.c_str(), "rb");
+  if (m_file == nullptr) Error(FileFault(m_path, std::strerror(errno)).c_str());
+  TuneStream(m_file);
+  std::FILE* stream = m_file;
+  // A pcapng file begins with 0x0A in either byte order, a pcap file never.
+  const int first = std::getc(m_file);
+  if (first != EOF) std::ungetc(first, m_file);
+  if (first == 0x0A) {
+    m_sections = std::make_unique<CaptureSections>(m_file);
+    stream = NextSection();
+  }
   char errors[PCAP_ERRBUF_SIZE] = {};
-  std::FILE* file = std::fopen(m_path.c_str(), "rb");
-  if (file == nullptr) Error(FileFault(m_path, std::strerror(errno)).c_str());
-  // libpcap reads every packet with two small freads: a larger buffer than
-  // stdio's 4 KiB saves most of the read system calls.
-  std::setvbuf(file, nullptr, _IOFBF, KyFileBufferSize);
-  // Only this component's thread touches the file: stdio need not lock it
-  // at every call (libpcap makes two or three calls per packet).
-  __fsetlocking(file, FSETLOCKING_BYCALLER);
-  m_capture = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_MICRO, errors);
+  m_capture = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, errors);
   if (m_capture == nullptr) {
-    std::fclose(file);  // libpcap takes the file only when it succeeds
+    std::fclose(stream);  // libpcap takes the stream only when it succeeds
+    if (stream == m_file) m_file = nullptr;
     Error(FileFault(m_path, errors).c_str());
   }
   m_linkType = pcap_datalink(m_capture);
+  m_wholeEnd = m_salvage ? Position() : 0;
   DAXOpcap_component::Birth(Output(0));
 }
 
@@ -106,9 +143,22 @@ void PcapFilePlayer::OnPacket(unsigned char* user, const pcap_pkthdr* header,
   reinterpret_cast<PcapFilePlayer*>(user)->Take(*header, bytes);
 }
 
+std::FILE* PcapFilePlayer::NextSection() {
+  std::FILE* stream = m_sections->Next();
+  if (stream == nullptr) Error(FileFault(m_path, std::strerror(errno)).c_str());
+  TuneStream(stream);
+  return stream;
+}
+
+std::int64_t PcapFilePlayer::Position() const {
+  return static_cast<std::int64_t>(ftello(pcap_file(m_capture)));
+}
+
 void PcapFilePlayer::Take(const pcap_pkthdr& header, const unsigned char* bytes) noexcept {
   // Runs inside libpcap's loop: nothing may be thrown through its C frames.
   // Faults are noted here and raised once pcap_dispatch has returned.
+  // libpcap has read the whole packet: the file is whole up to here.
+  if (m_salvage) m_wholeEnd = Position();
   try {
     if (header.caplen > KyMaxPacketLength) {
       m_fault = "packet length beyond 262144 bytes";
@@ -131,7 +181,7 @@ void PcapFilePlayer::Take(const pcap_pkthdr& header, const unsigned char* bytes)
 void PcapFilePlayer::Append(const pcap_pkthdr& header, const unsigned char* bytes) {
   if (m_writer->GetNbPackets() == 0) m_writer->SetTimestamp(SampleTimestamp(Microseconds(header)));
   const DAXOpcap_packet_header_t h{header.caplen, header.len,
-                                   static_cast<std::uint64_t>(header.ts.tv_sec),
+                                   static_cast<std::uint64_t>(Seconds(header)),
                                    static_cast<std::uint64_t>(header.ts.tv_usec)};
   m_writer->set_next_packet(h, bytes);
   ++m_packets;
@@ -148,16 +198,13 @@ void PcapFilePlayer::Core() {
       m_pending = false;
       Append(m_pendingHeader, m_pendingBytes.data());
     }
-    const int room = static_cast<int>(m_batchSize) - writer.GetNbPackets();
-    if (room > 0) {
-      auto* user = reinterpret_cast<unsigned char*>(this);
-      int read = pcap_dispatch(m_capture, room, &OnPacket, user);
-      // A loop broken after it had read packets leaves the break set for
-      // the next call, which then reads nothing.
-      if (read == PCAP_ERROR_BREAK) read = pcap_dispatch(m_capture, room, &OnPacket, user);
-      if (m_fault != nullptr) PacketFault(m_fault);
-      if (read == PCAP_ERROR) PacketFault(pcap_geterr(m_capture));
-      atEnd = !m_pending && read < room;
+    // A section that ends before the sample is full: the next one fills it.
+    for (int room = static_cast<int>(m_batchSize) - writer.GetNbPackets(); room > 0 && !m_pending;
+         room = static_cast<int>(m_batchSize) - writer.GetNbPackets()) {
+      if (!Dispatch(room)) {
+        atEnd = true;
+        break;
+      }
     }
   } catch (...) {
     // The packets before a fault go out; the run stops on the fault.
@@ -171,6 +218,57 @@ void PcapFilePlayer::Core() {
   if (atEnd) Finish();
 }
 
+bool PcapFilePlayer::Dispatch(int room) {
+  auto* user = reinterpret_cast<unsigned char*>(this);
+  int read = pcap_dispatch(m_capture, room, &OnPacket, user);
+  // A loop broken after it had read packets leaves the break set for the
+  // next call, which then reads nothing.
+  if (read == PCAP_ERROR_BREAK) read = pcap_dispatch(m_capture, room, &OnPacket, user);
+  if (m_fault != nullptr) PacketFault(m_fault);
+  if (read == PCAP_ERROR) {
+    if (SalvageCut()) return false;
+    PacketFault(pcap_geterr(m_capture));
+  }
+  // Fewer packets than asked, none held back: the stream has ended.
+  if (m_pending || read == room) return true;
+  if (m_sections == nullptr || !m_sections->More()) return false;
+  pcap_close(m_capture);
+  m_capture = nullptr;
+  std::FILE* stream = NextSection();
+  char errors[PCAP_ERRBUF_SIZE] = {};
+  m_capture = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, errors);
+  if (m_capture == nullptr) {
+    std::fclose(stream);
+    if (SalvageCut()) return false;
+    PacketFault("section " + std::to_string(m_sections->Count()) + ": " + errors);
+  }
+  const int type = pcap_datalink(m_capture);
+  if (type != m_linkType) {
+    PacketFault("section " + std::to_string(m_sections->Count()) + " is of link type " +
+                LinkTypeText(type) + ", the first section of " + LinkTypeText(m_linkType) +
+                ": the packets of one file must share one link type");
+  }
+  return true;
+}
+
+bool PcapFilePlayer::SalvageCut() {
+  // Only a read that met the end of the file: any other fault stays one.
+  struct stat file {};
+  if (!m_salvage || m_file == nullptr || std::feof(m_file) == 0 ||
+      fstat(fileno(m_file), &file) != 0) {
+    return false;
+  }
+  // A stream (a pipe) has no size to tell the loss by.
+  const std::string lost =
+      S_ISREG(file.st_mode) && m_wholeEnd >= 0
+          ? "the file's last " + std::to_string(file.st_size - m_wholeEnd) + " bytes are left out"
+          : "it is left out";
+  const std::string detail = "cut short by the end of the file: " + lost + "; the " +
+                             std::to_string(m_packets) + " whole packets before it are kept";
+  Report(FileFault(m_path, "packet", m_packets + 1, detail).c_str(), DAXO::Warning, 0);
+  return true;
+}
+
 void PcapFilePlayer::Finish() {
   DirectSet(*Property(KyPropPackets), m_packets);
   // Without a packet there is no time to give: the engine stamps it. A
@@ -179,7 +277,7 @@ void PcapFilePlayer::Finish() {
   CommitSuicide();
 }
 
-void PcapFilePlayer::PacketFault(const char* detail) {
+void PcapFilePlayer::PacketFault(const std::string& detail) {
   DirectSet(*Property(KyPropPackets), m_packets);
   Error(FileFault(m_path, "packet", m_packets + 1, detail).c_str());
   throw DAXO::ErrorException;  // not reached: Error throws it (GCC cannot see through the virtual
@@ -187,8 +285,7 @@ void PcapFilePlayer::PacketFault(const char* detail) {
 }
 
 void PcapFilePlayer::Death() {
-  if (m_capture != nullptr) pcap_close(m_capture);
-  m_capture = nullptr;
+  Close();
 }
 
 void PcapFilePlayer::FreeBuffers() {

@@ -5,11 +5,17 @@
 // sample (value 1, the last packet's time) on "end_of_file", then it ends
 // itself. Times are microseconds (nanosecond files are cut to µs by libpcap).
 // A sample's timestamp is the time of its first packet; "packets" counts the
-// packets played so far.
+// packets played so far. Seconds are unsigned, as the pcap format holds them
+// (a time at or past 2^31 s is not before 1970). The sections of a pcapng
+// file are read one at a time, each in its own byte order; they must share
+// the first section's link type.
 //
 // Faults (unreadable file, wrong magic, truncated header or packet, a packet
-// longer than 262144 bytes) raise a component error naming the file and,
-// for a packet, its number from 1.
+// longer than 262144 bytes, a section of another link type) raise a
+// component error naming the file and, for a packet, its number from 1.
+// With "salvage_truncated" true, a file cut short in its last packet is
+// played up to the last whole packet instead, and the cut is reported as a
+// warning (the packet's number and the bytes left out).
 //
 // Threading: threaded model; Birth, Core and Death run on the component's
 // thread, which alone touches the capture handle.
@@ -18,9 +24,11 @@
 #include <pcap/pcap.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "capture_sections.h"
 #include "io_common.h"
 #include "pcap_data.h"
 
@@ -44,7 +52,19 @@ class PcapFilePlayer : public DAXOpcap_component {
   void FreeBuffers() override;
 
  private:
-  [[noreturn]] void PacketFault(const char* detail);
+  [[noreturn]] void PacketFault(const std::string& detail);
+  /// Closes the capture and the file.
+  void Close();
+  /// The next pcapng section's stream, or a fault.
+  std::FILE* NextSection();
+  /// The file offset libpcap has read up to.
+  std::int64_t Position() const;
+  /// Reads up to `room` packets (going on into the next section when one
+  /// ends); false at the end of the file. Raises packet faults.
+  bool Dispatch(int room);
+  /// After a read error: true when the file was cut short and the salvage
+  /// is on (the cut is then reported and the file ends there).
+  bool SalvageCut();
   /// pcap_dispatch's callback: `user` is the player.
   static void OnPacket(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes);
   /// One packet read by libpcap: appended to the sample being written, kept
@@ -58,6 +78,12 @@ class PcapFilePlayer : public DAXOpcap_component {
 
   std::string m_path;
   pcap* m_capture = nullptr;
+  // The file read; libpcap's own for a pcap file, this player's (read
+  // through m_sections) for a pcapng file.
+  std::FILE* m_file = nullptr;
+  std::unique_ptr<CaptureSections> m_sections;
+  bool m_salvage = false;
+  std::int64_t m_wholeEnd = 0;  // salvage: file offset after the last packet read
   long m_batchSize = 256;
   std::int32_t m_linkType = 0;
   long m_packets = 0;

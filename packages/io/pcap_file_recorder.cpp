@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "daxo_component_record.h"
 #include "daxo_package.h"
@@ -103,6 +104,12 @@ void PcapFileRecorder::Write(DAXOIOElt& element) {
   pkthdr header;
   const std::uint8_t* data = nullptr;
   while (reader.get_next_packet(&header, &data, nullptr) == PCAP_NO_ERROR) {
+    // pcap seconds are 32 bits unsigned (up to the year 2106); a pcapng
+    // time can lie beyond, and would be written wrapped round.
+    if (header.ts.tv_sec < 0 || header.ts.tv_sec > std::numeric_limits<std::uint32_t>::max()) {
+      Fail("packet " + std::to_string(Count() + 1) + ": time " + std::to_string(header.ts.tv_sec) +
+           " s is beyond what a pcap file holds (0 to 4294967295 s)");
+    }
     Stage(header, data);
     Observe(static_cast<std::int64_t>(header.ts.tv_sec) * 1000000 + header.ts.tv_usec);
   }

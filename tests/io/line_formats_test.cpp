@@ -108,12 +108,42 @@ TEST(CanLogLine, MalformedLinesAreRefused) {
   }
 }
 
+// The full fault names the offending character and its column (1 = the
+// line's first), or the count of an FD frame's bytes: the static text
+// alone sent users hunting for an "odd number" of digits.
+TEST(CanLogLine, FaultsNameTheCharacterAndColumnOrTheFdLength) {
+  const struct {
+    std::string line;
+    std::string fault;
+  } rows[] = {
+      {"(1.0) can0 123#DEADBEEG", "'G' at column 23 is not a hex digit"},
+      {"(1.0) can0 123#DEADGG", "'G' at column 20 is not a hex digit"},
+      {"(1.0) can0 123##1AAx0", "'x' at column 20 is not a hex digit"},
+      {std::string("(1.0) can0 123#0", 17), "byte 0x01 at column 17 is not a hex digit"},
+      {"(1.0) can0 123#0", "odd number of hex digits"},
+      {"(1.0) can0 123##1" + std::string(26, 'A'),
+       "13 data bytes: not a CAN FD length (0 to 8, 12, 16, 20, 24, 32, 48 or 64 bytes)"},
+      {"(1.0) can0 123##1" + std::string(18, 'A'),
+       "9 data bytes: not a CAN FD length (0 to 8, 12, 16, 20, 24, 32, 48 or 64 bytes)"},
+      {"(1.0) can0 123##1" + std::string(24, 'A'), ""},
+      {"(1.0) can0 123##1" + std::string(96, 'A'), ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(CanLogLineFault(row.line), row.fault) << row.line;
+    CanLogFrame f;
+    EXPECT_EQ(ParseCanLogLine(row.line, f) == nullptr, row.fault.empty()) << row.line;
+  }
+}
+
 TEST(CsvLine, HeaderAndRowsParseAndRowsReadBackExactly) {
   int columns = 0;
   ASSERT_EQ(ParseCsvHeader("timestamp_us,speed,rpm\r", columns), nullptr);
   EXPECT_EQ(columns, 2);
   ASSERT_EQ(ParseCsvHeader("timestamp_us, ", columns), nullptr) << "an empty name is a name";
   EXPECT_EQ(columns, 1);
+  ASSERT_EQ(ParseCsvHeader(" \"timestamp_us\" ,\"a,b\",\"say \"\"c,d\"\"\"", columns), nullptr)
+      << "quoted names, commas in them";
+  EXPECT_EQ(columns, 2);
 
   std::int64_t t = 0;
   double v[3] = {};

@@ -22,6 +22,9 @@ struct MergeOptions {
   bool quiet = false;
   bool strict = false;
   bool verbose = false;
+  // A capture cut short in its last packet: merge the whole packets before
+  // the cut (and report it) rather than fail.
+  bool salvageTruncated = false;
   std::string statsJson;
 };
 

@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   mergeCommand->add_flag("-q,--quiet", merge.quiet, "no progress bar and no summary");
   mergeCommand->add_flag("--strict", merge.strict, "fail when the output is out of order");
+  mergeCommand->add_flag("--salvage-truncated", merge.salvageTruncated,
+                         "a capture cut short in its last packet: merge the whole packets before "
+                         "the cut and report the loss, instead of failing");
   mergeCommand->add_option("--stats-json", merge.statsJson, "write the summary as JSON");
   mergeCommand->add_flag("-v,--verbose", verbose, "also show information reports");
 

@@ -409,6 +409,8 @@ int Merge(const MergeOptions& options) {
       built = !stop.Interrupted() && engine.CreateComponent(models.player, PlayerName(i)) &&
               writer.Set(PlayerName(i), "path", DAXOString(inputs[i].path.c_str())) &&
               (!models.batched || writer.Set(PlayerName(i), "batch_size", playerBatch)) &&
+              (!models.batched ||
+               writer.Set(PlayerName(i), "salvage_truncated", options.salvageTruncated)) &&
               writer.Set(PlayerName(i), "output.fifosize", kFifoSlots);
     }
     built = built && engine.CreateComponent("SortingMultiplexer", kMux) &&
