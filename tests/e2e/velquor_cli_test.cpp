@@ -151,8 +151,8 @@ class VelquorCli : public ::testing::Test {
   /// after the shell line `before` (e.g. a ulimit).
   Result Velquor(const std::string& args, const std::string& before = "true") {
     const std::string command = "cd '" + dir.string() + "' && " + before + " && TMPDIR='" +
-                                dir.string() + "' " + VELQUOR_CLI + " " + args +
-                                " > stdout.txt 2> stderr.txt";
+                                (tmpdir.empty() ? dir : tmpdir).string() + "' " + VELQUOR_CLI +
+                                " " + args + " > stdout.txt 2> stderr.txt";
     const int raw = std::system(command.c_str());
     Result result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -187,6 +187,7 @@ class VelquorCli : public ::testing::Test {
   }
 
   fs::path dir;
+  fs::path tmpdir;  // the merge's $TMPDIR; empty: the test's folder
 };
 
 TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
@@ -708,11 +709,20 @@ TEST_F(VelquorCli, StandardOutputIsAReadableCapture) {
   std::string names;
   const std::vector<Packet> expected = WriteInputs(3, 200, names);
   // tcpdump reads the capture from the pipe and writes it back out whole.
+  // Nothing is spooled on the way: there is no $TMPDIR to spool to.
+  tmpdir = dir / "none";
   const Result r = Velquor("merge -q -w -" + names + " | tcpdump -r - -w copy.pcap");
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<Packet> copied;
   ASSERT_TRUE(ReadPcap(dir / "copy.pcap", copied));
   EXPECT_EQ(copied.size(), expected.size());
+  // A regular file as standard output (the helper's stdout.txt) gets the
+  // merge once it is whole, spooled in $TMPDIR.
+  tmpdir.clear();
+  const Result toFile = Velquor("merge -q -w -" + names);
+  ASSERT_EQ(toFile.status, 0) << toFile.err;
+  ASSERT_EQ(Velquor("merge -q -w out.pcap" + names).status, 0);
+  EXPECT_EQ(toFile.out, ReadFile(dir / "out.pcap"));
   for (const auto& entry : fs::directory_iterator(dir)) {
     EXPECT_EQ(entry.path().filename().string().find("velquor-merge-"), std::string::npos)
         << "temporary file left: " << entry.path();

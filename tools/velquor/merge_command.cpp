@@ -486,23 +486,28 @@ int Merge(const MergeOptions& options) {
   const long outOfOrder = std::max(outcome.outOfOrder, sink->Tallied() > 0 ? 1L : 0L);
   int status = kSuccess;
   const char* statusText = "ok";
+  // What a failed merge left: nothing, or, written as it went (a pipe, a
+  // device), what came before the failure.
+  const std::string outputName =
+      options.output == "-" ? std::string("standard output") : "'" + options.output + "'";
+  const std::string notWritten = output.Direct()
+                                     ? "what was written to " + outputName + " before it stays"
+                                     : outputName + " not written";
   if (interrupted) {
-    console.Message("velquor merge: interrupted; '" + options.output + "' not written");
+    console.Message("velquor merge: interrupted; " + notWritten);
     status = kInterrupted;
     statusText = "interrupted";
   } else if (failures > 0) {
-    console.Message("velquor merge: failed; '" + options.output + "' not written");
+    console.Message("velquor merge: failed; " + notWritten);
     status = kFailure;
     statusText = "failed";
   } else if (read != outcome.written) {
     console.Message("velquor merge: " + std::to_string(read) + " " + models.unit + " read but " +
-                    std::to_string(outcome.written) + " written; '" + options.output +
-                    "' not written");
+                    std::to_string(outcome.written) + " written; " + notWritten);
     status = kFailure;
     statusText = "failed";
   } else if (options.strict && outOfOrder > 0) {
-    console.Message("velquor merge: output out of order (--strict); '" + options.output +
-                    "' not written");
+    console.Message("velquor merge: output out of order (--strict); " + notWritten);
     status = kFailure;
     statusText = "out of order";
   }
@@ -527,10 +532,8 @@ int Merge(const MergeOptions& options) {
 
   if (started && !options.quiet) {
     if (status == kSuccess) {
-      console.Message(
-          "velquor merge: " + std::to_string(inputs.size()) + " " + InputKindName(inputs[0].kind) +
-          " input(s) into " +
-          (options.output == "-" ? std::string("standard output") : "'" + options.output + "'"));
+      console.Message("velquor merge: " + std::to_string(inputs.size()) + " " +
+                      InputKindName(inputs[0].kind) + " input(s) into " + outputName);
     }
     WriteSummary(console, inputs, outcome, models);
     if (outOfOrder > 0 && !options.strict) {

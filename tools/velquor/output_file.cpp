@@ -100,6 +100,25 @@ bool OutputFile::Create(const std::string& target, std::string& error) {
   std::string pattern;
   mode_t mode = DefaultMode();
   if (target == "-") {
+    // A pipe, a terminal, a device: written as the merge goes, as any
+    // filter does. A regular file (a shell's "> out") is spooled and copied
+    // on success, so a failed merge leaves it as it was; so is what cannot
+    // be opened again by name (a socket).
+    struct stat out {};
+    if (fstat(STDOUT_FILENO, &out) != 0) {
+      error = std::string("standard output is not open: ") + std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(out.st_mode)) {
+      const std::string self = "/dev/fd/" + std::to_string(STDOUT_FILENO);
+      const int probe = open(self.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+      if (probe >= 0) {
+        close(probe);
+        m_direct = true;
+        m_temporary = self;
+        return true;
+      }
+    }
     const char* tmp = std::getenv("TMPDIR");
     pattern =
         std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/velquor-merge-XXXXXX";

@@ -4,8 +4,11 @@
 //
 // For a file target the temporary file lives next to it (same folder, so the
 // final rename is atomic) and takes the target's permissions (an existing
-// target's, else the default ones); for "-" it lives in $TMPDIR (or /tmp) and
-// is copied to standard output on Commit. A symbolic link is followed: the
+// target's, else the default ones). Standard output ("-") is written as
+// the merge goes when it is a pipe, a terminal or a device (a failure
+// half-way leaves what was written so far in it); when it is a regular file
+// the temporary file lives in $TMPDIR (or /tmp) and is copied to it on
+// Commit. A symbolic link is followed: the
 // file it names gets the merge and the link stays. A target that is neither
 // a regular file nor a folder (a device such as /dev/null, a named pipe, a
 // socket) is written directly: it is never replaced nor removed, and what
@@ -43,6 +46,9 @@ class OutputFile {
   bool Commit(std::string& error);
   /// Removes the temporary file (no effect once committed or discarded).
   void Discard();
+  /// Whether the writer writes to the target itself (a pipe, a device, a
+  /// streamed standard output): what it wrote stays whatever happens.
+  bool Direct() const { return m_direct; }
 
  private:
   std::string m_target;     // after following symbolic links
