@@ -123,8 +123,14 @@ using script_detail::SplitFullName;
 
 namespace {
 
+// A word as a message shows it: whole when short, else its start and its
+// length (a line of a megabyte must not come back in every message).
+constexpr std::size_t kQuotedMax = 60;
+
 std::string Quote(std::string_view text) {
-  return "'" + std::string(text) + "'";
+  if (text.size() <= kQuotedMax) return "'" + std::string(text) + "'";
+  return "'" + std::string(text.substr(0, kQuotedMax)) + "...' (" + std::to_string(text.size()) +
+         " bytes)";
 }
 
 /// Parses one non-empty line into `statement`; returns the error text

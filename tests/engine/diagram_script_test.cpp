@@ -96,6 +96,12 @@ TEST(DiagramScriptParser, ReportsEachMalformedLineAndKeepsTheOthers) {
   EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 14}));
   EXPECT_EQ(parsed.errors[9].message, "unknown statement 'start'");
   EXPECT_EQ(parsed.errors[10].message, "unterminated quote");
+
+  // A megabyte token comes back as its start and its length.
+  const ParsedScript huge = ParseDiagramScript("frob" + std::string(1 << 20, 'x') + "\n");
+  ASSERT_EQ(huge.errors.size(), 1u);
+  EXPECT_EQ(huge.errors[0].message,
+            "unknown statement 'frob" + std::string(56, 'x') + "...' (1048580 bytes)");
 }
 
 TEST(DiagramScriptParser, SurvivesArbitraryBytes) {
