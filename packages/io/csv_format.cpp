@@ -31,15 +31,33 @@ std::string_view NextField(std::string_view line, std::size_t& pos) {
 
 }  // namespace
 
+std::string_view NextCsvHeaderName(std::string_view line, std::size_t& pos) {
+  const std::size_t start = line.find_first_not_of(" \t", pos);
+  if (start == std::string_view::npos || line[start] != '"') return NextField(line, pos);
+  std::size_t close = start + 1;
+  while ((close = line.find('"', close)) != std::string_view::npos && close + 1 < line.size() &&
+         line[close + 1] == '"') {
+    close += 2;  // "" stands for a quote inside the name
+  }
+  if (close == std::string_view::npos) {
+    pos = std::string_view::npos;
+    return line.substr(start + 1);
+  }
+  const std::string_view name = line.substr(start + 1, close - start - 1);
+  pos = close + 1;
+  NextField(line, pos);  // whatever follows the closing quote, up to the comma
+  return name;
+}
+
 const char* ParseCsvHeader(std::string_view line, int& valueColumns) {
   line = WithoutCr(line);
   std::size_t pos = 0;
-  if (NextField(line, pos) != KyCsvTimestampColumn) {
+  if (NextCsvHeaderName(line, pos) != KyCsvTimestampColumn) {
     return "the first column must be \"timestamp_us\"";
   }
   int columns = 0;
   while (pos != std::string_view::npos) {
-    NextField(line, pos);
+    NextCsvHeaderName(line, pos);
     if (++columns > KyMaxCsvColumns) return "too many columns";
   }
   if (columns == 0) return "no value column after \"timestamp_us\"";

@@ -4,9 +4,10 @@
 // fuzzer can drive them alone.
 //
 // Fields are separated by ','; blanks and tabs around a field are ignored;
-// a trailing '\r' is ignored. Values are parsed as C-locale numbers
-// (std::from_chars: "1e-3", "inf" and "nan" are accepted) and written with
-// "%.17g", which reads back to the same double.
+// a trailing '\r' is ignored. A header's column names may be in double
+// quotes (spreadsheets write them so), which may enclose commas. Values are
+// parsed as C-locale numbers (std::from_chars: "1e-3", "inf" and "nan" are
+// accepted) and written with "%.17g", which reads back to the same double.
 //
 // Threading: pure functions; any thread.
 #pragma once
@@ -21,6 +22,12 @@ namespace velquor_io {
 constexpr std::string_view KyCsvTimestampColumn = "timestamp_us";
 /// Most value columns accepted in one file.
 constexpr int KyMaxCsvColumns = 65535;
+
+/// The next column name of a header line from `pos`, trimmed and without
+/// its double quotes ("" inside stays as written; an unclosed quote runs to
+/// the end of the line); `pos` moves past its comma, or to npos after the
+/// last name.
+std::string_view NextCsvHeaderName(std::string_view line, std::size_t& pos);
 
 /// Parses a header line. On success returns null and sets `valueColumns`
 /// (>= 1); otherwise a short static description of the fault.

@@ -1,6 +1,8 @@
 // CsvPlayer: time-series CSV -> Float64 vector samples.
 #include "csv_player.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -13,7 +15,7 @@ namespace velquor_io {
 
 namespace {
 
-enum { KyPropPath = 0, KyPropPackets };
+enum { KyPropPath = 0, KyPropPackets, KyPropHeader };
 
 DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size (0: sized from the header), FIFO size, subsampling, shareable
@@ -27,6 +29,7 @@ DAXOPropertyDefinition s_properties[] = {
     {"path", new DAXOPropertyValue(""), nullptr, true, false, false, false,
      DAXO::PropertySubTypeFile},
     {"packets", new DAXOPropertyValue(0L), nullptr, false, false, true, false, 0},
+    {"header", new DAXOPropertyValue(""), nullptr, false, false, false, false, 0},
     {},
 };
 
@@ -34,12 +37,18 @@ DAXOInputDefinition s_inputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
 /// The header line of `path` without its end of line; empty when the file
-/// cannot be read or its first line is not a time-series header.
+/// cannot be read or its first line is not a time-series header. Only a
+/// regular file is read: the lines read from a pipe or a device would be
+/// gone for Birth.
 std::string ReadHeader(const std::string& path) {
   LineReader reader;
   std::string_view line;
   int columns = 0;
-  if (path.empty() || !reader.Open(path) || !reader.Next(line)) return {};
+  struct stat status {};
+  if (path.empty() || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      !reader.Open(path) || !reader.Next(line)) {
+    return {};
+  }
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (ParseCsvHeader(line, columns) != nullptr) return {};
   return std::string(line);
@@ -59,7 +68,8 @@ DAXOComponent* CsvPlayer::Instantiate(const char* name, DAXOComponentDefinition&
 void CsvPlayer::Dynamic() {
   const std::string path = StringProperty(*this, KyPropPath);
   m_inputNote.Note(path);
-  const std::string header = ReadHeader(path);
+  std::string header = StringProperty(*this, KyPropHeader);
+  if (header.empty()) header = ReadHeader(path);
   DAXOOutput& output = Output(0);
   const char* current = output.TypeName();
   if (current == nullptr || header != current) output.SetTypeName(header.c_str());

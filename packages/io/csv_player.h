@@ -3,7 +3,10 @@
 // value columns, timestamp = the row's time. The output's type name is the
 // header line, read when "path" is set (so set it before connecting the
 // output: readers match and copy that name), and checked again at start;
-// the output buffer is sized from the header at start. After the last row,
+// the output buffer is sized from the header at start. A file that can be
+// read only once (a pipe, a device) is not read then: "header" names the
+// output instead, set by whoever read the stream's first line, and it is
+// checked against that line at start like a file's. After the last row,
 // one end-of-file sample (value 1, the last row's time) on "end_of_file",
 // then the component ends itself. "packets" counts the rows played. Empty
 // lines are skipped.
@@ -35,8 +38,8 @@ class CsvPlayer : public DAXOComponent {
   CsvPlayer(const char* name, DAXOComponentDefinition& definition)
       : DAXOComponent(name, definition) {}
 
-  /// Names the output after the header of the file at "path" (empty name
-  /// when there is no readable header yet).
+  /// Names the output after "header", or else the header of the regular
+  /// file at "path" (empty name when there is no readable header yet).
   void Dynamic() override;
   void Birth() override;
   void Core() override;

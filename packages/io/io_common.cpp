@@ -76,6 +76,10 @@ bool LineReader::Next(std::string_view& line) {
   std::size_t length = static_cast<std::size_t>(n);
   if (length > 0 && m_buffer[length - 1] == '\n') --length;
   line = std::string_view(m_buffer, length);
+  // Editors on Windows start UTF-8 text with a byte order mark: it is no
+  // part of the first line's content.
+  constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  if (m_lineNumber == 1 && line.substr(0, kBom.size()) == kBom) line.remove_prefix(kBom.size());
   return true;
 }
 

@@ -48,7 +48,8 @@ inline DAXOTimestamp SampleTimestamp(std::int64_t t) {
   return t == 0 ? 1 : t;
 }
 
-/// Reads a text file line by line (no length limit; NUL bytes are kept).
+/// Reads a text file line by line (no length limit; NUL bytes are kept; a
+/// UTF-8 byte order mark in front of the first line is skipped).
 class LineReader {
  public:
   LineReader() = default;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "input_kind.h"
 
@@ -33,15 +34,51 @@ TEST(InputKindDetection, TellsTextKindsByTheirFirstLine) {
   EXPECT_EQ(DetectInputKindFromBytes("(1700000000.123456) can0 123#DEADBEEF\n"), InputKind::CanLog);
   EXPECT_EQ(DetectInputKindFromBytes("\n(0.000001) vcan1 1F334455#R\n"), InputKind::CanLog);
   EXPECT_EQ(DetectInputKindFromBytes("timestamp_us,speed\n1,2\n"), InputKind::Csv);
-  EXPECT_EQ(DetectInputKindFromBytes("channel, \"timestamp_us\" ,value\r\n"), InputKind::Csv);
+  // Quoted names, as the CSV player reads them; a byte order mark first.
+  EXPECT_EQ(DetectInputKindFromBytes(" \"timestamp_us\" ,\"a,b\"\r\n"), InputKind::Csv);
+  EXPECT_EQ(DetectInputKindFromBytes("\xEF\xBB\xBFtimestamp_us,v\n"), InputKind::Csv);
+  EXPECT_EQ(DetectInputKindFromBytes("\xEF\xBB\xBF(1.000001) can0 123#00\n"), InputKind::CanLog);
+  // A first line longer than what is looked at is judged by its start.
+  EXPECT_EQ(DetectInputKindFromBytes("timestamp_us," + std::string(5000, 'v')), InputKind::Csv);
 
   for (const char* text :
-       {"", "\n\n", "hello world\n", "timestamp,speed\n", "(17.5) can0\n", "(x.1) can0 123#00\n",
-        "(1.1)can0 123#00\n", "(1.1) can0 12G#00\n", "# (1.1) can0 123#00\n"}) {
-    EXPECT_EQ(DetectInputKindFromBytes(text), InputKind::Unknown) << text;
+       {"\n\n", "hello world\n", "timestamp,speed\n", "(17.5) can0\n", "(x.1) can0 123#00\n",
+        "(1.1)can0 123#00\n", "(1.1) can0 12G#00\n", "# (1.1) can0 123#00\n",
+        "channel,timestamp_us\n", "\xEF\xBB(1.000001) can0 123#00\n"}) {
+    std::string problem;
+    EXPECT_EQ(DetectInputKindFromBytes(text, &problem), InputKind::Unknown) << text;
+    EXPECT_EQ(problem.rfind("unrecognised content", 0), 0u) << problem;
   }
-  // A first line longer than what is read cannot be judged.
-  EXPECT_EQ(DetectInputKindFromBytes(std::string(4096, 'a')), InputKind::Unknown);
+  std::string problem;
+  EXPECT_EQ(DetectInputKindFromBytes("", &problem), InputKind::Unknown);
+  EXPECT_EQ(problem, "it is empty");
+  EXPECT_EQ(DetectInputKindFromBytes(std::string(4096, 'a'), &problem), InputKind::Unknown);
+  EXPECT_NE(problem.find("first line is longer than 4096 bytes"), std::string::npos) << problem;
+}
+
+// A stream is read until these bytes hold what the merge reads before its
+// players: more would wait on a quiet stream, fewer would leave a capture's
+// link type or a CSV header unread.
+TEST(InputKindDetection, AStreamHeadIsCompleteWithItsHeaderOrFirstLine) {
+  const std::string pcap = Bytes({0xD4, 0xC3, 0xB2, 0xA1});
+  // pcapng: a section header block (28 bytes), an interface block (20).
+  const std::string section =
+      Bytes({0x0A, 0x0D, 0x0D, 0x0A, 28, 0, 0, 0, 0x4D, 0x3C, 0x2B, 0x1A}) + std::string(16, '\0');
+  const std::string interface = Bytes({1, 0, 0, 0, 20, 0, 0, 0}) + std::string(12, '\0');
+  const std::pair<std::string, bool> cases[] = {
+      {"", false},
+      {pcap + std::string(19, '\0'), false},
+      {pcap + std::string(20, '\0'), true},
+      {section, false},
+      {section + interface.substr(0, 19), false},
+      {section + interface, true},
+      {"\n\n(1.000001) can0 123#0", false},
+      {"\n\n(1.000001) can0 123#00\n", true},
+      {"timestamp_us," + std::string(5000, 'v'), false},
+  };
+  for (const auto& [head, complete] : cases) {
+    EXPECT_EQ(HeadIsComplete(head), complete) << head.size() << " bytes: " << head;
+  }
 }
 
 TEST(InputKindDetection, SameFamilyPairsPcapWithPcapngOnly) {
@@ -70,7 +107,9 @@ TEST(InputKindDetection, CountsRecordsAndReportsUnreadableFiles) {
 
   std::string error;
   EXPECT_EQ(DetectInputKind(dir + "/does-not-exist", error), InputKind::Unknown);
-  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(error.rfind("cannot open it: ", 0), 0u) << error;
+  EXPECT_EQ(DetectInputKind(dir, error), InputKind::Unknown);
+  EXPECT_EQ(error.rfind("it is a directory", 0), 0u) << error;
   EXPECT_EQ(DetectInputKind(csv, error), InputKind::Csv);
   EXPECT_TRUE(error.empty());
   std::remove(pcap.c_str());

@@ -1,20 +1,28 @@
 // Input kind detection and record counting.
 #include "input_kind.h"
 
-#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string_view>
+
+#include "csv_format.h"
 
 namespace velquor::tool {
 
 namespace {
 
-constexpr std::size_t kHeadSize = 4096;
+// Text without the UTF-8 byte order mark that may start it.
+std::string_view WithoutBom(std::string_view text) {
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  return text.substr(0, kUtf8Bom.size()) == kUtf8Bom ? text.substr(kUtf8Bom.size()) : text;
+}
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -75,16 +83,37 @@ bool IsCandumpLine(std::string_view line) {
   return true;
 }
 
+// The player's own reading of a header's first column.
 bool IsCsvHeader(std::string_view line) {
-  std::size_t start = 0;
-  while (start <= line.size()) {
-    const std::size_t comma = std::min(line.find(',', start), line.size());
-    std::string_view field = Trim(line.substr(start, comma - start));
-    if (field.size() >= 2 && field.front() == '"' && field.back() == '"') {
-      field = field.substr(1, field.size() - 2);
-    }
-    if (field == "timestamp_us") return true;
-    start = comma + 1;
+  std::size_t pos = 0;
+  return velquor_io::NextCsvHeaderName(line, pos) == velquor_io::KyCsvTimestampColumn;
+}
+
+std::uint32_t Magic(std::string_view head) {
+  return head.size() >= 4 ? Read32(reinterpret_cast<const unsigned char*>(head.data()), true) : 0;
+}
+
+bool IsPcapMagic(std::uint32_t magic) {
+  return magic == 0xA1B2C3D4 || magic == 0xD4C3B2A1 || magic == 0xA1B23C4D || magic == 0x4D3CB2A1;
+}
+
+constexpr std::uint32_t kPcapNgMagic = 0x0A0D0D0A;
+
+// Whether `head` holds a pcapng file's blocks up to its first interface
+// description (or up to a block that makes the file bad, which libpcap
+// then names).
+bool HoldsFirstInterface(std::string_view head) {
+  const auto* b = reinterpret_cast<const unsigned char*>(head.data());
+  bool bigEndian = false;
+  std::size_t at = 0;
+  while (head.size() - at >= 12) {
+    if (Read32(b + at, false) == kPcapNgMagic) bigEndian = Read32(b + at + 8, true) == 0x1A2B3C4D;
+    const std::uint32_t type = Read32(b + at, bigEndian);
+    const std::uint32_t length = Read32(b + at + 4, bigEndian);
+    if (length < 12 || length % 4 != 0 || type == 6 || type == 3 || type == 2) return true;
+    if (type == 1) return head.size() - at >= length;
+    if (head.size() - at < length) return false;
+    at += length;
   }
   return false;
 }
@@ -135,46 +164,85 @@ long CountLines(std::FILE* file) {
 
 }  // namespace
 
-InputKind DetectInputKindFromBytes(const std::string& head) {
-  if (head.size() >= 4) {
-    const auto* b = reinterpret_cast<const unsigned char*>(head.data());
-    const std::uint32_t magic = Read32(b, true);
-    if (magic == 0xA1B2C3D4 || magic == 0xD4C3B2A1 || magic == 0xA1B23C4D || magic == 0x4D3CB2A1) {
-      return InputKind::Pcap;
-    }
-    if (magic == 0x0A0D0D0A) return InputKind::PcapNg;
+InputKind DetectInputKindFromBytes(std::string_view head, std::string* problem) {
+  std::string ignored;
+  std::string& why = problem != nullptr ? *problem : ignored;
+  why.clear();
+  if (head.empty()) {
+    why = "it is empty";
+    return InputKind::Unknown;
   }
-  // The first non-blank line decides a text kind.
-  std::string_view text(head);
+  const std::uint32_t magic = Magic(head);
+  if (IsPcapMagic(magic)) return InputKind::Pcap;
+  if (magic == kPcapNgMagic) return InputKind::PcapNg;
+  // The first non-blank line decides a text kind; one that runs past the
+  // bytes looked at is judged by its start (a CSV header's first column, a
+  // candump line up to its frame).
+  const bool cut = head.size() >= kKindHeadSize;
+  std::string_view text = WithoutBom(head.substr(0, kKindHeadSize));
   while (!text.empty()) {
     const std::size_t newline = text.find('\n');
-    if (newline == std::string_view::npos && head.size() >= kHeadSize) {
-      return InputKind::Unknown;  // a first line longer than the head
-    }
     const std::string_view line = Trim(text.substr(0, newline));
     text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
     if (line.empty()) continue;
     if (IsCandumpLine(line)) return InputKind::CanLog;
     if (IsCsvHeader(line)) return InputKind::Csv;
-    return InputKind::Unknown;
+    if (newline == std::string_view::npos && cut) {
+      why = "its first line is longer than " + std::to_string(kKindHeadSize) +
+            " bytes and does not start like a candump line or a CSV header (timestamp_us first)";
+      return InputKind::Unknown;
+    }
+    break;
   }
+  why =
+      "unrecognised content (expected pcap, pcapng, a candump log, or CSV with a timestamp_us "
+      "column first)";
   return InputKind::Unknown;
 }
 
-InputKind DetectInputKind(const std::string& path, std::string& error) {
-  error.clear();
-  File file = Open(path);
-  if (!file) {
-    error = std::strerror(errno);
+bool HeadIsComplete(std::string_view head) {
+  const std::uint32_t magic = Magic(head);
+  if (IsPcapMagic(magic)) return head.size() >= 24;
+  if (magic == kPcapNgMagic) return HoldsFirstInterface(head);
+  const std::string_view text = WithoutBom(head);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t newline = text.find('\n', at);
+    if (newline == std::string_view::npos) return false;
+    if (!Trim(text.substr(at, newline - at)).empty()) return true;
+    at = newline + 1;
+  }
+  return false;
+}
+
+InputKind DetectInputKind(const std::string& path, std::string& problem) {
+  problem.clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    problem = std::string("cannot open it: ") + std::strerror(errno);
     return InputKind::Unknown;
   }
-  std::string head(kHeadSize, '\0');
-  head.resize(std::fread(head.data(), 1, head.size(), file.get()));
-  if (std::ferror(file.get()) != 0) {
-    error = "read error";
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    close(fd);
+    problem = "it is a directory, not a capture or a log";
     return InputKind::Unknown;
   }
-  return DetectInputKindFromBytes(head);
+  std::string head(kKindHeadSize, '\0');
+  std::size_t size = 0;
+  while (size < head.size()) {
+    const ssize_t n = read(fd, head.data() + size, head.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      problem = std::string("read error: ") + std::strerror(errno);
+      close(fd);
+      return InputKind::Unknown;
+    }
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  head.resize(size);
+  return DetectInputKindFromBytes(head, &problem);
 }
 
 const char* InputKindName(InputKind kind) {
@@ -199,6 +267,8 @@ bool SameFamily(InputKind a, InputKind b) {
 }
 
 long CountRecords(const std::string& path, InputKind kind) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
   File file = Open(path);
   if (!file) return -1;
   switch (kind) {

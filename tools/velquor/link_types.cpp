@@ -4,18 +4,26 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "console.h"
 
 namespace velquor::tool {
 
-bool ReadLinkType(const std::string& path, LinkType& type, std::string& error) {
+bool ReadLinkType(const std::string& path, LinkType& type, std::string& error,
+                  const std::string& head) {
   char errors[PCAP_ERRBUF_SIZE] = {};
   // Only the file header (and, for pcapng, the blocks up to the first
   // interface description) is read: no packet.
-  std::unique_ptr<pcap_t, void (*)(pcap_t*)> capture(pcap_open_offline(path.c_str(), errors),
-                                                     &pcap_close);
+  pcap_t* opened = nullptr;
+  if (head.empty()) {
+    opened = pcap_open_offline(path.c_str(), errors);
+  } else if (std::FILE* bytes = fmemopen(const_cast<char*>(head.data()), head.size(), "rb")) {
+    opened = pcap_fopen_offline(bytes, errors);  // takes the file when it succeeds
+    if (opened == nullptr) std::fclose(bytes);
+  }
+  std::unique_ptr<pcap_t, void (*)(pcap_t*)> capture(opened, &pcap_close);
   if (!capture) {
     error = errors[0] != '\0' ? errors : "libpcap cannot open it";
     return false;
@@ -26,13 +34,13 @@ bool ReadLinkType(const std::string& path, LinkType& type, std::string& error) {
   return true;
 }
 
-std::vector<std::string> LinkTypeMismatch(const std::vector<std::string>& paths,
-                                          std::string& error) {
+std::vector<std::string> LinkTypeMismatch(const std::vector<std::string>& paths, std::string& error,
+                                          const std::vector<std::string>& heads) {
   error.clear();
   std::vector<LinkType> types(paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
     std::string why;
-    if (!ReadLinkType(paths[i], types[i], why)) {
+    if (!ReadLinkType(paths[i], types[i], why, i < heads.size() ? heads[i] : std::string())) {
       error = "cannot read '" + paths[i] + "': " + why;
       return {};
     }
@@ -49,9 +57,10 @@ std::vector<std::string> LinkTypeMismatch(const std::vector<std::string>& paths,
   return lines;
 }
 
-int CheckLinkTypes(const std::vector<std::string>& paths, Console& console) {
+int CheckLinkTypes(const std::vector<std::string>& paths, Console& console,
+                   const std::vector<std::string>& heads) {
   std::string error;
-  const std::vector<std::string> lines = LinkTypeMismatch(paths, error);
+  const std::vector<std::string> lines = LinkTypeMismatch(paths, error, heads);
   if (!error.empty()) {
     console.Message("velquor merge: " + error);
     return kFailure;

@@ -20,18 +20,23 @@ struct LinkType {
 };
 
 /// The link type of the capture at `path` (of a pcapng file, its first
-/// interface's). False with `error` set (libpcap's text) when libpcap cannot
-/// open it.
-bool ReadLinkType(const std::string& path, LinkType& type, std::string& error);
+/// interface's), or, when `head` is not empty, of the capture that starts
+/// with these bytes (a stream, which cannot be opened a second time). False
+/// with `error` set (libpcap's text) when libpcap cannot open it.
+bool ReadLinkType(const std::string& path, LinkType& type, std::string& error,
+                  const std::string& head = {});
 
 /// Reads the link type of every capture. Empty when they all agree;
 /// otherwise the lines of the message that names each input with its link
-/// type. `error` is set instead when a capture cannot be opened.
-std::vector<std::string> LinkTypeMismatch(const std::vector<std::string>& paths,
-                                          std::string& error);
+/// type. `error` is set instead when a capture cannot be opened. `heads`
+/// (empty, or one per path) gives the first bytes of streams, as
+/// ReadLinkType's `head`.
+std::vector<std::string> LinkTypeMismatch(const std::vector<std::string>& paths, std::string& error,
+                                          const std::vector<std::string>& heads = {});
 
 /// LinkTypeMismatch for `velquor merge`: kSuccess, or kFailure once the
 /// message ("velquor merge: ...") is on the console.
-int CheckLinkTypes(const std::vector<std::string>& paths, Console& console);
+int CheckLinkTypes(const std::vector<std::string>& paths, Console& console,
+                   const std::vector<std::string>& heads = {});
 
 }  // namespace velquor::tool
