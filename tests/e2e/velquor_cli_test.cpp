@@ -26,42 +26,12 @@
 #include <tuple>
 #include <vector>
 
+#include "cli_helpers.h"
+
 namespace velquor::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Packet {
-  std::int64_t us = 0;
-  std::string data;
-  bool operator<(const Packet& o) const { return std::tie(us, data) < std::tie(o.us, o.data); }
-  bool operator==(const Packet& o) const { return us == o.us && data == o.data; }
-};
-
-void Put32(std::ostream& out, std::uint32_t v) {
-  const char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8),
-                         static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-  out.write(bytes, 4);
-}
-
-/// A little-endian microsecond pcap file (of Ethernet packets unless told).
-void WritePcap(const fs::path& path, const std::vector<Packet>& packets,
-               std::uint32_t linkType = 1) {
-  std::ofstream out(path, std::ios::binary);
-  Put32(out, 0xA1B2C3D4);
-  Put32(out, 2 | (4u << 16));
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, 65535);
-  Put32(out, linkType);
-  for (const Packet& p : packets) {
-    Put32(out, static_cast<std::uint32_t>(p.us / 1000000));
-    Put32(out, static_cast<std::uint32_t>(p.us % 1000000));
-    Put32(out, static_cast<std::uint32_t>(p.data.size()));
-    Put32(out, static_cast<std::uint32_t>(p.data.size()));
-    out << p.data;
-  }
-}
 
 /// A little-endian pcapng file: one section, one interface of `linkType`
 /// (microsecond times), one enhanced packet block per packet.
@@ -83,13 +53,6 @@ void WritePcapNg(const fs::path& path, const std::vector<Packet>& packets, std::
     out << p.data << std::string(padded - p.data.size(), '\0');
     Put32(out, length);
   }
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 /// The packets of a pcap file (either byte order, micro- or nanoseconds),
@@ -137,12 +100,7 @@ struct Result {
 
 class VelquorCli : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::path(::testing::TempDir()) / (std::string("velquor_cli_") + info->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
+  void SetUp() override { dir = FreshTestFolder("velquor_cli_"); }
   void TearDown() override {
     if (!HasFailure()) fs::remove_all(dir);
   }
@@ -518,45 +476,16 @@ TEST_F(VelquorCli, CtrlCEndsARunningDiagramCleanly) {
                            "connect upstream.output mux.input_0\n"
                            "connect upstream.end_of_file mux.iEndOfFile_0\n"
                            "run\n";
-  int err[2];
-  ASSERT_EQ(pipe(err), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  posix_spawn_file_actions_addclose(&actions, err[0]);
-  const std::string path = script.string();
-  char* argv[] = {const_cast<char*>(VELQUOR_CLI), const_cast<char*>("run"),
-                  const_cast<char*>("--verbose"), const_cast<char*>(path.c_str()), nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, VELQUOR_CLI, &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(err[1]);
-
-  // Reads standard error until `until` appears or it closes; false on time-out.
-  std::string text;
-  auto readUntil = [&](const std::string& until) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (until.empty() || text.find(until) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd fd{err[0], POLLIN, 0};
-      if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
-      char buffer[512];
-      const ssize_t n = read(err[0], buffer, sizeof buffer);
-      if (n <= 0) return until.empty();
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
-  };
-  const bool running = readUntil("diagram started");
+  Spawned velquor({VELQUOR_CLI, "run", "--verbose", script.string()});
+  ASSERT_TRUE(velquor.Started());
+  const std::string& text = velquor.text;
+  const bool running = velquor.ReadUntil("diagram started", 10);
   EXPECT_TRUE(running) << text;
-  kill(pid, SIGINT);
-  const bool ended = readUntil("");
+  velquor.Signal(SIGINT);
+  const bool ended = velquor.ReadUntil("", 10);
   EXPECT_TRUE(ended) << "still running 10 s after Ctrl-C:\n" << text;
-  if (!ended) kill(pid, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  close(err[0]);
+  if (!ended) velquor.Signal(SIGKILL);
+  const int status = velquor.Wait();
   ASSERT_TRUE(WIFEXITED(status)) << text;
   EXPECT_EQ(WEXITSTATUS(status), 130) << text;
   EXPECT_NE(text.find("interrupted"), std::string::npos) << text;

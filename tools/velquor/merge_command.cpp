@@ -30,6 +30,7 @@
 #include "output_file.h"
 #include "package_search.h"
 #include "stop_requests.h"
+#include "stream_inputs.h"
 #include "velquor/engine.h"
 
 namespace velquor::tool {
@@ -220,18 +221,18 @@ int CheckOpenFileLimit(std::size_t inputs, Console& console) {
   return kSuccess;
 }
 
-int CheckInputs(std::vector<Input>& inputs, Console& console) {
+int CheckInputs(std::vector<Input>& inputs, StreamInputs& streams, Console& console) {
+  // A stream's first bytes may never come: a signal ends the wait.
+  StopRequests stop([&streams] { streams.Stop(); });
   for (Input& input : inputs) {
-    std::string error;
-    input.kind = DetectInputKind(input.path, error);
-    if (!error.empty()) {
-      console.Message("velquor merge: cannot read '" + input.path + "': " + error);
-      return kFailure;
+    std::string problem;
+    input.kind = streams.Add(input.path, problem);
+    if (stop.Interrupted()) {
+      console.Message("velquor merge: interrupted; nothing written");
+      return kInterrupted;
     }
     if (input.kind == InputKind::Unknown) {
-      console.Message("velquor merge: '" + input.path +
-                      "': unrecognised content (expected pcap, pcapng, a candump log, or CSV "
-                      "with a timestamp_us column)");
+      console.Message("velquor merge: '" + input.path + "': " + problem);
       return kFailure;
     }
   }
@@ -312,9 +313,12 @@ int Merge(const MergeOptions& options) {
   if (const int status = CheckOutputsAreNotInputs(options, console); status != kSuccess) {
     return status;
   }
-  if (const int status = CheckInputs(inputs, console); status != kSuccess) return status;
+  // Outlives the engine: its players read the streams' pipes.
+  StreamInputs streams;
+  if (const int status = CheckInputs(inputs, streams, console); status != kSuccess) return status;
   if (SameFamily(inputs[0].kind, InputKind::Pcap)) {
-    if (const int status = CheckLinkTypes(options.inputs, console); status != kSuccess) {
+    if (const int status = CheckLinkTypes(options.inputs, console, streams.Heads());
+        status != kSuccess) {
       return status;
     }
   }
@@ -345,7 +349,7 @@ int Merge(const MergeOptions& options) {
 
   auto sink = std::make_shared<ToolReportSink>(console, options.verbose);
   // Reports name components; the user knows the files.
-  sink->SetRewrite([&inputs, &options](const std::string& text) {
+  sink->SetRewrite([&inputs, &options, &streams](const std::string& text) {
     // "component player_<i>: ": read <i> rather than try every input, a
     // cost per report that grew with the inputs.
     const std::string player = std::string("component ") + kPlayer;
@@ -356,7 +360,7 @@ int Merge(const MergeOptions& options) {
         i = i * 10 + static_cast<std::size_t>(text[end++] - '0');
       if (end > player.size() && text.compare(end, 2, ": ") == 0 && i < inputs.size() &&
           text.compare(player.size(), end - player.size(), std::to_string(i)) == 0) {
-        return "'" + inputs[i].path + "': " + text.substr(end + 2);
+        return "'" + inputs[i].path + "': " + streams.Rename(i, text.substr(end + 2));
       }
     }
     const std::string recorder = std::string("component ") + kRecorder + ": ";
@@ -382,7 +386,12 @@ int Merge(const MergeOptions& options) {
     Engine engine(EngineOptions{false, false});
     engine.AddReportSink(sink);
     KernelBinding binding(engine);
-    StopRequests stop([&engine] { engine.RequestShutdown(); });
+    // The relays close their pipes on a stop: a player waiting on a stream
+    // that sends nothing reads an end of file instead of holding the run.
+    StopRequests stop([&engine, &streams] {
+      streams.Stop();
+      engine.RequestShutdown();
+    });
     // A failing component stops the run: its neighbours would otherwise wait
     // for it for ever.
     sink->SetOnFailure([&stop] { stop.Request(); });
@@ -407,7 +416,9 @@ int Merge(const MergeOptions& options) {
     const long playerBatch = std::min(options.vectorMaxSize, kMaxPacketsPerSample);
     for (std::size_t i = 0; built && i < inputs.size(); ++i) {
       built = !stop.Interrupted() && engine.CreateComponent(models.player, PlayerName(i)) &&
-              writer.Set(PlayerName(i), "path", DAXOString(inputs[i].path.c_str())) &&
+              (inputs[i].kind != InputKind::Csv || !streams.IsStream(i) ||
+               writer.Set(PlayerName(i), "header", DAXOString(streams.FirstLine(i).c_str()))) &&
+              writer.Set(PlayerName(i), "path", DAXOString(streams.PlayerPath(i).c_str())) &&
               (!models.batched || writer.Set(PlayerName(i), "batch_size", playerBatch)) &&
               (!models.batched ||
                writer.Set(PlayerName(i), "salvage_truncated", options.salvageTruncated)) &&
@@ -480,6 +491,10 @@ int Merge(const MergeOptions& options) {
     failures = sink->Failures() + (built ? 0 : 1);
   }
   // The engine is gone: every component has closed its file.
+  for (const std::string& failure : streams.Finish()) {
+    console.Message("velquor merge: " + failure);
+    ++failures;
+  }
 
   long read = 0;
   for (const Input& input : inputs) read += input.read;
