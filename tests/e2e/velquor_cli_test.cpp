@@ -630,6 +630,15 @@ TEST_F(VelquorCli, TextLogsMergeIntoTheirOwnKind) {
   const std::string csv = ReadFile(dir / "out.csv");
   EXPECT_EQ(csv.substr(0, csv.find_last_not_of('\n') + 1),
             "timestamp_us,speed\n100,1\n200,2\n300,3");
+
+  // Other columns: refused before the merge, naming both files.
+  std::ofstream(dir / "c.csv") << "timestamp_us,rpm\n150,9\n";
+  r = Velquor("merge -q -w other.csv a.csv c.csv");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("'a.csv' has \"timestamp_us,speed\", 'c.csv' has \"timestamp_us,rpm\""),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(dir / "other.csv"));
 }
 
 TEST_F(VelquorCli, StandardOutputIsAReadableCapture) {

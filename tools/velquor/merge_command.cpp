@@ -196,8 +196,15 @@ int CheckOutputsAreNotInputs(const MergeOptions& options, Console& console) {
 // is too low is raised as far as the hard one allows; when even that is too
 // low nothing is started (a player that cannot open its file would fail
 // the merge half-way through).
-int CheckOpenFileLimit(std::size_t inputs, Console& console) {
-  const rlim_t needed = static_cast<rlim_t>(inputs) + kOtherFiles;
+int CheckOpenFileLimit(const std::vector<std::string>& paths, Console& console) {
+  // A file is one descriptor (its player's); a stream up to four (the
+  // stream, the relay's pipe, the player's end of it, the detection's).
+  rlim_t needed = kOtherFiles;
+  for (const std::string& path : paths) {
+    struct stat status {};
+    needed += stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? 1 : 4;
+  }
+  const std::size_t inputs = paths.size();
   struct rlimit limit {};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
       limit.rlim_cur >= needed) {
@@ -243,6 +250,38 @@ int CheckInputs(std::vector<Input>& inputs, StreamInputs& streams, Console& cons
                       input.path + "' is " + InputKindName(input.kind));
       return kUsage;
     }
+  }
+  return kSuccess;
+}
+
+// A CSV player's samples are typed by its header line: inputs whose
+// headers differ cannot meet in one output. Said here, naming the files,
+// rather than by the multiplexer, which knows only that types differ.
+int CheckCsvHeaders(const std::vector<Input>& inputs, const StreamInputs& streams,
+                    Console& console) {
+  if (inputs[0].kind != InputKind::Csv) return kSuccess;
+  const auto header = [&](std::size_t i) {
+    if (streams.IsStream(i)) return streams.FirstLine(i);
+    std::ifstream file(inputs[i].path, std::ios::binary);
+    std::string line;
+    std::getline(file, line);
+    if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  };
+  const auto shown = [](const std::string& line) {
+    constexpr std::size_t kShown = 60;
+    return line.size() <= kShown ? "\"" + line + "\""
+                                 : "\"" + line.substr(0, kShown) + "...\" (" +
+                                       std::to_string(line.size()) + " bytes)";
+  };
+  const std::string first = header(0);
+  for (std::size_t i = 1; i < inputs.size(); ++i) {
+    const std::string other = header(i);
+    if (other == first) continue;
+    console.Message("velquor merge: CSV inputs need the same columns: '" + inputs[0].path +
+                    "' has " + shown(first) + ", '" + inputs[i].path + "' has " + shown(other));
+    return kFailure;
   }
   return kSuccess;
 }
@@ -307,7 +346,7 @@ int Merge(const MergeOptions& options) {
                     std::to_string(kMaxInputs) + " can be merged at once (merge them in groups)");
     return kUsage;
   }
-  if (const int status = CheckOpenFileLimit(inputs.size(), console); status != kSuccess) {
+  if (const int status = CheckOpenFileLimit(options.inputs, console); status != kSuccess) {
     return status;
   }
   if (const int status = CheckOutputsAreNotInputs(options, console); status != kSuccess) {
@@ -316,6 +355,9 @@ int Merge(const MergeOptions& options) {
   // Outlives the engine: its players read the streams' pipes.
   StreamInputs streams;
   if (const int status = CheckInputs(inputs, streams, console); status != kSuccess) return status;
+  if (const int status = CheckCsvHeaders(inputs, streams, console); status != kSuccess) {
+    return status;
+  }
   if (SameFamily(inputs[0].kind, InputKind::Pcap)) {
     if (const int status = CheckLinkTypes(options.inputs, console, streams.Heads());
         status != kSuccess) {
