@@ -41,13 +41,23 @@ TEST(InputKindDetection, TellsTextKindsByTheirFirstLine) {
   // A first line longer than what is looked at is judged by its start.
   EXPECT_EQ(DetectInputKindFromBytes("timestamp_us," + std::string(5000, 'v')), InputKind::Csv);
 
-  for (const char* text :
-       {"\n\n", "hello world\n", "timestamp,speed\n", "(17.5) can0\n", "(x.1) can0 123#00\n",
-        "(1.1)can0 123#00\n", "(1.1) can0 12G#00\n", "# (1.1) can0 123#00\n",
-        "channel,timestamp_us\n", "\xEF\xBB(1.000001) can0 123#00\n"}) {
+  // What is wrong is said: a line that starts like a candump line gets its
+  // fault, anything else is unrecognised.
+  const std::pair<const char*, const char*> unknown[] = {
+      {"\n\n", "unrecognised content"},
+      {"hello world\n", "unrecognised content"},
+      {"timestamp,speed\n", "unrecognised content"},
+      {"# (1.1) can0 123#00\n", "unrecognised content"},
+      {"channel,timestamp_us\n", "unrecognised content"},
+      {"\xEF\xBB(1.000001) can0 123#00\n", "unrecognised content"},
+      {"(17.5) can0\n", "line 1: "},
+      {"(x.1) can0 123#00\n", "line 1: "},
+      {"\n(1.1) can0 12G#00\n", "line 2: bad CAN id"},
+  };
+  for (const auto& [text, said] : unknown) {
     std::string problem;
     EXPECT_EQ(DetectInputKindFromBytes(text, &problem), InputKind::Unknown) << text;
-    EXPECT_EQ(problem.rfind("unrecognised content", 0), 0u) << problem;
+    EXPECT_EQ(problem.rfind(said, 0), 0u) << problem;
   }
   std::string problem;
   EXPECT_EQ(DetectInputKindFromBytes("", &problem), InputKind::Unknown);

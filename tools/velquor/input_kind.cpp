@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "can_log_format.h"
 #include "csv_format.h"
 
 namespace velquor::tool {
@@ -180,16 +181,25 @@ InputKind DetectInputKindFromBytes(std::string_view head, std::string* problem) 
   // candump line up to its frame).
   const bool cut = head.size() >= kKindHeadSize;
   std::string_view text = WithoutBom(head.substr(0, kKindHeadSize));
+  int number = 0;
   while (!text.empty()) {
     const std::size_t newline = text.find('\n');
     const std::string_view line = Trim(text.substr(0, newline));
     text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+    ++number;
     if (line.empty()) continue;
     if (IsCandumpLine(line)) return InputKind::CanLog;
     if (IsCsvHeader(line)) return InputKind::Csv;
     if (newline == std::string_view::npos && cut) {
       why = "its first line is longer than " + std::to_string(kKindHeadSize) +
             " bytes and does not start like a candump line or a CSV header (timestamp_us first)";
+      return InputKind::Unknown;
+    }
+    // "(" begins a candump line and nothing else looked for: a log whose
+    // first line is malformed hears what is wrong with it.
+    if (const std::string fault = line.front() == '(' ? velquor_io::CanLogLineFault(line) : "";
+        !fault.empty()) {
+      why = "line " + std::to_string(number) + ": " + fault + " (a candump log line was expected)";
       return InputKind::Unknown;
     }
     break;
