@@ -119,10 +119,6 @@ class VelquorCli : public ::testing::Test {
     return result;
   }
 
-  static void RequireIo() {
-    if (!VELQUOR_HAVE_IO) GTEST_SKIP() << "the velquor_io package is not built";
-  }
-
   /// `n` inputs of `perInput` packets each; the streams interleave, share
   /// some timestamps, and every payload is unique.
   std::vector<Packet> WriteInputs(int n, int perInput, std::string& names) {
@@ -180,7 +176,6 @@ TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
 // held at their largest, not wrapped round (a latency near the end of time
 // made every deadline lie in the past, and nothing was ever written).
 TEST_F(VelquorCli, TheLargestAdvertisedOptionValuesMerge) {
-  RequireIo();
   std::string names;
   WriteInputs(3, 30, names);
   ASSERT_EQ(Velquor("merge --quiet -w ref.pcap" + names).status, 0);
@@ -209,7 +204,6 @@ TEST_F(VelquorCli, APackageFileInTheWorkingFolderLoadsByItsName) {
 // An output that is one of the inputs (by name, through a link, or as the
 // statistics file) is refused before anything is written: the input stays.
 TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
-  RequireIo();
   std::string names;
   WriteInputs(2, 10, names);
   const std::string before = ReadFile(dir / "in1.pcap");
@@ -228,7 +222,6 @@ TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
 // In a diagram, a recorder set to write a file that a player reads would
 // truncate it: the recorder fails naming both, and the input is kept.
 TEST_F(VelquorCli, ARecorderOntoAPlayersInputFailsAndTheInputIsKept) {
-  RequireIo();
   std::string names;
   WriteInputs(1, 10, names);
   const std::string before = ReadFile(dir / "in0.pcap");
@@ -248,7 +241,6 @@ TEST_F(VelquorCli, ARecorderOntoAPlayersInputFailsAndTheInputIsKept) {
 // Ctrl-C right after the first) leaves neither OUT nor the hidden temporary
 // file next to it.
 TEST_F(VelquorCli, SignalsDuringAMergeLeaveNoTemporaryFile) {
-  RequireIo();
   // Inputs large enough that the merge is still running when signalled.
   std::string names;
   for (int i = 0; i < 4; ++i) {
@@ -328,23 +320,21 @@ TEST_F(VelquorCli, InspectDescribesTheMultiplexerModel) {
 TEST_F(VelquorCli, InspectSaysWhatEachInputAccepts) {
   struct Row {
     const char* model;
-    bool needsIo;
     const char* input;
     std::vector<const char*> shown;  // on the input's line
     bool fromProperties;
   };
   const Row rows[] = {
-      {"SortingMultiplexer", false, "iEndOfFile_0", {"accepts Integer64"}, true},
-      {"SortingMultiplexer", false, "input_0", {"accepts any type"}, true},
-      {"CsvRecorder", true, "input", {"accepts Float64"}, false},
-      {"CsvRecorder", true, "end_of_file", {"accepts Integer64"}, false},
-      {"CanLogRecorder", true, "input", {"accepts CANUniFrame"}, false},
-      {"PcapFileRecorder", true, "input", {"DynamicStructure", "\"DAXOpcap_data_t\""}, false},
+      {"SortingMultiplexer", "iEndOfFile_0", {"accepts Integer64"}, true},
+      {"SortingMultiplexer", "input_0", {"accepts any type"}, true},
+      {"CsvRecorder", "input", {"accepts Float64"}, false},
+      {"CsvRecorder", "end_of_file", {"accepts Integer64"}, false},
+      {"CanLogRecorder", "input", {"accepts CANUniFrame"}, false},
+      {"PcapFileRecorder", "input", {"DynamicStructure", "\"DAXOpcap_data_t\""}, false},
   };
   std::map<std::string, Result> listings;  // by model
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.model) + "." + row.input);
-    if (row.needsIo && !VELQUOR_HAVE_IO) continue;
     if (listings.count(row.model) == 0) {
       listings[row.model] = Velquor(std::string("inspect ") + row.model);
     }
@@ -414,7 +404,6 @@ TEST_F(VelquorCli, CapturesOfDifferentLinkTypesAreRefusedBeforeTheMerge) {
     EXPECT_EQ(ReadFile(dir / "out.pcap"), "precious");
   }
   // pcapng and pcap of one link type still merge.
-  if (!VELQUOR_HAVE_IO) return;
   WritePcap(dir / "a.pcap", packets, 113);
   WritePcapNg(dir / "b.pcapng", {{1700000000000001, std::string(60, 'q')}}, 113);
   const Result r = Velquor("merge -q -w same.pcap a.pcap b.pcapng");
@@ -495,7 +484,6 @@ TEST_F(VelquorCli, CtrlCEndsARunningDiagramCleanly) {
 // equal times in input order, each input's own order kept), the same bytes
 // on every run.
 TEST_F(VelquorCli, MergedOutputIsOrderedAndHoldsEveryInputPacket) {
-  RequireIo();
   for (int n : {1, 2, 4, 16}) {
     SCOPED_TRACE("inputs: " + std::to_string(n));
     std::string names;
@@ -530,7 +518,6 @@ TEST_F(VelquorCli, MergedOutputIsOrderedAndHoldsEveryInputPacket) {
 // soft open-file limit is raised when the inputs need it; a hard limit too
 // low, or more inputs than the multiplexer takes, stop it before any work.
 TEST_F(VelquorCli, AThousandInputsMergeExactlyAndLimitsAreSaidUpFront) {
-  RequireIo();
   constexpr int kInputs = 1000;
   constexpr int kPerInput = 8;
   // Distinct times spread over every input, so that the one right order is
@@ -581,7 +568,6 @@ TEST_F(VelquorCli, AThousandInputsMergeExactlyAndLimitsAreSaidUpFront) {
 }
 
 TEST_F(VelquorCli, AScriptRunsADiagramAcrossBothPackages) {
-  RequireIo();
   std::string names;
   std::vector<Packet> expected = WriteInputs(2, 300, names);
   std::ofstream(dir / "merge.vq") << "# two captures through the multiplexer into a third\n"
@@ -612,7 +598,6 @@ TEST_F(VelquorCli, AScriptRunsADiagramAcrossBothPackages) {
 }
 
 TEST_F(VelquorCli, TextLogsMergeIntoTheirOwnKind) {
-  RequireIo();
   std::ofstream(dir / "a.log") << "(1700000000.000100) can0 123#DEADBEEF\n"
                                   "(1700000000.000300) can0 124#01\n";
   std::ofstream(dir / "b.log") << "(1700000000.000200) can1 1A3#AA\n";
@@ -642,7 +627,6 @@ TEST_F(VelquorCli, TextLogsMergeIntoTheirOwnKind) {
 }
 
 TEST_F(VelquorCli, StandardOutputIsAReadableCapture) {
-  RequireIo();
   if (std::system("command -v tcpdump > /dev/null 2>&1") != 0) GTEST_SKIP() << "no tcpdump";
   std::string names;
   const std::vector<Packet> expected = WriteInputs(3, 200, names);
@@ -671,7 +655,6 @@ TEST_F(VelquorCli, StandardOutputIsAReadableCapture) {
 // names gets the merge, the link stays), a pipe or a device is written
 // directly and never replaced, and a full device's error is reported.
 TEST_F(VelquorCli, OutputLinksPipesAndDevicesAreWrittenThroughNotReplaced) {
-  RequireIo();
   std::string names;
   WriteInputs(2, 40, names);
   ASSERT_EQ(Velquor("merge --quiet -w ref.pcap" + names).status, 0);
@@ -721,7 +704,6 @@ TEST_F(VelquorCli, OutputLinksPipesAndDevicesAreWrittenThroughNotReplaced) {
 }
 
 TEST_F(VelquorCli, ACorruptInputFailsAndLeavesTheOutputAlone) {
-  RequireIo();
   std::string names;
   WriteInputs(2, 100, names);
   // in0.pcap cut in the middle of a packet.
@@ -745,7 +727,6 @@ TEST_F(VelquorCli, ACorruptInputFailsAndLeavesTheOutputAlone) {
 }
 
 TEST_F(VelquorCli, DisorderIsReportedAndStrictMakesItFail) {
-  RequireIo();
   // One input whose own packets go backwards across several samples (more
   // packets than one sample holds): no reordering window can help when
   // nothing is held back.

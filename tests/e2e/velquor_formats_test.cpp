@@ -78,7 +78,6 @@ struct Result {
 class VelquorFormats : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!VELQUOR_HAVE_IO) GTEST_SKIP() << "the velquor_io package is not built";
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir = fs::path(::testing::TempDir()) / (std::string("velquor_formats_") + info->name());
     fs::remove_all(dir);

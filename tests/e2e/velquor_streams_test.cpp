@@ -17,7 +17,6 @@ namespace {
 class VelquorStreams : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!VELQUOR_HAVE_IO) GTEST_SKIP() << "the velquor_io package is not built";
     dir = FreshTestFolder("velquor_streams_");
   }
   void TearDown() override {
