@@ -91,6 +91,9 @@ struct Outcome {
   long outOfOrder = 0;
   long maxBackwardsUs = 0;
   double elapsed = 0;
+  bool started = false;      // the diagram was built and started
+  bool interrupted = false;  // a signal stopped it
+  int failures = 0;          // error reports, a failed build, failed streams
 };
 
 /// Writes a property of a component through the component's own code.
@@ -331,67 +334,187 @@ bool WriteStatsJson(const std::string& path, const MergeOptions& options,
   return !file.fail();
 }
 
-}  // namespace
+// One merge, in the steps it takes: Inspect the inputs (nothing is
+// written when they cannot be merged), Prepare the output and the reports,
+// Build the diagram and Run it with progress, Conclude (the status, the
+// statistics, the output put in place, the summary).
+class MergeSession {
+ public:
+  explicit MergeSession(const MergeOptions& options) : m_options(options) {
+    for (const std::string& path : options.inputs) m_inputs.push_back(Input{path});
+  }
 
-int Merge(const MergeOptions& options) {
-  Console console;
-  std::vector<Input> inputs;
-  for (const std::string& path : options.inputs) inputs.push_back(Input{path});
-  if (inputs.empty()) {
-    console.Message("velquor merge: no input");
-    return kUsage;
-  }
-  if (inputs.size() > kMaxInputs) {
-    console.Message("velquor merge: " + std::to_string(inputs.size()) + " inputs; at most " +
-                    std::to_string(kMaxInputs) + " can be merged at once (merge them in groups)");
-    return kUsage;
-  }
-  if (const int status = CheckOpenFileLimit(options.inputs, console); status != kSuccess) {
-    return status;
-  }
-  if (const int status = CheckOutputsAreNotInputs(options, console); status != kSuccess) {
-    return status;
-  }
-  // Outlives the engine: its players read the streams' pipes.
-  StreamInputs streams;
-  if (const int status = CheckInputs(inputs, streams, console); status != kSuccess) return status;
-  if (const int status = CheckCsvHeaders(inputs, streams, console); status != kSuccess) {
-    return status;
-  }
-  if (SameFamily(inputs[0].kind, InputKind::Pcap)) {
-    if (const int status = CheckLinkTypes(options.inputs, console, streams.Heads());
-        status != kSuccess) {
-      return status;
+  int Inspect() {
+    if (m_inputs.empty()) {
+      m_console.Message("velquor merge: no input");
+      return kUsage;
     }
+    if (m_inputs.size() > kMaxInputs) {
+      m_console.Message("velquor merge: " + std::to_string(m_inputs.size()) + " inputs; at most " +
+                        std::to_string(kMaxInputs) +
+                        " can be merged at once (merge them in groups)");
+      return kUsage;
+    }
+    for (const auto check :
+         {&MergeSession::CheckLimits, &MergeSession::CheckContents, &MergeSession::FindPackages}) {
+      if (const int status = (this->*check)(); status != kSuccess) return status;
+    }
+    m_models = ModelsFor(m_inputs[0].kind);
+    return kSuccess;
   }
-  const Models models = ModelsFor(inputs[0].kind);
 
-  const std::vector<std::string> folders = PackageFolders();
-  const std::string muxPackage = FindPackage(kMuxPackage, folders);
-  const std::string ioPackage = FindPackage(kIoPackage, folders);
-  for (const auto& [file, found] : {std::pair{kMuxPackage, muxPackage}, {kIoPackage, ioPackage}}) {
-    if (found.empty()) {
-      console.Message(std::string("velquor merge: cannot find package ") + file + " (searched " +
-                      JoinFolders(folders) + "; VELQUOR_PACKAGE_PATH adds folders)");
+  int Prepare() {
+    if (!m_options.quiet && Console::IsTerminal()) {
+      m_showProgress = true;
+      for (Input& input : m_inputs) input.records = CountRecords(input.path, input.kind);
+    }
+    std::string error;
+    if (!m_output.Create(m_options.output, error)) {
+      m_console.Message("velquor merge: " + error);
       return kFailure;
     }
+    m_sink = std::make_shared<ToolReportSink>(m_console, m_options.verbose);
+    m_sink->SetRewrite([this](const std::string& text) { return NameFiles(text); });
+    // The multiplexer reports every sample that leaves out of order as an
+    // error; the merge counts them (the recorder's tally) and fails only
+    // with --strict.
+    m_sink->SetTally([](const std::string& text) {
+      const std::string mux = std::string("component ") + kMux + ": ";
+      return text.rfind(mux, 0) == 0 && (text.find("has wrong order!") != std::string::npos ||
+                                         text.find("Wrong order count:") != std::string::npos);
+    });
+    return kSuccess;
   }
 
-  const bool showProgress = !options.quiet && Console::IsTerminal();
-  if (showProgress) {
-    for (Input& input : inputs) input.records = CountRecords(input.path, input.kind);
+  /// Builds the diagram in a fresh engine and runs it to its end.
+  void BuildAndRun() {
+    Engine engine(EngineOptions{false, false});
+    engine.AddReportSink(m_sink);
+    KernelBinding binding(engine);
+    // The relays close their pipes on a stop: a player waiting on a stream
+    // that sends nothing reads an end of file instead of holding the run.
+    StopRequests stop([&engine, this] {
+      m_streams.Stop();
+      engine.RequestShutdown();
+    });
+    // A failing component stops the run: its neighbours would otherwise wait
+    // for it for ever.
+    m_sink->SetOnFailure([&stop] { stop.Request(); });
+    PropertyWriter writer(engine, m_console);
+    const bool built = Build(engine, writer, stop);
+    Run(engine, writer, built && m_sink->Failures() == 0);
+    m_outcome.interrupted = stop.Interrupted();
+    // Nothing runs any more; the stop requests go before the engine.
+    m_sink->SetOnFailure(nullptr);
+    m_outcome.failures = m_sink->Failures() + (built ? 0 : 1);
   }
 
-  OutputFile output;
-  std::string error;
-  if (!output.Create(options.output, error)) {
-    console.Message("velquor merge: " + error);
-    return kFailure;
+  int Conclude() {
+    // The engine is gone: every component has closed its file.
+    for (const std::string& failure : m_streams.Finish()) {
+      m_console.Message("velquor merge: " + failure);
+      ++m_outcome.failures;
+    }
+    long read = 0;
+    for (const Input& input : m_inputs) read += input.read;
+    const long outOfOrder = std::max(m_outcome.outOfOrder, m_sink->Tallied() > 0 ? 1L : 0L);
+    int status = kSuccess;
+    const char* statusText = "ok";
+    // What a failed merge left: nothing, or, written as it went (a pipe, a
+    // device), what came before the failure.
+    const std::string outputName =
+        m_options.output == "-" ? std::string("standard output") : "'" + m_options.output + "'";
+    const std::string notWritten = m_output.Direct()
+                                       ? "what was written to " + outputName + " before it stays"
+                                       : outputName + " not written";
+    const auto fail = [&](int code, const char* text, const std::string& why) {
+      m_console.Message("velquor merge: " + why + "; " + notWritten);
+      status = code;
+      statusText = text;
+    };
+    if (m_outcome.interrupted) {
+      fail(kInterrupted, "interrupted", "interrupted");
+    } else if (m_outcome.failures > 0) {
+      fail(kFailure, "failed", "failed");
+    } else if (read != m_outcome.written) {
+      fail(kFailure, "failed",
+           std::to_string(read) + " " + m_models.unit + " read but " +
+               std::to_string(m_outcome.written) + " written");
+    } else if (m_options.strict && outOfOrder > 0) {
+      fail(kFailure, "out of order", "output out of order (--strict)");
+    }
+
+    // Statistics first: a merge whose statistics cannot be written fails
+    // before its output replaces anything.
+    auto writeStats = [&] {
+      return !m_outcome.started || m_options.statsJson.empty() ||
+             WriteStatsJson(m_options.statsJson, m_options, m_inputs, m_outcome, m_models,
+                            statusText, status);
+    };
+    if (!writeStats()) {
+      m_console.Message("velquor merge: cannot write statistics to '" + m_options.statsJson + "'");
+      if (status == kSuccess) status = kFailure;
+    }
+    std::string error;
+    if (status == kSuccess && !m_output.Commit(error)) {
+      m_console.Message("velquor merge: " + error);
+      status = kFailure;
+      statusText = "failed";
+      writeStats();
+    }
+    m_output.Discard();
+
+    if (m_outcome.started && !m_options.quiet) {
+      if (status == kSuccess) {
+        m_console.Message("velquor merge: " + std::to_string(m_inputs.size()) + " " +
+                          InputKindName(m_inputs[0].kind) + " input(s) into " + outputName);
+      }
+      WriteSummary(m_console, m_inputs, m_outcome, m_models);
+      if (outOfOrder > 0 && !m_options.strict) {
+        m_console.Message(
+            "warning: the output is not in time order; a larger --buffer-count may help");
+      }
+    }
+    return status;
   }
 
-  auto sink = std::make_shared<ToolReportSink>(console, options.verbose);
-  // Reports name components; the user knows the files.
-  sink->SetRewrite([&inputs, &options, &streams](const std::string& text) {
+ private:
+  int CheckLimits() {
+    if (const int status = CheckOpenFileLimit(m_options.inputs, m_console); status != kSuccess) {
+      return status;
+    }
+    return CheckOutputsAreNotInputs(m_options, m_console);
+  }
+
+  int CheckContents() {
+    if (const int status = CheckInputs(m_inputs, m_streams, m_console); status != kSuccess) {
+      return status;
+    }
+    if (const int status = CheckCsvHeaders(m_inputs, m_streams, m_console); status != kSuccess) {
+      return status;
+    }
+    if (!SameFamily(m_inputs[0].kind, InputKind::Pcap)) return kSuccess;
+    return CheckLinkTypes(m_options.inputs, m_console, m_streams.Heads());
+  }
+
+  int FindPackages() {
+    const std::vector<std::string> folders = PackageFolders();
+    m_muxPackage = FindPackage(kMuxPackage, folders);
+    m_ioPackage = FindPackage(kIoPackage, folders);
+    for (const auto& [file, found] :
+         {std::pair{kMuxPackage, m_muxPackage}, {kIoPackage, m_ioPackage}}) {
+      if (found.empty()) {
+        m_console.Message(std::string("velquor merge: cannot find package ") + file +
+                          " (searched " + JoinFolders(folders) +
+                          "; VELQUOR_PACKAGE_PATH adds folders)");
+        return kFailure;
+      }
+    }
+    return kSuccess;
+  }
+
+  /// Reports name components; the user knows the files.
+  std::string NameFiles(const std::string& text) const {
     // "component player_<i>: ": read <i> rather than try every input, a
     // cost per report that grew with the inputs.
     const std::string player = std::string("component ") + kPlayer;
@@ -400,204 +523,137 @@ int Merge(const MergeOptions& options) {
       std::size_t i = 0;
       while (end < text.size() && end < player.size() + 9 && text[end] >= '0' && text[end] <= '9')
         i = i * 10 + static_cast<std::size_t>(text[end++] - '0');
-      if (end > player.size() && text.compare(end, 2, ": ") == 0 && i < inputs.size() &&
+      if (end > player.size() && text.compare(end, 2, ": ") == 0 && i < m_inputs.size() &&
           text.compare(player.size(), end - player.size(), std::to_string(i)) == 0) {
-        return "'" + inputs[i].path + "': " + streams.Rename(i, text.substr(end + 2));
+        return "'" + m_inputs[i].path + "': " + m_streams.Rename(i, text.substr(end + 2));
       }
     }
     const std::string recorder = std::string("component ") + kRecorder + ": ";
     if (text.rfind(recorder, 0) == 0) {
-      return "output '" + options.output + "': " + text.substr(recorder.size());
+      return "output '" + m_options.output + "': " + text.substr(recorder.size());
     }
     return text;
-  });
-  // The multiplexer reports every sample that leaves out of order as an
-  // error; the merge counts them (the recorder's tally) and fails only with
-  // --strict.
-  sink->SetTally([](const std::string& text) {
-    const std::string mux = std::string("component ") + kMux + ": ";
-    return text.rfind(mux, 0) == 0 && (text.find("has wrong order!") != std::string::npos ||
-                                       text.find("Wrong order count:") != std::string::npos);
-  });
+  }
 
-  Outcome outcome;
-  bool interrupted = false;
-  bool started = false;
-  int failures = 0;
-  {
-    Engine engine(EngineOptions{false, false});
-    engine.AddReportSink(sink);
-    KernelBinding binding(engine);
-    // The relays close their pipes on a stop: a player waiting on a stream
-    // that sends nothing reads an end of file instead of holding the run.
-    StopRequests stop([&engine, &streams] {
-      streams.Stop();
-      engine.RequestShutdown();
-    });
-    // A failing component stops the run: its neighbours would otherwise wait
-    // for it for ever.
-    sink->SetOnFailure([&stop] { stop.Request(); });
-
-    PropertyWriter writer(engine, console);
-    bool built = engine.LoadPackage(muxPackage) && engine.LoadPackage(ioPackage);
-    if (built) {
-      const auto offered = engine.Models();
-      for (const char* model : {models.player, models.recorder, "SortingMultiplexer"}) {
-        const bool found = std::any_of(offered.begin(), offered.end(),
-                                       [&](const ModelInfo& m) { return m.name == model; });
-        if (!found) {
-          console.Message(std::string("velquor merge: no loaded package offers model ") + model);
-          built = false;
-        }
+  /// Loads the packages, creates and connects the players, the multiplexer
+  /// and the recorder. False (reported) when any step fails or a stop came.
+  bool Build(Engine& engine, PropertyWriter& writer, const StopRequests& stop) {
+    if (!engine.LoadPackage(m_muxPackage) || !engine.LoadPackage(m_ioPackage)) return false;
+    const auto offered = engine.Models();
+    for (const char* model : {m_models.player, m_models.recorder, "SortingMultiplexer"}) {
+      if (std::none_of(offered.begin(), offered.end(),
+                       [&](const ModelInfo& m) { return m.name == model; })) {
+        m_console.Message(std::string("velquor merge: no loaded package offers model ") + model);
+        return false;
       }
     }
-    const long n = static_cast<long>(inputs.size());
-    // The multiplexer reads one sample and writes at most one per step: input
-    // samples no larger than its output samples keep its queue at the
+    // The multiplexer reads one sample and writes at most one per step:
+    // input samples no larger than its output samples keep its queue at the
     // kept-back count instead of growing with the input.
-    const long playerBatch = std::min(options.vectorMaxSize, kMaxPacketsPerSample);
-    for (std::size_t i = 0; built && i < inputs.size(); ++i) {
-      built = !stop.Interrupted() && engine.CreateComponent(models.player, PlayerName(i)) &&
-              (inputs[i].kind != InputKind::Csv || !streams.IsStream(i) ||
-               writer.Set(PlayerName(i), "header", DAXOString(streams.FirstLine(i).c_str()))) &&
-              writer.Set(PlayerName(i), "path", DAXOString(streams.PlayerPath(i).c_str())) &&
-              (!models.batched || writer.Set(PlayerName(i), "batch_size", playerBatch)) &&
-              (!models.batched ||
-               writer.Set(PlayerName(i), "salvage_truncated", options.salvageTruncated)) &&
-              writer.Set(PlayerName(i), "output.fifosize", kFifoSlots);
+    const long playerBatch = std::min(m_options.vectorMaxSize, kMaxPacketsPerSample);
+    const bool batched = m_models.batched;
+    for (std::size_t i = 0; i < m_inputs.size(); ++i) {
+      const std::string name = PlayerName(i);
+      const bool csvStream = m_inputs[i].kind == InputKind::Csv && m_streams.IsStream(i);
+      if (stop.Interrupted() || !engine.CreateComponent(m_models.player, name) ||
+          (csvStream && !writer.Set(name, "header", DAXOString(m_streams.FirstLine(i).c_str()))) ||
+          !writer.Set(name, "path", DAXOString(m_streams.PlayerPath(i).c_str())) ||
+          (batched && !writer.Set(name, "batch_size", playerBatch)) ||
+          (batched && !writer.Set(name, "salvage_truncated", m_options.salvageTruncated)) ||
+          !writer.Set(name, "output.fifosize", kFifoSlots)) {
+        return false;
+      }
     }
-    built = built && engine.CreateComponent("SortingMultiplexer", kMux) &&
-            writer.Set(kMux, "nb_inputs", n) &&
-            writer.Set(kMux, "buffer_packet_count", options.bufferCount) &&
-            writer.Set(kMux, "vector_max_size", options.vectorMaxSize) &&
-            writer.Set(kMux, "vector_max_latency", options.vectorMaxLatency) &&
-            writer.Set(kMux, "flush_delay", options.flushDelay) &&
-            // Never runs ahead of a lagging input: the same bytes on every run.
-            writer.Set(kMux, "exact_order", true) &&
-            writer.Set(kMux, "output.fifosize", kFifoSlots) &&
-            engine.CreateComponent(models.recorder, kRecorder) &&
-            writer.Set(kRecorder, "path", DAXOString(output.TemporaryPath().c_str()));
+    const bool made = engine.CreateComponent("SortingMultiplexer", kMux) &&
+                      writer.Set(kMux, "nb_inputs", static_cast<long>(m_inputs.size())) &&
+                      writer.Set(kMux, "buffer_packet_count", m_options.bufferCount) &&
+                      writer.Set(kMux, "vector_max_size", m_options.vectorMaxSize) &&
+                      writer.Set(kMux, "vector_max_latency", m_options.vectorMaxLatency) &&
+                      writer.Set(kMux, "flush_delay", m_options.flushDelay) &&
+                      // Never runs ahead of a lagging input: the same bytes on every run.
+                      writer.Set(kMux, "exact_order", true) &&
+                      writer.Set(kMux, "output.fifosize", kFifoSlots) &&
+                      engine.CreateComponent(m_models.recorder, kRecorder) &&
+                      writer.Set(kRecorder, "path", DAXOString(m_output.TemporaryPath().c_str()));
+    if (!made || stop.Interrupted()) return false;
     // One call for all the players' links: the multiplexer re-declares its
     // inputs once rather than after each of them.
     std::vector<std::pair<std::string, std::string>> links;
-    for (std::size_t i = 0; built && i < inputs.size(); ++i) {
+    for (std::size_t i = 0; i < m_inputs.size(); ++i) {
       const std::string index = std::to_string(i);
       links.emplace_back(PlayerName(i) + ".output", std::string(kMux) + ".input_" + index);
       links.emplace_back(PlayerName(i) + ".end_of_file",
                          std::string(kMux) + ".iEndOfFile_" + index);
     }
-    built = built && !stop.Interrupted() && engine.ConnectAll(links);
-    built =
-        built && engine.Connect(std::string(kMux) + ".output", std::string(kRecorder) + ".input") &&
-        engine.Connect(std::string(kMux) + ".end_of_file", std::string(kRecorder) + ".end_of_file");
+    const std::string mux(kMux);
+    const std::string recorder(kRecorder);
+    return engine.ConnectAll(links) && engine.Connect(mux + ".output", recorder + ".input") &&
+           engine.Connect(mux + ".end_of_file", recorder + ".end_of_file");
+  }
 
+  /// Runs the diagram (when `start`) to its end with the progress line, and
+  /// reads the counts into the outcome either way.
+  void Run(Engine& engine, PropertyWriter& writer, bool start) {
     const auto begin = std::chrono::steady_clock::now();
     auto seconds = [&begin] {
       return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     };
     long total = 0;
-    for (const Input& input : inputs)
+    for (const Input& input : m_inputs)
       total = input.records < 0 || total < 0 ? -1 : total + input.records;
     auto readSoFar = [&] {
       long read = 0;
-      for (std::size_t i = 0; i < inputs.size(); ++i) {
-        inputs[i].read = writer.Integer(PlayerName(i) + ".packets", 0);
-        read += inputs[i].read;
+      for (std::size_t i = 0; i < m_inputs.size(); ++i) {
+        m_inputs[i].read = writer.Integer(PlayerName(i) + ".packets", 0);
+        read += m_inputs[i].read;
       }
       return read;
     };
-
-    if (built && sink->Failures() == 0) {
-      started = true;
+    const std::string recorder(kRecorder);
+    if (start) {
+      m_outcome.started = true;
       if (engine.StartDiagram()) {
         for (;;) {
-          const RunEnd end = engine.RunDiagram(showProgress ? kProgressPeriod : -1);
+          const RunEnd end = engine.RunDiagram(m_showProgress ? kProgressPeriod : -1);
           if (end != RunEnd::TimeLimit) break;
           const long read = readSoFar();
-          console.Progress(ProgressLine(read, total,
-                                        writer.Integer(std::string(kRecorder) + ".packets", 0),
-                                        seconds(), models.unit));
+          m_console.Progress(ProgressLine(read, total, writer.Integer(recorder + ".packets", 0),
+                                          seconds(), m_models.unit));
         }
       }
       engine.ShutdownDiagram();
-      console.EndProgress();
+      m_console.EndProgress();
     }
-    outcome.elapsed = seconds();
+    m_outcome.elapsed = seconds();
     readSoFar();
-    outcome.written = writer.Integer(std::string(kRecorder) + ".packets", 0);
-    outcome.outOfOrder = writer.Integer(std::string(kRecorder) + ".out_of_order", 0);
-    outcome.maxBackwardsUs = writer.Integer(std::string(kRecorder) + ".max_backwards_us", 0);
-    interrupted = stop.Interrupted();
-    // Nothing runs any more; the stop requests go before the engine.
-    sink->SetOnFailure(nullptr);
-    failures = sink->Failures() + (built ? 0 : 1);
-  }
-  // The engine is gone: every component has closed its file.
-  for (const std::string& failure : streams.Finish()) {
-    console.Message("velquor merge: " + failure);
-    ++failures;
+    m_outcome.written = writer.Integer(recorder + ".packets", 0);
+    m_outcome.outOfOrder = writer.Integer(recorder + ".out_of_order", 0);
+    m_outcome.maxBackwardsUs = writer.Integer(recorder + ".max_backwards_us", 0);
   }
 
-  long read = 0;
-  for (const Input& input : inputs) read += input.read;
-  const long outOfOrder = std::max(outcome.outOfOrder, sink->Tallied() > 0 ? 1L : 0L);
-  int status = kSuccess;
-  const char* statusText = "ok";
-  // What a failed merge left: nothing, or, written as it went (a pipe, a
-  // device), what came before the failure.
-  const std::string outputName =
-      options.output == "-" ? std::string("standard output") : "'" + options.output + "'";
-  const std::string notWritten = output.Direct()
-                                     ? "what was written to " + outputName + " before it stays"
-                                     : outputName + " not written";
-  if (interrupted) {
-    console.Message("velquor merge: interrupted; " + notWritten);
-    status = kInterrupted;
-    statusText = "interrupted";
-  } else if (failures > 0) {
-    console.Message("velquor merge: failed; " + notWritten);
-    status = kFailure;
-    statusText = "failed";
-  } else if (read != outcome.written) {
-    console.Message("velquor merge: " + std::to_string(read) + " " + models.unit + " read but " +
-                    std::to_string(outcome.written) + " written; " + notWritten);
-    status = kFailure;
-    statusText = "failed";
-  } else if (options.strict && outOfOrder > 0) {
-    console.Message("velquor merge: output out of order (--strict); " + notWritten);
-    status = kFailure;
-    statusText = "out of order";
-  }
+  const MergeOptions& m_options;
+  Console m_console;
+  std::vector<Input> m_inputs;
+  // Outlives the engine: its players read the streams' pipes.
+  StreamInputs m_streams;
+  Models m_models{};
+  std::string m_muxPackage;
+  std::string m_ioPackage;
+  bool m_showProgress = false;
+  OutputFile m_output;
+  std::shared_ptr<ToolReportSink> m_sink;
+  Outcome m_outcome;
+};
 
-  // Statistics first: a merge whose statistics cannot be written fails
-  // before its output replaces anything.
-  auto writeStats = [&] {
-    return !started || options.statsJson.empty() ||
-           WriteStatsJson(options.statsJson, options, inputs, outcome, models, statusText, status);
-  };
-  if (!writeStats()) {
-    console.Message("velquor merge: cannot write statistics to '" + options.statsJson + "'");
-    if (status == kSuccess) status = kFailure;
-  }
-  if (status == kSuccess && !output.Commit(error)) {
-    console.Message("velquor merge: " + error);
-    status = kFailure;
-    statusText = "failed";
-    writeStats();
-  }
-  output.Discard();
+}  // namespace
 
-  if (started && !options.quiet) {
-    if (status == kSuccess) {
-      console.Message("velquor merge: " + std::to_string(inputs.size()) + " " +
-                      InputKindName(inputs[0].kind) + " input(s) into " + outputName);
-    }
-    WriteSummary(console, inputs, outcome, models);
-    if (outOfOrder > 0 && !options.strict) {
-      console.Message("warning: the output is not in time order; a larger --buffer-count may help");
-    }
+int Merge(const MergeOptions& options) {
+  MergeSession merge(options);
+  for (const auto step : {&MergeSession::Inspect, &MergeSession::Prepare}) {
+    if (const int status = (merge.*step)(); status != kSuccess) return status;
   }
-  return status;
+  merge.BuildAndRun();
+  return merge.Conclude();
 }
 
 }  // namespace velquor::tool
