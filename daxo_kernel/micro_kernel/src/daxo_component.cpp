@@ -14,6 +14,7 @@
 #include "daxo_kernel.h"
 #include "daxo_services.h"
 #include "daxo_thread.h"
+#include "private/diagram_lock_scope.h"
 
 // name, default, unit, needs2BeInitialized, canBeModifiedAfterStart, readOnly,
 // locked, subtype.
@@ -183,18 +184,6 @@ int OwnRows(const Row* table, DAXOUInt32 count) {
   return n;
 }
 
-class DiagramLockScope {
- public:
-  explicit DiagramLockScope(const char* reason) {
-    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->LockDiagram(reason);
-  }
-  ~DiagramLockScope() {
-    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->UnlockDiagram();
-  }
-  DiagramLockScope(const DiagramLockScope&) = delete;
-  DiagramLockScope& operator=(const DiagramLockScope&) = delete;
-};
-
 }  // namespace
 
 void DAXOComponent::Dynamic() {
@@ -208,7 +197,7 @@ void DAXOComponent::ResetDynamic() {
 }
 
 void DAXOComponent::CallDynamic() {
-  DiagramLockScope diagram("Calling Dynamic");
+  DAXOPrivate::DiagramLockScope diagram("Calling Dynamic");
   {
     DAXOMutexGuard lifecycle(m_lifecycleLock);
     if ((State() & DAXO::LivingState) == 0 && !m_inDynamic) {

@@ -8,6 +8,7 @@
 #include "daxo_module.h"
 #include "daxo_regexp.h"
 #include "daxo_services.h"
+#include "private/diagram_lock_scope.h"
 
 namespace {
 
@@ -53,18 +54,6 @@ DAXOString ElementName(DAXOProperty& property) {
   if (!full.ReverseFind('.', dot) || dot <= skip) return DAXOString();
   return full.Mid(skip, dot - skip);
 }
-
-class DiagramLockScope {
- public:
-  explicit DiagramLockScope(const char* reason) {
-    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->LockDiagram(reason);
-  }
-  ~DiagramLockScope() {
-    if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->UnlockDiagram();
-  }
-  DiagramLockScope(const DiagramLockScope&) = delete;
-  DiagramLockScope& operator=(const DiagramLockScope&) = delete;
-};
 
 }  // namespace
 
@@ -293,7 +282,7 @@ void DAXOModule::RemoveElementProperties(const DAXOString& fullName, const char*
 }
 
 void DAXOModule::RemoveInput(DAXOInput* input) {
-  DiagramLockScope diagram("Removing an input");
+  DAXOPrivate::DiagramLockScope diagram("Removing an input");
   {
     DAXOMutexGuard guard(m_moduleLock);
     if (input == nullptr || m_inputs.Find(input) == nullptr) return;
@@ -312,7 +301,7 @@ void DAXOModule::RemoveInput(DAXOInput* input) {
 }
 
 void DAXOModule::RemoveOutput(DAXOOutput* output) {
-  DiagramLockScope diagram("Removing an output");
+  DAXOPrivate::DiagramLockScope diagram("Removing an output");
   {
     DAXOMutexGuard guard(m_moduleLock);
     if (output == nullptr || m_outputs.Find(output) == nullptr) return;
