@@ -65,7 +65,10 @@ inline std::string ReadFile(const fs::path& path) {
 /// tests' temporary folder.
 inline fs::path FreshTestFolder(const std::string& prefix) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path dir = fs::path(::testing::TempDir()) / (prefix + info->name());
+  // The process id too: two runs of the suite at once (a developer's and
+  // CI's, or a repeated test) must not share a folder.
+  const fs::path dir =
+      fs::path(::testing::TempDir()) / (prefix + info->name() + "_" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;

@@ -1,6 +1,7 @@
 // The merge tool tells an input's kind from its first bytes, never from its
 // name, and counts its records for the progress bar.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -99,7 +100,7 @@ TEST(InputKindDetection, SameFamilyPairsPcapWithPcapngOnly) {
 
 TEST(InputKindDetection, CountsRecordsAndReportsUnreadableFiles) {
   const std::string dir = ::testing::TempDir();
-  const std::string pcap = dir + "/count.pcap";
+  const std::string pcap = dir + "/count_" + std::to_string(getpid()) + ".pcap";
   {
     std::ofstream out(pcap, std::ios::binary);
     const std::string header = Bytes({0xA1, 0xB2, 0xC3, 0xD4}) + std::string(20, '\0');

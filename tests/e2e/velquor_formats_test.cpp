@@ -3,6 +3,7 @@
 // file cut short in its last packet, and what a malformed line is told.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -79,7 +80,8 @@ class VelquorFormats : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::path(::testing::TempDir()) / (std::string("velquor_formats_") + info->name());
+    dir = fs::path(::testing::TempDir()) /
+          (std::string("velquor_formats_") + info->name() + "_" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
   }

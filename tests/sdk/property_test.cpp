@@ -1,6 +1,8 @@
 // Properties of a module in the real engine: creation and registration, the
 // guarded and direct writes with their checks and messages, typed reads,
 // callbacks, re-declaration with the dynamic cursor, and engine lookups.
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -200,7 +202,7 @@ TEST_F(ModuleProperties, MustExistPathsAreCheckedButStored) {
   DAXOProperty* file = m.NewProperty(kFile);
   DAXOProperty* dir = m.NewProperty(kPath);
   const std::string folder = ::testing::TempDir();
-  const std::string existing = folder + "/h10_property_file.txt";
+  const std::string existing = folder + "/h10_property_file_" + std::to_string(getpid()) + ".txt";
   std::FILE* f = std::fopen(existing.c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
