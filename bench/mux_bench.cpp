@@ -13,19 +13,16 @@
 
 namespace velquor::test {
 
-const DAXOTypeFilterBase kPcapFilter{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
-                                     "DAXOpcap_data_t", nullptr};
-
 namespace {
 
 DAXOOutputDefinition g_outputs[] = {
-    {"output", 0, DAXOTypeInfo(DAXO::DynamicStructure, "DAXOpcap_data_t"), DAXOpcap::DataSize, 16,
+    {"output", 0, DAXOTypeInfo(DAXO::DynamicStructure, DAXOpcap::TypeName), DAXOpcap::DataSize, 16,
      1, 0},
     {"end_of_file", 0, DAXOTypeInfo(DAXO::Integer64), 1, 4, 1, 0},
     {},
 };
 DAXOInputDefinition g_inputs[] = {
-    {"input", 0, &kPcapFilter, DAXO::NeverSkippingReader, 1},
+    {"input", 0, &DAXOpcap::StreamFilter, DAXO::NeverSkippingReader, 1},
     {"eof", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
     {},
 };

@@ -52,6 +52,13 @@ static_assert(sizeof(DAXOpcap_data_t) == 49);
 static_assert(sizeof(DAXOpcap_packet_header_t) == 24);
 
 namespace DAXOpcap {
+/// The type name of a PCAP stream's samples.
+inline constexpr const char* TypeName = "DAXOpcap_data_t";
+/// Accepts PCAP stream samples: dynamic structures of that name, single or
+/// vectors (the one declaration of the stream's filter: the packages, the
+/// benchmark and the tests copy it from here).
+inline const DAXOTypeFilterBase StreamFilter{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
+                                             TypeName, nullptr};
 /// Element size of a PCAP stream output and VectorSize() of its samples.
 constexpr int DataSize = 49;
 /// Header size written by this package.

@@ -16,10 +16,11 @@
 #include "daxo_property_value.h"
 #include "daxo_services.h"
 
+// Exported for peer packages; the same fields as DAXOpcap::StreamFilter.
 const DAXOTypeFilterBase DAXOFilterPCAPStructure{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
-                                                 "DAXOpcap_data_t", nullptr};
+                                                 DAXOpcap::TypeName, nullptr};
 const DAXOTypeFilterBase DAXOFilterPCAPStructureStrict{0xFFFFFFFF, 0x40000, DAXO::TypeMask,
-                                                       "DAXOpcap_data_t", nullptr};
+                                                       DAXOpcap::TypeName, nullptr};
 
 namespace {
 

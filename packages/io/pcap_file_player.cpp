@@ -24,7 +24,7 @@ DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size, FIFO size, subsampling, shareable
     // The vector flag: a sample is 49 bytes (VectorSize() 49); without it the
     // allocation of a 49-byte element is reported as an error.
-    {"output", 0, DAXOTypeInfo(DAXO::DynamicStructure | DAXO::VectorFlag, "DAXOpcap_data_t"),
+    {"output", 0, DAXOTypeInfo(DAXO::DynamicStructure | DAXO::VectorFlag, DAXOpcap::TypeName),
      DAXOpcap::DataSize, 16, 1, 1},
     {"end_of_file", 0, DAXOTypeInfo(DAXO::Integer64), 1, 16, 1, 1},
     {},

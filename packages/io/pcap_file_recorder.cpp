@@ -17,12 +17,9 @@ namespace velquor_io {
 
 namespace {
 
-const DAXOTypeFilterBase kPcapStream{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
-                                     "DAXOpcap_data_t", nullptr};
-
 DAXOInputDefinition s_inputs[] = {
     // name, reserved, type filter, reader type, subsampling
-    {"input", 0, &kPcapStream, DAXO::NeverSkippingReader, 1},
+    {"input", 0, &DAXOpcap::StreamFilter, DAXO::NeverSkippingReader, 1},
     {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
     {},
 };

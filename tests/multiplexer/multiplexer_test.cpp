@@ -8,9 +8,6 @@
 
 namespace velquor::test {
 
-const DAXOTypeFilterBase kPcapFilter{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
-                                     "DAXOpcap_data_t", nullptr};
-
 namespace {
 
 TEST_F(Multiplexer, TwoInterleavedPcapStreamsComeOutInTimeOrderWithinTheLimits) {

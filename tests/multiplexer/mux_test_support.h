@@ -133,8 +133,6 @@ class RecordingSink : public DAXOComponent {
 
 // --- PCAP ------------------------------------------------------------------------------
 
-extern const DAXOTypeFilterBase kPcapFilter;
-
 /// Plays `packets` in `batches` on "output" (PCAP stream samples of
 /// `linkType`), then one end-of-file sample (value `eofValue`, timestamp of
 /// the last packet) on "end_of_file", then ends. With `pace`, waits a
