@@ -19,7 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
+#include <memory>
 #include <vector>
 
 #include "daxo_component.h"
@@ -168,8 +168,10 @@ class DAXOpcap_component : public virtual DAXOComponent, public DAXOpcap_class {
   void ReleasePacketBuffers();
 
  protected:
-  std::list<Buffer*> m_data_buffers;
-  std::vector<std::vector<std::uint64_t>*> m_packet_offsets_vec;
+  // One per FIFO element; each element's sample points into its own (the
+  // addresses stay put while the element is in the FIFO).
+  std::vector<std::unique_ptr<Buffer>> m_data_buffers;
+  std::vector<std::unique_ptr<std::vector<std::uint64_t>>> m_packet_offsets_vec;
 };
 
 /// Fills one PCAP output sample (start, packets, end).

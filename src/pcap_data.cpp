@@ -127,20 +127,20 @@ void DAXOpcap_component::Birth(DAXOOutput& output) {
   ReleasePacketBuffers();
   try {
     const int slots = output.NbFreeSlotsInFIFO();
-    m_packet_offsets_vec.resize(static_cast<std::size_t>(slots > 0 ? slots : 0), nullptr);
-    for (auto*& v : m_packet_offsets_vec) v = new std::vector<std::uint64_t>();
+    m_packet_offsets_vec.resize(static_cast<std::size_t>(slots > 0 ? slots : 0));
+    for (auto& v : m_packet_offsets_vec) v = std::make_unique<std::vector<std::uint64_t>>();
     DAXOIOMonitor* monitor = output.Monitor();
     std::size_t k = 0;
     for (DAXOFastIOHandle slot = monitor->InitBegin(); slot.ptr != nullptr;
          slot = monitor->InitNext(slot), ++k) {
       if (k >= m_packet_offsets_vec.size()) {
-        m_packet_offsets_vec.push_back(new std::vector<std::uint64_t>());
+        m_packet_offsets_vec.push_back(std::make_unique<std::vector<std::uint64_t>>());
       }
       DAXOIOElt* element = (*monitor)[slot];
       auto* sample = static_cast<DAXOpcap_data_t*>(element->Data());
       if (sample == nullptr) continue;  // not allocated: nothing to prepare
-      auto* buffer = new Buffer(DAXOpcap::InitialBufferSize);
-      m_data_buffers.push_back(buffer);
+      Buffer* buffer =
+          m_data_buffers.emplace_back(std::make_unique<Buffer>(DAXOpcap::InitialBufferSize)).get();
       sample->version = 1;
       sample->nb_packets = 0;
       sample->packet_offsets = nullptr;
@@ -148,10 +148,9 @@ void DAXOpcap_component::Birth(DAXOOutput& output) {
       sample->data_size = 0;
       sample->data = buffer->GetData();
       sample->reserved = buffer;
-      sample->reserved2 = m_packet_offsets_vec[k];
+      sample->reserved2 = m_packet_offsets_vec[k].get();
     }
   } catch (...) {
-    for (Buffer* b : m_data_buffers) delete b;
     m_data_buffers.clear();
     throw;
   }
@@ -162,9 +161,7 @@ void DAXOpcap_component::FatalError(const char* message) {
 }
 
 void DAXOpcap_component::ReleasePacketBuffers() {
-  for (Buffer* b : m_data_buffers) delete b;
   m_data_buffers.clear();
-  for (auto* v : m_packet_offsets_vec) delete v;
   m_packet_offsets_vec.clear();
 }
 
