@@ -4,6 +4,7 @@ daxo_sdk_part(daxo_sdk_module
     daxo_module.cpp
     daxo_property.cpp
     daxo_component.cpp
+    daxo_component_lifecycle.cpp
     daxo_module_waits.cpp
     daxo_module_io.cpp
     daxo_module_rw.cpp
