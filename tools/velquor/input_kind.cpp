@@ -210,6 +210,13 @@ InputKind DetectInputKindFromBytes(std::string_view head, std::string* problem) 
   return InputKind::Unknown;
 }
 
+std::string_view FirstTextLine(std::string_view text) {
+  std::string_view line = WithoutBom(text);
+  line = line.substr(0, line.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
 bool HeadIsComplete(std::string_view head) {
   const std::uint32_t magic = Magic(head);
   if (IsPcapMagic(magic)) return head.size() >= 24;

@@ -32,6 +32,9 @@ InputKind DetectInputKindFromBytes(std::string_view head, std::string* problem =
 /// a pcapng file's blocks up to its first interface, a text's first
 /// non-blank line). False while more bytes are needed.
 bool HeadIsComplete(std::string_view head);
+/// The first line of a text as its player reads it: without a byte order
+/// mark in front, a '\r' at its end, or the '\n' and what follows.
+std::string_view FirstTextLine(std::string_view text);
 /// "pcap", "pcapng", "candump log", "CSV".
 const char* InputKindName(InputKind kind);
 /// Kinds that the same player and recorder handle (pcap and pcapng).

@@ -268,9 +268,7 @@ int CheckCsvHeaders(const std::vector<Input>& inputs, const StreamInputs& stream
     std::ifstream file(inputs[i].path, std::ios::binary);
     std::string line;
     std::getline(file, line);
-    if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
+    return std::string(FirstTextLine(line));
   };
   const auto shown = [](const std::string& line) {
     constexpr std::size_t kShown = 60;

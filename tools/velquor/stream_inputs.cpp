@@ -195,11 +195,7 @@ std::vector<std::string> StreamInputs::Heads() const {
 }
 
 std::string StreamInputs::FirstLine(std::size_t i) const {
-  std::string_view line(m_inputs.at(i)->head);
-  line = line.substr(0, line.find('\n'));
-  if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return std::string(line);
+  return std::string(FirstTextLine(m_inputs.at(i)->head));
 }
 
 std::string StreamInputs::Rename(std::size_t i, std::string text) const {
