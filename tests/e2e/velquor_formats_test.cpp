@@ -3,25 +3,18 @@
 // file cut short in its last packet, and what a malformed line is told.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli_helpers.h"
+
 namespace velquor::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct Packet {
-  std::uint64_t us;
-  std::string data;
-};
 
 std::string Word(std::uint32_t v, bool big) {
   std::string bytes(4, '\0');
@@ -42,8 +35,9 @@ std::string Pcap(const std::vector<Packet>& packets) {
     out += Word(v, false);
   }
   for (const Packet& p : packets) {
-    for (std::uint64_t v : {p.us / 1000000, p.us % 1000000, std::uint64_t{p.data.size()},
-                            std::uint64_t{p.data.size()}}) {
+    const auto us = static_cast<std::uint64_t>(p.us);
+    for (std::uint64_t v :
+         {us / 1000000, us % 1000000, std::uint64_t{p.data.size()}, std::uint64_t{p.data.size()}}) {
       out += Word(static_cast<std::uint32_t>(v), false);
     }
     out += p.data;
@@ -62,8 +56,9 @@ std::string PcapNgSection(bool big, std::uint32_t linkType, const std::vector<Pa
   for (const Packet& p : packets) {
     const auto size = static_cast<std::uint32_t>(p.data.size());
     const std::uint32_t padded = (size + 3) / 4 * 4;
-    for (std::uint32_t v : {6u, 32 + padded, 0u, static_cast<std::uint32_t>(p.us >> 32),
-                            static_cast<std::uint32_t>(p.us), size, size}) {
+    const auto us = static_cast<std::uint64_t>(p.us);
+    for (std::uint32_t v : {6u, 32 + padded, 0u, static_cast<std::uint32_t>(us >> 32),
+                            static_cast<std::uint32_t>(us), size, size}) {
       out += Word(v, big);
     }
     out += p.data + std::string(padded - size, '\0') + Word(32 + padded, big);
@@ -78,13 +73,7 @@ struct Result {
 
 class VelquorFormats : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::path(::testing::TempDir()) /
-          (std::string("velquor_formats_") + info->name() + "_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
+  void SetUp() override { dir = FreshTestFolder("velquor_formats_"); }
   void TearDown() override {
     if (!HasFailure()) fs::remove_all(dir);
   }
@@ -92,12 +81,7 @@ class VelquorFormats : public ::testing::Test {
   void Write(const std::string& name, const std::string& bytes) {
     std::ofstream(dir / name, std::ios::binary) << bytes;
   }
-  std::string Read(const std::string& name) {
-    std::ifstream in(dir / name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read(const std::string& name) const { return ReadFile(dir / name); }
 
   /// Runs a shell line in the test's folder; its standard error is kept.
   Result Shell(const std::string& line) {
