@@ -51,10 +51,6 @@ std::int64_t Seconds(const pcap_pkthdr& h) {
   return seconds < 0 ? seconds + (std::int64_t{1} << 32) : seconds;
 }
 
-std::int64_t Microseconds(const pcap_pkthdr& h) {
-  return Seconds(h) * 1000000 + h.ts.tv_usec;
-}
-
 /// Reads `stream` with big blocks and without stdio's locks: only the
 /// player's thread touches it, and libpcap makes two or three calls per
 /// packet (a larger buffer than stdio's 4 KiB saves most read calls).
@@ -179,13 +175,14 @@ void PcapFilePlayer::Take(const pcap_pkthdr& header, const unsigned char* bytes)
 }
 
 void PcapFilePlayer::Append(const pcap_pkthdr& header, const unsigned char* bytes) {
-  if (m_writer->GetNbPackets() == 0) m_writer->SetTimestamp(SampleTimestamp(Microseconds(header)));
-  const DAXOpcap_packet_header_t h{header.caplen, header.len,
-                                   static_cast<std::uint64_t>(Seconds(header)),
+  const std::int64_t seconds = Seconds(header);
+  const std::int64_t time = seconds * 1000000 + header.ts.tv_usec;
+  if (m_writer->GetNbPackets() == 0) m_writer->SetTimestamp(SampleTimestamp(time));
+  const DAXOpcap_packet_header_t h{header.caplen, header.len, static_cast<std::uint64_t>(seconds),
                                    static_cast<std::uint64_t>(header.ts.tv_usec)};
   m_writer->set_next_packet(h, bytes);
   ++m_packets;
-  m_lastTime = Microseconds(header);
+  m_lastTime = time;
 }
 
 void PcapFilePlayer::Core() {
