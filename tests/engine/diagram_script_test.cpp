@@ -11,7 +11,26 @@
 namespace velquor {
 namespace {
 
-using Kind = ScriptStatement::Kind;
+/// Each statement as "LINE KIND" and its fields that are set, values in
+/// brackets.
+std::vector<std::string> Statements(const ParsedScript& parsed) {
+  static const char* const kKinds[] = {"load", "component", "connect", "set", "run"};
+  std::vector<std::string> out;
+  for (const ScriptStatement& s : parsed.statements) {
+    std::string text = std::to_string(s.line) + " " + kKinds[static_cast<int>(s.kind)];
+    for (const std::string* field :
+         {&s.path, &s.model, &s.name, &s.output, &s.input, &s.property}) {
+      if (!field->empty()) text += " " + *field;
+    }
+    for (const auto& [name, value] : s.settings) text += " " + name + "=[" + value + "]";
+    if (s.kind == ScriptStatement::Kind::Set) text += " [" + s.value + "]";
+    if (s.kind == ScriptStatement::Kind::Run) {
+      text += s.seconds < 0 ? " no limit" : " " + std::to_string(s.seconds);
+    }
+    out.push_back(text);
+  }
+  return out;
+}
 
 TEST(DiagramScriptParser, ReadsEveryStatementWithItsLine) {
   const ParsedScript parsed = ParseDiagramScript(
@@ -20,56 +39,31 @@ TEST(DiagramScriptParser, ReadsEveryStatementWithItsLine) {
       "load packages/velquor_io.pck\n"
       "component SortingMultiplexer mux nb_inputs=2 flush_delay=1000   # two streams\n"
       "connect player.output mux.input_0\n"
-      "set mux.output.fifosize 32\n"
+      "set mux.output.fifosize 32\n"  // a per-element property: a dotted short name
       "run 2.5\n"
       "run\n");
   ASSERT_TRUE(parsed.Ok()) << parsed.errors[0].message;
-  ASSERT_EQ(parsed.statements.size(), 6u);
-
-  const ScriptStatement& load = parsed.statements[0];
-  EXPECT_EQ(load.kind, Kind::Load);
-  EXPECT_EQ(load.line, 3);
-  EXPECT_EQ(load.path, "packages/velquor_io.pck");
-
-  const ScriptStatement& component = parsed.statements[1];
-  EXPECT_EQ(component.kind, Kind::Component);
-  EXPECT_EQ(component.model, "SortingMultiplexer");
-  EXPECT_EQ(component.name, "mux");
-  const std::vector<std::pair<std::string, std::string>> settings = {{"nb_inputs", "2"},
-                                                                     {"flush_delay", "1000"}};
-  EXPECT_EQ(component.settings, settings);
-
-  EXPECT_EQ(parsed.statements[2].kind, Kind::Connect);
-  EXPECT_EQ(parsed.statements[2].output, "player.output");
-  EXPECT_EQ(parsed.statements[2].input, "mux.input_0");
-
-  // Special per-element properties have a dotted short name.
-  EXPECT_EQ(parsed.statements[3].kind, Kind::Set);
-  EXPECT_EQ(parsed.statements[3].property, "mux.output.fifosize");
-  EXPECT_EQ(parsed.statements[3].value, "32");
-
-  EXPECT_EQ(parsed.statements[4].kind, Kind::Run);
-  EXPECT_DOUBLE_EQ(parsed.statements[4].seconds, 2.5);
-  EXPECT_LT(parsed.statements[5].seconds, 0) << "no limit";
-  EXPECT_EQ(parsed.statements[5].line, 8);
+  EXPECT_EQ(Statements(parsed),
+            (std::vector<std::string>{
+                "3 load packages/velquor_io.pck",
+                "4 component SortingMultiplexer mux nb_inputs=[2] flush_delay=[1000]",
+                "5 connect player.output mux.input_0", "6 set mux.output.fifosize [32]",
+                "7 run 2.500000", "8 run no limit"}));
 }
 
 TEST(DiagramScriptParser, SetTakesTheRestOfTheLineOrOneQuotedValue) {
   const ParsedScript parsed = ParseDiagramScript(
       "set rec.path /data/my capture.pcap   # where it goes\n"
       "set rec.path   \"/data/with \\\"quotes\\\" and # hash\"  \n"
-      "set rec.path a#b\n"
+      "set rec.path a#b\n"  // a '#' inside a word is text
       "set rec.path \"\"\r\n"
       "component CsvPlayer p path=\"/a b/c.csv\" label=x=y\n");
   ASSERT_TRUE(parsed.Ok()) << parsed.errors[0].message;
-  ASSERT_EQ(parsed.statements.size(), 5u);
-  EXPECT_EQ(parsed.statements[0].value, "/data/my capture.pcap");
-  EXPECT_EQ(parsed.statements[1].value, "/data/with \"quotes\" and # hash");
-  EXPECT_EQ(parsed.statements[2].value, "a#b") << "a '#' inside a word is text";
-  EXPECT_EQ(parsed.statements[3].value, "");
-  const std::vector<std::pair<std::string, std::string>> settings = {{"path", "/a b/c.csv"},
-                                                                     {"label", "x=y"}};
-  EXPECT_EQ(parsed.statements[4].settings, settings);
+  EXPECT_EQ(Statements(parsed),
+            (std::vector<std::string>{"1 set rec.path [/data/my capture.pcap]",
+                                      "2 set rec.path [/data/with \"quotes\" and # hash]",
+                                      "3 set rec.path [a#b]", "4 set rec.path []",
+                                      "5 component CsvPlayer p path=[/a b/c.csv] label=[x=y]"}));
 }
 
 TEST(DiagramScriptParser, ReportsEachMalformedLineAndKeepsTheOthers) {
@@ -88,9 +82,8 @@ TEST(DiagramScriptParser, ReportsEachMalformedLineAndKeepsTheOthers) {
       "set a.b \"unterminated\n"            // 12
       "component Model fine\n"              // 13
       "set fine.x \"quoted\" trailing\n");  // 14
-  ASSERT_EQ(parsed.statements.size(), 2u);
-  EXPECT_EQ(parsed.statements[0].line, 8);
-  EXPECT_EQ(parsed.statements[1].line, 13);
+  EXPECT_EQ(Statements(parsed),
+            (std::vector<std::string>{"8 set a.b [1]", "13 component Model fine"}));
   std::vector<int> lines;
   for (const ScriptDiagnostic& error : parsed.errors) lines.push_back(error.line);
   EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 14}));

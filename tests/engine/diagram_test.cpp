@@ -4,31 +4,31 @@
 #include <string>
 
 #include "daxo_component.h"
-#include "engine_test_pck_access.h"
+#include "engine_test_pck_probe.h"
 #include "engine_test_support.h"
 
 namespace velquor::test {
 namespace {
 
+/// Loads the test package into `engine`; its probe, tickers resting.
+VelquorEngineTestProbe* LoadTickers(Engine& engine) {
+  if (!engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK)) return nullptr;
+  VelquorEngineTestProbe* probe = Probe(VELQUOR_ENGINE_TEST_PCK);
+  if (probe != nullptr) probe->setTickerMode(0);
+  return probe;
+}
+
 class Diagram : public EngineTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
-    probe = Probe(VELQUOR_ENGINE_TEST_PCK);
-    ASSERT_NE(probe, nullptr);
-    probe->setTickerMode(0);
-  }
+  void SetUp() override { ASSERT_NE(probe = LoadTickers(engine), nullptr); }
   void TearDown() override {
     if (probe != nullptr) probe->setTickerMode(0);
   }
 
-  int State(const std::string& name) { return engine.ModuleState(name); }
+  bool Living(const std::string& name) { return engine.ModuleState(name) & DAXO::LivingState; }
+  bool Dead(const std::string& name) { return engine.ModuleState(name) & DAXO::DeadState; }
   bool Reported(const std::string& text) {
     return reports->Contains([&](const ReportRecord& r) { return r.text == text; });
-  }
-  bool ReportedPart(const std::string& part) {
-    return reports->Contains(
-        [&](const ReportRecord& r) { return r.text.find(part) != std::string::npos; });
   }
 
   VelquorEngineTestProbe* probe = nullptr;
@@ -44,11 +44,12 @@ TEST_F(Diagram, APackageComponentStartsRunsShutsDownAndRestarts) {
     const long deaths = probe->tickerDeaths();
     reports->Clear();
     ASSERT_TRUE(engine.StartDiagram());
-    EXPECT_NE(State("tick") & DAXO::LivingState, 0);
+    EXPECT_TRUE(Living("tick"));
     ASSERT_TRUE(probe->waitTickerCores(cores + 3)) << "round " << round;
 
     engine.ShutdownDiagram();
-    EXPECT_EQ(State("tick") & (DAXO::DeadState | DAXO::LivingState), DAXO::DeadState);
+    EXPECT_TRUE(Dead("tick"));
+    EXPECT_FALSE(Living("tick"));
     EXPECT_EQ(probe->tickerDeaths(), deaths + 1);
     EXPECT_TRUE(Reported("Component tick is dead."));
   }
@@ -59,14 +60,14 @@ TEST_F(Diagram, APackageComponentStartsRunsShutsDownAndRestarts) {
 
 TEST_F(Diagram, CreationFailuresAreReportedWithTheirReason) {
   EXPECT_FALSE(engine.CreateComponent("NoSuchModel", "x"));
-  EXPECT_TRUE(ReportedPart("cannot create component x of model NoSuchModel"));
+  EXPECT_TRUE(ReportHas("cannot create component x of model NoSuchModel"));
   // A bare record (no instantiation function) is listed but not buildable.
   EXPECT_FALSE(engine.CreateComponent("EngineTestModelA", "a"));
-  EXPECT_TRUE(ReportedPart("cannot be instantiated"));
+  EXPECT_TRUE(ReportHas("cannot be instantiated"));
 
   ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "t"));
   EXPECT_FALSE(engine.CreateComponent("EngineTestTicker", "t"));
-  EXPECT_TRUE(ReportedPart("the name is taken"));
+  EXPECT_TRUE(ReportHas("the name is taken"));
   EXPECT_FALSE(engine.CreateComponent("EngineTestTicker", ""));
   EXPECT_EQ(engine.Components().size(), 1u);
   EXPECT_FALSE(engine.StartComponent("ghost"));
@@ -84,8 +85,8 @@ TEST_F(Diagram, RunEndsWhenEveryComponentHasDied) {
   // Both end their own lives: the run is over once the second one is dead.
   probe->setTickerMode(1);
   EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
-  EXPECT_NE(State("a") & DAXO::DeadState, 0);
-  EXPECT_NE(State("b") & DAXO::DeadState, 0);
+  EXPECT_TRUE(Dead("a"));
+  EXPECT_TRUE(Dead("b"));
 }
 
 TEST_F(Diagram, AComponentCanAskTheEngineToShutDown) {
@@ -95,9 +96,9 @@ TEST_F(Diagram, AComponentCanAskTheEngineToShutDown) {
   EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::ShutdownRequested);
   // The request only ends the run: the component still lives until the
   // engine's owner shuts the diagram down.
-  EXPECT_NE(State("t") & DAXO::LivingState, 0);
+  EXPECT_TRUE(Living("t"));
   engine.ShutdownDiagram();
-  EXPECT_NE(State("t") & DAXO::DeadState, 0);
+  EXPECT_TRUE(Dead("t"));
 }
 
 TEST_F(Diagram, AFailingCoreEndsTheComponentAndTheRun) {
@@ -105,7 +106,6 @@ TEST_F(Diagram, AFailingCoreEndsTheComponentAndTheRun) {
   probe->setTickerMode(3);
   ASSERT_TRUE(engine.StartDiagram());
   EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
-  EXPECT_TRUE(ReportedPart("t"));
   EXPECT_TRUE(Reported("Component t is dead."));
   // Dead components are started again by the next run.
   probe->setTickerMode(0);
@@ -114,26 +114,25 @@ TEST_F(Diagram, AFailingCoreEndsTheComponentAndTheRun) {
   EXPECT_TRUE(probe->waitTickerCores(cores + 1));
 }
 
-TEST_F(Diagram, AutoStartDecidesWhatTheDiagramStarts) {
+// A component left out of the diagram's start runs only when started by
+// hand; destroying it while it runs shuts it down first.
+TEST_F(Diagram, AComponentOutOfAutoStartIsStartedByHand) {
   ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "manual"));
   DAXOComponent* manual = engine.Component("manual");
   ASSERT_NE(manual, nullptr);
   manual->Set(*manual->Property("autoStart"), false);
   ASSERT_TRUE(engine.StartDiagram());
-  EXPECT_NE(State("manual") & DAXO::DeadState, 0);
+  EXPECT_TRUE(Dead("manual"));
   EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead) << "nothing runs";
   ASSERT_TRUE(engine.StartComponent("manual"));
-  EXPECT_NE(State("manual") & DAXO::LivingState, 0);
+  EXPECT_TRUE(Living("manual"));
   EXPECT_TRUE(engine.ShutdownComponent("manual"));
-}
 
-TEST_F(Diagram, DestroyingARunningComponentShutsItDownFirst) {
-  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "t"));
   const long cores = probe->tickerCores();
   const long deaths = probe->tickerDeaths();
-  ASSERT_TRUE(engine.StartComponent("t"));
+  ASSERT_TRUE(engine.StartComponent("manual"));
   ASSERT_TRUE(probe->waitTickerCores(cores + 1));
-  EXPECT_TRUE(engine.DestroyComponent("t"));
+  EXPECT_TRUE(engine.DestroyComponent("manual"));
   EXPECT_EQ(probe->tickerDeaths(), deaths + 1);
   EXPECT_TRUE(engine.Components().empty());
 }
@@ -189,7 +188,7 @@ TEST_F(Diagram, ModelsOfTheEmbeddingProgramRunInTheSameDiagram) {
   EXPECT_EQ(local->births, 1);
   engine.ShutdownDiagram();
   EXPECT_EQ(local->deaths, 1);
-  EXPECT_NE(State("tick") & DAXO::DeadState, 0);
+  EXPECT_TRUE(Dead("tick"));
 }
 
 TEST(DiagramTeardown, TheEngineShutsDownAndDestroysRunningComponents) {
@@ -198,10 +197,8 @@ TEST(DiagramTeardown, TheEngineShutsDownAndDestroysRunningComponents) {
     Engine engine(EngineOptions{false, false});
     engine.AddReportSink(sink);
     KernelBinding binding(engine);
-    ASSERT_TRUE(engine.LoadPackage(VELQUOR_ENGINE_TEST_PCK));
-    VelquorEngineTestProbe* probe = Probe(VELQUOR_ENGINE_TEST_PCK);
+    VelquorEngineTestProbe* probe = LoadTickers(engine);
     ASSERT_NE(probe, nullptr);
-    probe->setTickerMode(0);
     const long cores = probe->tickerCores();
     ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "a"));
     ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "b"));
@@ -209,12 +206,13 @@ TEST(DiagramTeardown, TheEngineShutsDownAndDestroysRunningComponents) {
     ASSERT_TRUE(probe->waitTickerCores(cores + 2));
   }
   // Both died (and were destroyed) before the engine closed the package.
-  for (const char* name : {"a", "b"}) {
-    const std::string dead = std::string("Component ") + name + " is dead.";
-    EXPECT_TRUE(sink->Contains([&](const ReportRecord& r) { return r.text == dead; })) << name;
-  }
-  EXPECT_FALSE(sink->Contains(
-      [](const ReportRecord& r) { return r.text.find("still alive") != std::string::npos; }));
+  const auto said = [&](const std::string& part) {
+    return sink->Contains(
+        [&](const ReportRecord& r) { return r.text.find(part) != std::string::npos; });
+  };
+  EXPECT_TRUE(said("Component a is dead."));
+  EXPECT_TRUE(said("Component b is dead."));
+  EXPECT_FALSE(said("still alive"));
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // Engine properties, the element registry and its removal notices, the
 // diagram lock, module state notices and the engine's small state services,
-// all through the kernel that packages receive.
+// through the kernel that packages receive and the SDK's forwarders to it.
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "daxo_package.h"
+#include "daxo_services.h"
 #include "engine_test_support.h"
 
 namespace velquor::test {
@@ -12,44 +14,32 @@ namespace {
 
 using EngineProperties = EngineTest;
 
-TEST_F(EngineProperties, TheEnginePropertiesExistWithTheirDefaults) {
+// Read through the SDK's forwarders, as packages read them.
+TEST_F(EngineProperties, HaveDefaultsReadBackConvertAndMissingOnesReadEmpty) {
   bool found = false;
-  EXPECT_FALSE(kernel()->GetBoolProperty("Engine.sequentialStart", &found));
+  EXPECT_EQ(DAXO::GetIntegerProperty("Engine.shutdownTimeout", &found), 10000000);
   EXPECT_TRUE(found);
-  found = false;
-  EXPECT_EQ(kernel()->GetIntegerProperty("Engine.shutdownTimeout", &found), 10000000L);
+  EXPECT_STREQ(DAXOPrivate::EngineStringProperty("Engine.version", &found), EngineVersion());
   EXPECT_TRUE(found);
-  found = false;
-  EXPECT_STREQ(kernel()->GetStringProperty("Engine.version", &found), EngineVersion());
-  EXPECT_TRUE(found);
-}
+  EXPECT_FALSE(DAXO::GetBoolProperty("Engine.sequentialStart"));
 
-TEST_F(EngineProperties, AMissingPropertyReadsEmptyAndNotFound) {
-  bool found = true;
-  EXPECT_FALSE(kernel()->GetBoolProperty("Engine.none", &found));
-  EXPECT_FALSE(found);
-  found = true;
-  EXPECT_EQ(kernel()->GetIntegerProperty("Engine.none", &found), 0);
-  EXPECT_FALSE(found);
-  found = true;
-  EXPECT_EQ(kernel()->GetFloatProperty("Engine.none", &found), 0.0);
-  EXPECT_FALSE(found);
-  found = true;
-  EXPECT_STREQ(kernel()->GetStringProperty("Engine.none", &found), "");
-  EXPECT_FALSE(found);
-  EXPECT_STREQ(kernel()->GetStringProperty(nullptr, nullptr), "");
-}
-
-TEST_F(EngineProperties, SetValuesReadBackAndNumbersConvert) {
   engine.SetBoolProperty("Engine.sequentialStart", true);
   engine.SetIntegerProperty("Test.count", 12);
   engine.SetFloatProperty("Test.ratio", 2.5);
-  EXPECT_TRUE(kernel()->GetBoolProperty("Engine.sequentialStart", nullptr));
-  EXPECT_EQ(kernel()->GetIntegerProperty("Test.count", nullptr), 12);
-  EXPECT_EQ(kernel()->GetFloatProperty("Test.count", nullptr), 12.0);
-  EXPECT_EQ(kernel()->GetFloatProperty("Test.ratio", nullptr), 2.5);
+  EXPECT_TRUE(DAXO::GetBoolProperty("Engine.sequentialStart"));
+  EXPECT_EQ(DAXO::GetIntegerProperty("Test.count"), 12);
+  EXPECT_EQ(DAXO::GetFloatProperty("Test.count"), 12.0);
+  EXPECT_EQ(DAXO::GetFloatProperty("Test.ratio"), 2.5);
   EXPECT_EQ(engine.GetIntegerProperty("Test.ratio"), 2);
   EXPECT_TRUE(engine.GetBoolProperty("Test.count"));
+
+  bool missing[4] = {true, true, true, true};
+  EXPECT_FALSE(DAXO::GetBoolProperty("Engine.none", &missing[0]));
+  EXPECT_EQ(DAXO::GetIntegerProperty("Engine.none", &missing[1]), 0);
+  EXPECT_EQ(DAXO::GetFloatProperty("Engine.none", &missing[2]), 0.0);
+  EXPECT_STREQ(DAXOPrivate::EngineStringProperty("Engine.none", &missing[3]), "");
+  for (bool f : missing) EXPECT_FALSE(f);
+  EXPECT_STREQ(kernel()->GetStringProperty(nullptr, nullptr), "");
 }
 
 TEST_F(EngineProperties, AStringReadStaysValidWhenThePropertyIsSetAgain) {
@@ -158,35 +148,33 @@ TEST_F(EngineState, KeepsTheLastStateOfEachModuleAndEveryNotice) {
   EXPECT_TRUE(reports->Contains([](const ReportRecord& r) { return r.level == 3; }));
 }
 
-TEST_F(EngineState, ExitSetsTheShutdownEventAndTheStateBit) {
-  DAXOEvent* shutdown = kernel()->GetShutdownEvent();
+TEST_F(EngineState, ExitSetsTheShutdownEventAndReleasesTheKernelOnce) {
+  DAXOEvent* shutdown = DAXO::GetShutdownEvent();
   ASSERT_NE(shutdown, nullptr);
   EXPECT_EQ(shutdown->Wait(0), DAXO::TimeOut);
   EXPECT_EQ(kernel()->GetState() & 0x4, 0);
-  kernel()->Exit();
-  kernel()->Release();
+  DAXO::Exit();
+  EXPECT_EQ(DAXOPrivate::kernel, nullptr);
   EXPECT_EQ(shutdown->Wait(0), 0);
   EXPECT_TRUE(engine.IsExiting());
   EXPECT_EQ(kernel()->GetState() & 0x4, 0x4);
   EXPECT_EQ(engine.ReleaseCount(), 1);
+  DAXO::Exit();
+  EXPECT_EQ(engine.ReleaseCount(), 1) << "a second Exit does nothing";
 }
 
-TEST_F(EngineState, CountsOverflowsAndOffersAGlobalMutexAndCheckLevel) {
-  EXPECT_EQ(kernel()->GetNbFifoOverflows(), 0);
+TEST_F(EngineState, CountsOverflowsFromEveryThreadAndOffersAGlobalMutexAndCheckLevel) {
   std::thread a([&] {
-    for (int i = 0; i < 100; ++i) kernel()->SignalFifoOverflow(nullptr);
+    for (int i = 0; i < 100; ++i) DAXOPrivate::SignalFifoOverflow(nullptr);
   });
-  for (int i = 0; i < 100; ++i) kernel()->SignalFifoOverflow(nullptr);
+  for (int i = 0; i < 100; ++i) DAXOPrivate::SignalFifoOverflow(nullptr);
   a.join();
-  EXPECT_EQ(kernel()->GetNbFifoOverflows(), 200);
-  DAXOMutex* global = kernel()->GlobalOSMutex();
-  ASSERT_NE(global, nullptr);
-  EXPECT_EQ(global, kernel()->GlobalOSMutex());
-  EXPECT_TRUE(global->TryLock());
-  global->Release();
-  EXPECT_EQ(kernel()->CheckLevel(), 0);
+  EXPECT_EQ(DAXO::GetNbFifoOverflows(), 200);
+  EXPECT_NE(DAXO::GlobalOSMutex(), nullptr);
+  EXPECT_EQ(DAXO::GlobalOSMutex(), kernel()->GlobalOSMutex()) << "one mutex for all";
+  EXPECT_EQ(DAXO::CheckLevel(), 0);
   engine.SetCheckLevel(2);
-  EXPECT_EQ(kernel()->CheckLevel(), 2);
+  EXPECT_EQ(DAXO::CheckLevel(), 2);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "daxo_condition.h"
 #include "daxo_event.h"
@@ -36,6 +37,12 @@ class EngineTest : public ::testing::Test {
   }
 
   DAXOKernel* kernel() { return engine.kernel(); }
+  /// Whether a report so far holds `part` (at `level`, unless it is -1).
+  bool ReportHas(const std::string& part, int level = -1) const {
+    return reports->Contains([&](const ReportRecord& r) {
+      return r.text.find(part) != std::string::npos && (level < 0 || r.level == level);
+    });
+  }
 
   Engine engine;
   std::shared_ptr<MemoryReportSink> reports;

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "daxo_package.h"
+#include "daxo_services.h"
 #include "engine_test_support.h"
 
 namespace velquor::test {
@@ -18,14 +20,13 @@ namespace {
 
 class Reports : public EngineTest {
  protected:
-  Reports() : path("/tmp/velquor_reports_" + std::to_string(getpid()) + "_" + Name() + ".jsonl") {
+  // Each test runs in a process of its own under ctest; the file is removed
+  // first in case the binary runs them all in one.
+  Reports()
+      : path(::testing::TempDir() + "velquor_reports_" + std::to_string(getpid()) + ".jsonl") {
     std::remove(path.c_str());
   }
   ~Reports() override { std::remove(path.c_str()); }
-
-  static std::string Name() {
-    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  }
 
   std::vector<nlohmann::json> JsonLines() {
     std::vector<nlohmann::json> lines;
@@ -37,6 +38,12 @@ class Reports : public EngineTest {
   std::string path;
 };
 
+/// A report as one line: "level code engine|package text".
+std::string Line(const ReportRecord& r) {
+  return std::to_string(r.level) + " " + std::to_string(r.code) +
+         (r.engineFlag ? " engine " : " package ") + r.text;
+}
+
 TEST_F(Reports, ReachEverySinkWithLevelCodeAndFlag) {
   auto second = std::make_shared<MemoryReportSink>();
   auto json = std::make_shared<JsonLinesReportSink>(path);
@@ -46,39 +53,62 @@ TEST_F(Reports, ReachEverySinkWithLevelCodeAndFlag) {
 
   kernel()->Report("engine said", 2, 42, true);
   DAXO::ReportWarning("package said", 7);  // this executable's SDK copy
+  // Reported, no window; quotes, control characters and a bad byte kept
+  // parseable in JSON.
+  kernel()->MessageBox("say \"hi\"\nthen\tgo \xff end", 1, 5, true);
 
+  const std::vector<std::string> expected = {"2 42 engine engine said",
+                                             "1 7 package External : package said",
+                                             "1 5 engine say \"hi\"\nthen\tgo \xff end"};
   for (const auto& sink : {reports, second}) {
-    const auto got = sink->Reports();
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].text, "engine said");
-    EXPECT_EQ(got[0].level, 2);
-    EXPECT_EQ(got[0].code, 42);
-    EXPECT_TRUE(got[0].engineFlag);
-    EXPECT_EQ(got[1].text, "External : package said");
-    EXPECT_EQ(got[1].level, 1);
-    EXPECT_EQ(got[1].code, 7);
-    EXPECT_FALSE(got[1].engineFlag);
+    std::vector<std::string> got;
+    for (const ReportRecord& r : sink->Reports()) got.push_back(Line(r));
+    EXPECT_EQ(got, expected);
   }
   const auto lines = JsonLines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0]["text"], "engine said");
-  EXPECT_EQ(lines[0]["level"], 2);
-  EXPECT_EQ(lines[0]["levelName"], "error");
-  EXPECT_EQ(lines[0]["code"], 42);
-  EXPECT_EQ(lines[0]["engine"], true);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], nlohmann::json::parse(R"({"text": "engine said", "level": 2,
+      "levelName": "error", "code": 42, "engine": true})"));
   EXPECT_EQ(lines[1]["text"], "External : package said");
   EXPECT_EQ(lines[1]["engine"], false);
-}
-
-TEST_F(Reports, JsonLinesKeepQuotesNewlinesAndBadBytesParseable) {
-  auto json = std::make_shared<JsonLinesReportSink>(path);
-  engine.AddReportSink(json);
-  kernel()->Report("say \"hi\"\nthen\tgo \xff end", 0, 0, false);
-  const auto lines = JsonLines();
-  ASSERT_EQ(lines.size(), 1u);
-  const std::string text = lines[0]["text"];
+  const std::string text = lines[2]["text"];
   EXPECT_EQ(text.rfind("say \"hi\"\nthen\tgo ", 0), 0u);
   EXPECT_NE(text.find(" end"), std::string::npos);
+}
+
+TEST_F(Reports, TheSdksReportsCarryTheirPrefixLevelCodeAndFlag) {
+  DAXO::ReportWarning("disk almost full", 7);
+  DAXO::ReportInfo("hello", 1);
+  DAXO::ReportError("broken", 2);
+  DAXO::Report("free form", DAXO::ParserEcho, 3);
+  int thrown = 0;
+  try {
+    DAXOPrivate::KernelError("kernel says no", 9);
+  } catch (int code) {
+    thrown = code;
+  }
+  EXPECT_EQ(thrown, DAXO::ErrorException);
+  std::vector<std::string> got;
+  for (const ReportRecord& r : reports->Reports()) got.push_back(Line(r));
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "1 7 package External : disk almost full", "0 1 package External : hello",
+                     "2 2 package External : broken", "3 3 package External report : free form",
+                     "2 9 engine kernel says no"}));
+}
+
+// Services with no use here answer their neutral values, each saying so
+// once (an echo, not an error).
+TEST_F(Reports, ANeutralServiceAnswersNeutrallyAndEchoesOnce) {
+  EXPECT_FALSE(DAXO::IsRecording());
+  EXPECT_FALSE(DAXO::IsRecording());
+  EXPECT_FALSE(DAXO::StartRecording());
+  EXPECT_EQ(DAXO::GetKeysState(), DAXO::DefaultKeysState);
+  DAXOSynchronizer* synchronizer = reinterpret_cast<DAXOSynchronizer*>(0x1);
+  EXPECT_FALSE(DAXO::GetSynchronizer(nullptr, &synchronizer));
+  EXPECT_EQ(synchronizer, nullptr);
+  const auto said = reports->Reports();
+  EXPECT_EQ(said.size(), 4u);
+  for (const ReportRecord& r : said) EXPECT_EQ(r.level, Echo) << r.text;
 }
 
 TEST_F(Reports, FromManyThreadsAllArrive) {
@@ -119,31 +149,6 @@ TEST_F(Reports, StderrShowsTheLevelAsAWordWithoutColourWhenAsked) {
   sink.Deliver(ReportRecord{"bad", 2, 0, true});
   const std::string out = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(out, "warning: disk full (code 9)\nerror: bad\n");
-}
-
-TEST_F(Reports, MessageBoxIsReportedWithoutAWindow) {
-  kernel()->MessageBox("look here", 1, 5, true);
-  const auto got = reports->Reports();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].text, "look here");
-  EXPECT_EQ(got[0].level, 1);
-  EXPECT_EQ(got[0].code, 5);
-}
-
-TEST_F(Reports, ANeutralServiceAnswersNeutrallyAndReportsOnce) {
-  EXPECT_FALSE(kernel()->IsRecording());
-  EXPECT_FALSE(kernel()->IsRecording());
-  EXPECT_EQ(kernel()->GetKeysState(), 0x600);
-  DAXOSynchronizer* synchronizer = reinterpret_cast<DAXOSynchronizer*>(0x1);
-  EXPECT_FALSE(kernel()->GetSynchronizer(nullptr, &synchronizer));
-  EXPECT_EQ(synchronizer, nullptr);
-  int recording = 0;
-  for (const auto& report : reports->Reports()) {
-    EXPECT_EQ(report.level, 3);
-    if (report.text.find("IsRecording") != std::string::npos) ++recording;
-  }
-  EXPECT_EQ(recording, 1);
-  EXPECT_EQ(reports->Reports().size(), 3u);
 }
 
 }  // namespace

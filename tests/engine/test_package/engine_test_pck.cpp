@@ -75,39 +75,29 @@ DAXOComponentDefinition ticker = [] {
   return d;
 }();
 
-void* BoundKernel() {
-  return DAXOPrivate::kernel;
-}
-
-long Cores() {
+long Locked(const long& value) {
   std::lock_guard<std::mutex> guard(g_lock);
-  return g_cores;
+  return value;
 }
 
-bool WaitCores(long n) {
+template <class Done>
+bool WaitUntil(Done done) {
   std::unique_lock<std::mutex> guard(g_lock);
-  return g_changed.wait_for(guard, std::chrono::seconds(10), [n] { return g_cores >= n; });
+  return g_changed.wait_for(guard, std::chrono::seconds(10), done);
 }
 
-long Deaths() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  return g_deaths;
-}
-
-void SetMode(int mode) {
-  {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_mode = mode;
-  }
-  g_changed.notify_all();
-}
-
-bool WaitStuck() {
-  std::unique_lock<std::mutex> guard(g_lock);
-  return g_changed.wait_for(guard, std::chrono::seconds(10), [] { return g_stuck > 0; });
-}
-
-VelquorEngineTestProbe probe{BoundKernel, Cores, WaitCores, Deaths, SetMode, WaitStuck};
+VelquorEngineTestProbe probe{[] { return static_cast<void*>(DAXOPrivate::kernel); },
+                             [] { return Locked(g_cores); },
+                             [](long n) { return WaitUntil([n] { return g_cores >= n; }); },
+                             [] { return Locked(g_deaths); },
+                             [](int mode) {
+                               {
+                                 std::lock_guard<std::mutex> guard(g_lock);
+                                 g_mode = mode;
+                               }
+                               g_changed.notify_all();
+                             },
+                             [] { return WaitUntil([] { return g_stuck > 0; }); }};
 
 }  // namespace
 

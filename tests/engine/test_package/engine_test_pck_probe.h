@@ -3,6 +3,8 @@
 // package's DAXOGetModulesDefStruct.
 #pragma once
 
+#include <dlfcn.h>
+
 struct VelquorEngineTestProbe {
   /// DAXOPrivate::kernel inside the package.
   void* (*boundKernel)();
@@ -20,3 +22,21 @@ struct VelquorEngineTestProbe {
   /// Blocks until a Core is held by mode 4 (at most 10 s); true when one is.
   bool (*waitTickerStuck)();
 };
+
+namespace velquor::test {
+
+/// The probe of the package at `path`, or null when that library is not
+/// loaded (the engine opened it: this only finds it). Valid while the engine
+/// keeps the library loaded.
+inline VelquorEngineTestProbe* Probe(const char* path) {
+  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return nullptr;
+  auto get =
+      reinterpret_cast<int (*)(const char*, void**, int)>(dlsym(handle, "DAXOGetModulesDefStruct"));
+  void* table[1] = {nullptr};
+  const int n = get != nullptr ? get("VelquorEngineTestProbe", table, 1) : 0;
+  dlclose(handle);
+  return n == 1 ? static_cast<VelquorEngineTestProbe*>(table[0]) : nullptr;
+}
+
+}  // namespace velquor::test
