@@ -17,7 +17,10 @@ namespace fs = std::filesystem;
 
 class DiagramScript : public EngineTest {
  protected:
-  ScriptEnd Execute(const std::string& text, std::function<bool()> stop = nullptr) {
+  /// Runs `text` on `target` (the fixture's engine when null); errors are
+  /// kept in `errors`.
+  ScriptEnd Execute(const std::string& text, std::function<bool()> stop = nullptr,
+                    Engine* target = nullptr) {
     const ParsedScript parsed = ParseDiagramScript(text);
     EXPECT_TRUE(parsed.Ok()) << parsed.errors[0].message;
     ScriptContext context;
@@ -25,7 +28,7 @@ class DiagramScript : public EngineTest {
     context.error = [this](const std::string& message) { errors.push_back(message); };
     context.packageDirs = {fs::path(VELQUOR_SORTING_MULTIPLEXER_PCK).parent_path().string()};
     context.stopRequested = std::move(stop);
-    return ExecuteDiagramScript(engine, parsed.statements, context);
+    return ExecuteDiagramScript(target != nullptr ? *target : engine, parsed.statements, context);
   }
 
   long Integer(const std::string& fullName) {
@@ -80,17 +83,13 @@ TEST_F(DiagramScript, TheFirstFailureStopsTheScriptAndNamesItsLine) {
     SCOPED_TRACE(c.line);
     Engine fresh(EngineOptions{false, false});
     KernelBinding bind(fresh);
-    const ParsedScript parsed =
-        ParseDiagramScript(kLoad + "component SortingMultiplexer mux\n" + c.line +
-                           "\ncomponent SortingMultiplexer after\n");
-    ASSERT_TRUE(parsed.Ok());
-    std::vector<std::string> seen;
-    ScriptContext context;
-    context.fileName = "diagram.vq";
-    context.error = [&seen](const std::string& message) { seen.push_back(message); };
-    EXPECT_EQ(ExecuteDiagramScript(fresh, parsed.statements, context), ScriptEnd::Failed);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0], c.message);
+    errors.clear();
+    EXPECT_EQ(Execute(kLoad + "component SortingMultiplexer mux\n" + c.line +
+                          "\ncomponent SortingMultiplexer after\n",
+                      nullptr, &fresh),
+              ScriptEnd::Failed);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], c.message);
     EXPECT_EQ(fresh.Component("after"), nullptr) << "nothing runs after a failure";
   }
 }

@@ -1,126 +1,24 @@
 // The velquor binary on generated files: its exit codes, inspect, run, and
 // whole merges whose output is checked packet by packet against the inputs.
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 #include "cli_helpers.h"
 
 namespace velquor::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-/// A little-endian pcapng file: one section, one interface of `linkType`
-/// (microsecond times), one enhanced packet block per packet.
-void WritePcapNg(const fs::path& path, const std::vector<Packet>& packets, std::uint32_t linkType) {
-  std::ofstream out(path, std::ios::binary);
-  for (std::uint32_t word : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu, 28u}) {
-    Put32(out, word);
-  }
-  for (std::uint32_t word : {1u, 20u, linkType, 65535u, 20u}) Put32(out, word);
-  for (const Packet& p : packets) {
-    const auto padded = static_cast<std::uint32_t>((p.data.size() + 3) / 4 * 4);
-    const auto length = 32 + padded;
-    const auto us = static_cast<std::uint64_t>(p.us);
-    for (std::uint32_t word :
-         {6u, length, 0u, static_cast<std::uint32_t>(us >> 32), static_cast<std::uint32_t>(us),
-          static_cast<std::uint32_t>(p.data.size()), static_cast<std::uint32_t>(p.data.size())}) {
-      Put32(out, word);
-    }
-    out << p.data << std::string(padded - p.data.size(), '\0');
-    Put32(out, length);
-  }
-}
-
-/// The packets of a pcap file (either byte order, micro- or nanoseconds),
-/// in file order; false when the file is not a whole pcap file.
-bool ReadPcap(const fs::path& path, std::vector<Packet>& packets,
-              std::uint32_t* linkType = nullptr) {
-  const std::string bytes = ReadFile(path);
-  if (bytes.size() < 24) return false;
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::uint32_t magicLe = b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24);
-  bool big = false;
-  bool nano = false;
-  if (magicLe == 0xA1B2C3D4 || magicLe == 0xA1B23C4D) {
-    nano = magicLe == 0xA1B23C4D;
-  } else if (magicLe == 0xD4C3B2A1 || magicLe == 0x4D3CB2A1) {
-    big = true;
-    nano = magicLe == 0x4D3CB2A1;
-  } else {
-    return false;
-  }
-  auto get = [&](std::size_t at) {
-    const unsigned char* p = b + at;
-    return big ? (std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]
-               : (std::uint32_t{p[3]} << 24) | (p[2] << 16) | (p[1] << 8) | p[0];
-  };
-  if (linkType != nullptr) *linkType = get(20);
-  std::size_t at = 24;
-  while (at < bytes.size()) {
-    if (at + 16 > bytes.size()) return false;
-    const std::uint32_t length = get(at + 8);
-    if (at + 16 + length > bytes.size()) return false;
-    const std::int64_t fraction = get(at + 4);
-    packets.push_back(Packet{std::int64_t{get(at)} * 1000000 + (nano ? fraction / 1000 : fraction),
-                             bytes.substr(at + 16, length)});
-    at += 16 + length;
-  }
-  return true;
-}
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-class VelquorCli : public ::testing::Test {
+class VelquorCli : public CliTest {
  protected:
-  void SetUp() override { dir = FreshTestFolder("velquor_cli_"); }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(dir);
-  }
-
-  /// Runs `velquor ARGS` in the test's folder (a shell line: ARGS may pipe),
-  /// after the shell line `before` (e.g. a ulimit).
-  Result Velquor(const std::string& args, const std::string& before = "true") {
-    const std::string command = "cd '" + dir.string() + "' && " + before + " && TMPDIR='" +
-                                (tmpdir.empty() ? dir : tmpdir).string() + "' " + VELQUOR_CLI +
-                                " " + args + " > stdout.txt 2> stderr.txt";
-    const int raw = std::system(command.c_str());
-    Result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadFile(dir / "stdout.txt");
-    result.err = ReadFile(dir / "stderr.txt");
-    return result;
-  }
-
-  /// `n` inputs of `perInput` packets each; the streams interleave, share
-  /// some timestamps, and every payload is unique.
+  /// `n` inputs in0.pcap.. of `perInput` packets each; the streams
+  /// interleave, share some timestamps, and every payload is unique. Their
+  /// packets in input order; their names, each after a blank, in `names`.
   std::vector<Packet> WriteInputs(int n, int perInput, std::string& names) {
     std::vector<Packet> all;
     for (int i = 0; i < n; ++i) {
@@ -133,20 +31,17 @@ class VelquorCli : public ::testing::Test {
         packets.push_back(Packet{us, data});
       }
       const std::string name = "in" + std::to_string(i) + ".pcap";
-      WritePcap(dir / name, packets);
+      Write(name, Pcap(packets));
       names += " " + name;
       all.insert(all.end(), packets.begin(), packets.end());
     }
     return all;
   }
-
-  fs::path dir;
-  fs::path tmpdir;  // the merge's $TMPDIR; empty: the test's folder
 };
 
 TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
-  WritePcap(dir / "a.pcap", {{1, std::string(60, 'x')}});
-  std::ofstream(dir / "b.csv") << "timestamp_us,value\n1,2\n";
+  Write("a.pcap", Pcap({{1, std::string(60, 'x')}}));
+  Write("b.csv", "timestamp_us,value\n1,2\n");
   for (const char* args :
        {"", "frobnicate", "merge a.pcap", "merge -w out.pcap",
         "merge -w out.pcap --buffer-count -1 a.pcap",
@@ -162,7 +57,7 @@ TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
   }
   EXPECT_NE(Velquor("merge -w out.pcap a.pcap b.csv").err.find("different kinds"),
             std::string::npos);
-  EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+  EXPECT_FALSE(Exists("out.pcap"));
 
   const Result version = Velquor("--version");
   EXPECT_EQ(version.status, 0);
@@ -170,6 +65,7 @@ TEST_F(VelquorCli, UsageErrorsExitWithTwo) {
   const Result help = Velquor("merge --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--flush-delay"), std::string::npos);
+  EXPECT_NE(help.out.find("--salvage-truncated"), std::string::npos);
 }
 
 // The largest value of every option the help advertises works: limits are
@@ -184,7 +80,7 @@ TEST_F(VelquorCli, TheLargestAdvertisedOptionValuesMerge) {
       Velquor("merge --quiet -w out.pcap --buffer-count " + largest + " --vector-max-size " +
               largest + " --vector-max-latency " + largest + " --flush-delay 1000" + names);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir / "out.pcap"), ReadFile(dir / "ref.pcap"));
+  EXPECT_EQ(Read("out.pcap"), Read("ref.pcap"));
 }
 
 // A package named by a file in the working folder is that file, as
@@ -196,7 +92,7 @@ TEST_F(VelquorCli, APackageFileInTheWorkingFolderLoadsByItsName) {
   EXPECT_EQ(inspect.status, 0) << inspect.err;
   EXPECT_NE(inspect.out.find("SortingMultiplexer 1.4.0 (package mymux)"), std::string::npos)
       << inspect.out;
-  std::ofstream(dir / "load.vq") << "load mymux.pck\n";
+  Write("load.vq", "load mymux.pck\n");
   const Result run = Velquor("run load.vq");
   EXPECT_EQ(run.status, 0) << run.err;
 }
@@ -206,7 +102,7 @@ TEST_F(VelquorCli, APackageFileInTheWorkingFolderLoadsByItsName) {
 TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
   std::string names;
   WriteInputs(2, 10, names);
-  const std::string before = ReadFile(dir / "in1.pcap");
+  const std::string before = Read("in1.pcap");
   fs::create_symlink("in1.pcap", dir / "alias.pcap");
   for (const char* args : {"merge -w in1.pcap", "merge -w alias.pcap", "merge -w ./in1.pcap",
                            "merge -w out.pcap --stats-json in1.pcap"}) {
@@ -214,8 +110,8 @@ TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
     const Result r = Velquor(std::string(args) + names);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("in1.pcap"), std::string::npos) << r.err;
-    EXPECT_EQ(ReadFile(dir / "in1.pcap"), before);
-    EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+    EXPECT_EQ(Read("in1.pcap"), before);
+    EXPECT_FALSE(Exists("out.pcap"));
   }
 }
 
@@ -224,17 +120,18 @@ TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
 TEST_F(VelquorCli, ARecorderOntoAPlayersInputFailsAndTheInputIsKept) {
   std::string names;
   WriteInputs(1, 10, names);
-  const std::string before = ReadFile(dir / "in0.pcap");
-  std::ofstream(dir / "same.vq") << "load velquor_io\n"
-                                    "component PcapFilePlayer p path=in0.pcap\n"
-                                    "component PcapFileRecorder out path=./in0.pcap\n"
-                                    "connect p.output out.input\n"
-                                    "connect p.end_of_file out.end_of_file\n"
-                                    "run 30\n";
+  const std::string before = Read("in0.pcap");
+  Write("same.vq",
+        "load velquor_io\n"
+        "component PcapFilePlayer p path=in0.pcap\n"
+        "component PcapFileRecorder out path=./in0.pcap\n"
+        "connect p.output out.input\n"
+        "connect p.end_of_file out.end_of_file\n"
+        "run 30\n");
   const Result r = Velquor("run same.vq");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("it is the input 'in0.pcap' of a player"), std::string::npos) << r.err;
-  EXPECT_EQ(ReadFile(dir / "in0.pcap"), before);
+  EXPECT_EQ(Read("in0.pcap"), before);
 }
 
 // Every way of stopping a merge short of SIGKILL (one signal, or a second
@@ -242,65 +139,38 @@ TEST_F(VelquorCli, ARecorderOntoAPlayersInputFailsAndTheInputIsKept) {
 // file next to it.
 TEST_F(VelquorCli, SignalsDuringAMergeLeaveNoTemporaryFile) {
   // Inputs large enough that the merge is still running when signalled.
-  std::string names;
-  for (int i = 0; i < 4; ++i) {
-    std::ofstream out(dir / ("big" + std::to_string(i) + ".pcap"), std::ios::binary);
-    for (std::uint32_t v : {0xA1B2C3D4u, 2u | (4u << 16), 0u, 0u, 65535u, 1u}) Put32(out, v);
-    const std::string payload(60, static_cast<char>('a' + i));
+  std::vector<std::string> command = {VELQUOR_CLI, "merge", "--verbose", "-w",
+                                      (dir / "out.pcap").string()};
+  for (std::uint32_t i = 0; i < 4; ++i) {
+    std::string bytes = Pcap({});
     for (std::uint32_t k = 0; k < 400000; ++k) {
-      for (std::uint32_t v : {1700000000u + k / 1000, (k % 1000) * 1000 + i, 60u, 60u}) {
-        Put32(out, v);
-      }
-      out << payload;
+      bytes += Words({1700000000u + k / 1000, (k % 1000) * 1000 + i, 60u, 60u}) +
+               std::string(60, static_cast<char>('a' + i));
     }
-    names += " big" + std::to_string(i) + ".pcap";
+    command.push_back((dir / ("big" + std::to_string(i) + ".pcap")).string());
+    WriteFile(command.back(), bytes);
   }
-  const auto temporaries = [&] {
-    int n = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-      n += entry.path().filename().string().find(".velquor-") != std::string::npos;
-    }
-    return n;
-  };
-  const std::vector<std::vector<int>> cases = {
-      {SIGINT}, {SIGTERM}, {SIGHUP}, {SIGQUIT}, {SIGINT, SIGINT}};
-  for (const std::vector<int>& signals : cases) {
+  for (const std::vector<int>& signals :
+       std::vector<std::vector<int>>{{SIGINT}, {SIGTERM}, {SIGHUP}, {SIGQUIT}, {SIGINT, SIGINT}}) {
     SCOPED_TRACE(strsignal(signals[0]) + std::string(signals.size() > 1 ? " twice" : ""));
-    const std::string command = "cd '" + dir.string() + "' && exec " + VELQUOR_CLI +
-                                " merge --quiet -w out.pcap" + names + " 2>/dev/null";
-    char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
-                    const_cast<char*>(command.c_str()), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ), 0);
-    // The temporary file appears once the merge has begun.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (temporaries() == 0 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(temporaries(), 1) << "the merge did not begin";
-    for (int signal : signals) kill(pid, signal);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    const bool stopped = (WIFEXITED(status) && WEXITSTATUS(status) == 130) ||
-                         (WIFSIGNALED(status) && WTERMSIG(status) == signals[0]);
-    EXPECT_TRUE(stopped) << "status " << status;
-    EXPECT_EQ(temporaries(), 0);
-    EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+    Spawned velquor(command);
+    ASSERT_TRUE(velquor.Started());
+    // The temporary file is there once the diagram has started.
+    ASSERT_TRUE(velquor.ReadUntil("diagram started", 20)) << velquor.text;
+    EXPECT_EQ(Temporaries(), 1) << "the merge has not begun";
+    const int status = velquor.Interrupt(signals);
+    EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 130) ||
+                (WIFSIGNALED(status) && WTERMSIG(status) == signals[0]))
+        << "status " << status << "\n"
+        << velquor.text;
+    EXPECT_EQ(Temporaries(), 0);
+    EXPECT_FALSE(Exists("out.pcap"));
   }
 }
 
-TEST_F(VelquorCli, InputsThatCannotBeReadFailNamingTheFile) {
-  std::ofstream(dir / "notes.txt") << "nothing to merge here\n";
-  Result r = Velquor("merge -w out.pcap notes.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("notes.txt"), std::string::npos) << r.err;
-  r = Velquor("merge -w out.pcap missing.pcap");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("missing.pcap"), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(dir / "out.pcap"));
-}
-
-TEST_F(VelquorCli, InspectDescribesTheMultiplexerModel) {
+// inspect lists the models of a package or one model: its outputs and
+// properties, and what each input accepts (made from properties or not).
+TEST_F(VelquorCli, InspectDescribesModelsAndWhatEachInputAccepts) {
   for (const char* what : {"SortingMultiplexer", "velquor_sorting_multiplexer"}) {
     SCOPED_TRACE(what);
     const Result r = Velquor(std::string("inspect ") + what);
@@ -315,9 +185,7 @@ TEST_F(VelquorCli, InspectDescribesTheMultiplexerModel) {
   EXPECT_EQ(all.status, 0) << all.err;
   EXPECT_NE(all.out.find("velquor_sorting_multiplexer"), std::string::npos);
   EXPECT_EQ(Velquor("inspect NoSuchModel").status, 1);
-}
 
-TEST_F(VelquorCli, InspectSaysWhatEachInputAccepts) {
   struct Row {
     const char* model;
     const char* input;
@@ -342,9 +210,8 @@ TEST_F(VelquorCli, InspectSaysWhatEachInputAccepts) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "") << "instances built for the listing report nothing";
     std::istringstream lines(r.out);
-    std::string line;
     std::string found;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line);) {
       if (line.rfind(std::string("    ") + row.input + " ", 0) == 0) found = line;
     }
     ASSERT_FALSE(found.empty()) << r.out;
@@ -384,11 +251,8 @@ TEST_F(VelquorCli, CapturesOfDifferentLinkTypesAreRefusedBeforeTheMerge) {
     SCOPED_TRACE(row.what);
     std::string names;
     for (const Capture& c : row.inputs) {
-      if (fs::path(c.file).extension() == ".pcapng") {
-        WritePcapNg(dir / c.file, packets, c.linkType);
-      } else {
-        WritePcap(dir / c.file, packets, c.linkType);
-      }
+      const bool ng = fs::path(c.file).extension() == ".pcapng";
+      Write(c.file, ng ? PcapNgSection(false, c.linkType, packets) : Pcap(packets, c.linkType));
       names += std::string(" ") + c.file;
     }
     fs::remove(dir / "out.pcap");
@@ -396,88 +260,83 @@ TEST_F(VelquorCli, CapturesOfDifferentLinkTypesAreRefusedBeforeTheMerge) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("different link types"), std::string::npos) << r.err;
     for (const Capture& c : row.inputs) EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+    EXPECT_FALSE(Exists("out.pcap"));
 
-    std::ofstream(dir / "out.pcap") << "precious";
+    Write("out.pcap", "precious");
     r = Velquor("merge -w out.pcap" + names);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(ReadFile(dir / "out.pcap"), "precious");
+    EXPECT_EQ(Read("out.pcap"), "precious");
   }
   // pcapng and pcap of one link type still merge.
-  WritePcap(dir / "a.pcap", packets, 113);
-  WritePcapNg(dir / "b.pcapng", {{1700000000000001, std::string(60, 'q')}}, 113);
+  const Packet second{1700000000000001, std::string(60, 'q')};
+  Write("a.pcap", Pcap(packets, 113));
+  Write("b.pcapng", PcapNgSection(false, 113, {second}));
   const Result r = Velquor("merge -q -w same.pcap a.pcap b.pcapng");
   EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<Packet> written;
-  std::uint32_t linkType = 0;
-  ASSERT_TRUE(ReadPcap(dir / "same.pcap", written, &linkType));
-  EXPECT_EQ(written.size(), 2u);
-  EXPECT_EQ(linkType, 113u);
+  EXPECT_EQ(Read("same.pcap"), Merged({packets[0], second}, 113));
 }
 
 TEST_F(VelquorCli, RunExecutesAScriptAndReportsFailuresByLine) {
-  // upstream dies at birth (no inputs); mux waits on it until the limit.
-  std::ofstream(dir / "live.vq") << "load velquor_sorting_multiplexer\n"
-                                    "component SortingMultiplexer upstream\n"
-                                    "component SortingMultiplexer mux vector_max_size=4\n"
-                                    "connect upstream.output mux.input_0\n"
-                                    "connect upstream.end_of_file mux.iEndOfFile_0\n"
-                                    "run 0.2\n";
-  Result r = Velquor("run live.vq");
-  EXPECT_EQ(r.status, 1) << "upstream's birth failure is an error report\n" << r.err;
-  EXPECT_NE(r.err.find("upstream"), std::string::npos) << r.err;
-
-  std::ofstream(dir / "bad.vq") << "# comment\n"
-                                   "load velquor_sorting_multiplexer\n"
-                                   "set mux.nb_inputs 2\n";
-  r = Velquor("run bad.vq");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("bad.vq:3: unknown component 'mux'"), std::string::npos) << r.err;
-
-  // A count past the limit is refused at once, not declared for minutes.
-  std::ofstream(dir / "huge.vq") << "load velquor_sorting_multiplexer\n"
-                                    "component SortingMultiplexer mux nb_inputs=100000000\n";
-  r = Velquor("run huge.vq");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("Number of inputs has to be <= 10000"), std::string::npos) << r.err;
-
-  std::ofstream(dir / "syntax.vq") << "load\nconnect a\n";
-  r = Velquor("run syntax.vq");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("syntax.vq:1:"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("syntax.vq:2:"), std::string::npos) << r.err;
-
-  std::ofstream(dir / "quiet.vq")
-      << "load velquor_sorting_multiplexer\n"
-         "component SortingMultiplexer mux nb_inputs=2 autoStart=false\n"
-         "run 0\n";
-  r = Velquor("run quiet.vq");
-  EXPECT_EQ(r.status, 0) << r.err;
+  const struct {
+    const char* name;
+    std::string text;
+    int status;
+    std::vector<const char*> said;
+  } rows[] = {
+      // upstream dies at birth (no inputs): an error report; mux waits on
+      // it until the limit.
+      {"live.vq",
+       "load velquor_sorting_multiplexer\n"
+       "component SortingMultiplexer upstream\n"
+       "component SortingMultiplexer mux vector_max_size=4\n"
+       "connect upstream.output mux.input_0\n"
+       "connect upstream.end_of_file mux.iEndOfFile_0\n"
+       "run 0.2\n",
+       1,
+       {"upstream"}},
+      {"bad.vq",
+       "# comment\nload velquor_sorting_multiplexer\nset mux.nb_inputs 2\n",
+       1,
+       {"bad.vq:3: unknown component 'mux'"}},
+      // A count past the limit is refused at once, not declared for minutes.
+      {"huge.vq",
+       "load velquor_sorting_multiplexer\n"
+       "component SortingMultiplexer mux nb_inputs=100000000\n",
+       1,
+       {"Number of inputs has to be <= 10000"}},
+      {"syntax.vq", "load\nconnect a\n", 1, {"syntax.vq:1:", "syntax.vq:2:"}},
+      {"quiet.vq",
+       "load velquor_sorting_multiplexer\n"
+       "component SortingMultiplexer mux nb_inputs=2 autoStart=false\n"
+       "run 0\n",
+       0,
+       {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Write(row.name, row.text);
+    const Result r = Velquor(std::string("run ") + row.name);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    for (const char* text : row.said) EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+  }
   EXPECT_EQ(Velquor("run missing.vq").status, 1);
 }
 
 TEST_F(VelquorCli, CtrlCEndsARunningDiagramCleanly) {
   // mux waits for ever on upstream, which died at birth: only Ctrl-C ends it.
-  const fs::path script = dir / "forever.vq";
-  std::ofstream(script) << "load velquor_sorting_multiplexer\n"
-                           "component SortingMultiplexer upstream\n"
-                           "component SortingMultiplexer mux\n"
-                           "connect upstream.output mux.input_0\n"
-                           "connect upstream.end_of_file mux.iEndOfFile_0\n"
-                           "run\n";
-  Spawned velquor({VELQUOR_CLI, "run", "--verbose", script.string()});
+  Write("forever.vq",
+        "load velquor_sorting_multiplexer\n"
+        "component SortingMultiplexer upstream\n"
+        "component SortingMultiplexer mux\n"
+        "connect upstream.output mux.input_0\n"
+        "connect upstream.end_of_file mux.iEndOfFile_0\n"
+        "run\n");
+  Spawned velquor({VELQUOR_CLI, "run", "--verbose", (dir / "forever.vq").string()});
   ASSERT_TRUE(velquor.Started());
-  const std::string& text = velquor.text;
-  const bool running = velquor.ReadUntil("diagram started", 10);
-  EXPECT_TRUE(running) << text;
-  velquor.Signal(SIGINT);
-  const bool ended = velquor.ReadUntil("", 10);
-  EXPECT_TRUE(ended) << "still running 10 s after Ctrl-C:\n" << text;
-  if (!ended) velquor.Signal(SIGKILL);
-  const int status = velquor.Wait();
-  ASSERT_TRUE(WIFEXITED(status)) << text;
-  EXPECT_EQ(WEXITSTATUS(status), 130) << text;
-  EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
+  EXPECT_TRUE(velquor.ReadUntil("diagram started", 10)) << velquor.text;
+  const int status = velquor.Interrupt({SIGINT});
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << "\n" << velquor.text;
+  EXPECT_NE(velquor.text.find("interrupted"), std::string::npos) << velquor.text;
 }
 
 // The inputs share many times: the merge is the one exact order (by time,
@@ -487,25 +346,17 @@ TEST_F(VelquorCli, MergedOutputIsOrderedAndHoldsEveryInputPacket) {
   for (int n : {1, 2, 4, 16}) {
     SCOPED_TRACE("inputs: " + std::to_string(n));
     std::string names;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    for (const auto& entry : fs::directory_iterator(dir)) fs::remove(entry.path());
     std::vector<Packet> expected = WriteInputs(n, n == 16 ? 100 : 400, names);
     std::stable_sort(expected.begin(), expected.end(),
                      [](const Packet& a, const Packet& b) { return a.us < b.us; });
     const Result r = Velquor("merge -q --stats-json stats.json -w out.pcap" + names);
     ASSERT_EQ(r.status, 0) << r.err;
-
-    std::vector<Packet> written;
-    std::uint32_t linkType = 0;
-    ASSERT_TRUE(ReadPcap(dir / "out.pcap", written, &linkType));
-    EXPECT_EQ(linkType, 1u);
-    EXPECT_TRUE(written == expected)
-        << written.size() << " written, " << expected.size() << " expected";
+    EXPECT_TRUE(Read("out.pcap") == Merged(expected)) << "not the one exact order";
     ASSERT_EQ(Velquor("merge -q -w again.pcap" + names).status, 0);
-    EXPECT_EQ(ReadFile(dir / "again.pcap"), ReadFile(dir / "out.pcap"))
-        << "another run, other bytes";
+    EXPECT_EQ(Read("again.pcap"), Read("out.pcap")) << "another run, other bytes";
 
-    const auto stats = nlohmann::json::parse(ReadFile(dir / "stats.json"));
+    const auto stats = nlohmann::json::parse(Read("stats.json"));
     EXPECT_EQ(stats["written"], expected.size());
     EXPECT_EQ(stats["inputs"].size(), static_cast<std::size_t>(n));
     EXPECT_EQ(stats["out_of_order"], 0);
@@ -532,33 +383,29 @@ TEST_F(VelquorCli, AThousandInputsMergeExactlyAndLimitsAreSaidUpFront) {
                                "input " + std::to_string(i) + " packet " + std::to_string(k)});
     }
     const std::string name = "in" + std::to_string(i) + ".pcap";
-    WritePcap(dir / name, packets);
+    Write(name, Pcap(packets));
     names += " " + name;
     all.insert(all.end(), packets.begin(), packets.end());
   }
   std::sort(all.begin(), all.end());
   const Result r = Velquor("merge -q -w out.pcap" + names);
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<Packet> written;
-  ASSERT_TRUE(ReadPcap(dir / "out.pcap", written));
-  EXPECT_TRUE(written == all) << written.size() << " written";
+  EXPECT_TRUE(Read("out.pcap") == Merged(all));
   if (std::system("command -v mergecap > /dev/null") == 0) {
-    ASSERT_EQ(
-        std::system(("cd '" + dir.string() + "' && mergecap -F pcap -w ref.pcap" + names).c_str()),
-        0);
-    EXPECT_EQ(ReadFile(dir / "out.pcap"), ReadFile(dir / "ref.pcap"));
+    ASSERT_EQ(Shell("mergecap -F pcap -w ref.pcap" + names).status, 0);
+    EXPECT_EQ(Read("out.pcap"), Read("ref.pcap"));
   }
 
   // 300 inputs under a soft limit of 128: raised to the hard one.
   std::string some;
   for (int i = 0; i < 300; ++i) some += " in" + std::to_string(i) + ".pcap";
-  const Result soft = Velquor("merge -q -w soft.pcap" + some, "ulimit -Sn 128");
+  const Result soft = Shell("ulimit -Sn 128 && velquor merge -q -w soft.pcap" + some);
   EXPECT_EQ(soft.status, 0) << soft.err;
-  const Result hard = Velquor("merge -q -w hard.pcap" + some, "ulimit -n 128");
+  const Result hard = Shell("ulimit -n 128 && velquor merge -q -w hard.pcap" + some);
   EXPECT_EQ(hard.status, 1);
   EXPECT_NE(hard.err.find("300 inputs need up to"), std::string::npos) << hard.err;
   EXPECT_NE(hard.err.find("the limit is 128"), std::string::npos) << hard.err;
-  EXPECT_FALSE(fs::exists(dir / "hard.pcap"));
+  EXPECT_FALSE(Exists("hard.pcap"));
 
   std::string tooMany;
   for (int i = 0; i <= 10000; ++i) tooMany += " x" + std::to_string(i);
@@ -570,27 +417,27 @@ TEST_F(VelquorCli, AThousandInputsMergeExactlyAndLimitsAreSaidUpFront) {
 TEST_F(VelquorCli, AScriptRunsADiagramAcrossBothPackages) {
   std::string names;
   std::vector<Packet> expected = WriteInputs(2, 300, names);
-  std::ofstream(dir / "merge.vq") << "# two captures through the multiplexer into a third\n"
-                                     "load velquor_sorting_multiplexer\n"
-                                     "load velquor_io\n"
-                                     "component PcapFilePlayer a path=in0.pcap\n"
-                                     "component PcapFilePlayer b path=in1.pcap batch_size=16\n"
-                                     "component SortingMultiplexer mux nb_inputs=2\n"
-                                     "set mux.buffer_packet_count 1000\n"
-                                     "set mux.vector_max_size 64\n"
-                                     "set mux.flush_delay 1000\n"
-                                     "component PcapFileRecorder rec path=out.pcap\n"
-                                     "connect a.output mux.input_0\n"
-                                     "connect a.end_of_file mux.iEndOfFile_0\n"
-                                     "connect b.output mux.input_1\n"
-                                     "connect b.end_of_file mux.iEndOfFile_1\n"
-                                     "connect mux.output rec.input\n"
-                                     "connect mux.end_of_file rec.end_of_file\n"
-                                     "run 60\n";
+  Write("merge.vq",
+        "# two captures through the multiplexer into a third\n"
+        "load velquor_sorting_multiplexer\n"
+        "load velquor_io\n"
+        "component PcapFilePlayer a path=in0.pcap\n"
+        "component PcapFilePlayer b path=in1.pcap batch_size=16\n"
+        "component SortingMultiplexer mux nb_inputs=2\n"
+        "set mux.buffer_packet_count 1000\n"
+        "set mux.vector_max_size 64\n"
+        "set mux.flush_delay 1000\n"
+        "component PcapFileRecorder rec path=out.pcap\n"
+        "connect a.output mux.input_0\n"
+        "connect a.end_of_file mux.iEndOfFile_0\n"
+        "connect b.output mux.input_1\n"
+        "connect b.end_of_file mux.iEndOfFile_1\n"
+        "connect mux.output rec.input\n"
+        "connect mux.end_of_file rec.end_of_file\n"
+        "run 60\n");
   const Result r = Velquor("run merge.vq");
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<Packet> written;
-  ASSERT_TRUE(ReadPcap(dir / "out.pcap", written, nullptr));
+  std::vector<Packet> written = ReadPcap(dir / "out.pcap");
   std::sort(written.begin(), written.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_TRUE(written == expected)
@@ -598,53 +445,51 @@ TEST_F(VelquorCli, AScriptRunsADiagramAcrossBothPackages) {
 }
 
 TEST_F(VelquorCli, TextLogsMergeIntoTheirOwnKind) {
-  std::ofstream(dir / "a.log") << "(1700000000.000100) can0 123#DEADBEEF\n"
-                                  "(1700000000.000300) can0 124#01\n";
-  std::ofstream(dir / "b.log") << "(1700000000.000200) can1 1A3#AA\n";
+  Write("a.log", "(1700000000.000100) can0 123#DEADBEEF\n(1700000000.000300) can0 124#01\n");
+  Write("b.log", "(1700000000.000200) can1 1A3#AA\n");
   Result r = Velquor("merge -q -w out.log a.log b.log");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir / "out.log"),
+  EXPECT_EQ(Read("out.log"),
             "(1700000000.000100) can0 123#DEADBEEF\n"
             "(1700000000.000200) can1 1A3#AA\n"
             "(1700000000.000300) can0 124#01\n");
 
-  std::ofstream(dir / "a.csv") << "timestamp_us,speed\n100,1\n300,3\n";
-  std::ofstream(dir / "b.csv") << "timestamp_us,speed\n200,2\n";
+  Write("a.csv", "timestamp_us,speed\n100,1\n300,3\n");
+  Write("b.csv", "timestamp_us,speed\n200,2\n");
   r = Velquor("merge -q -w out.csv a.csv b.csv");
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string csv = ReadFile(dir / "out.csv");
+  const std::string csv = Read("out.csv");
   EXPECT_EQ(csv.substr(0, csv.find_last_not_of('\n') + 1),
             "timestamp_us,speed\n100,1\n200,2\n300,3");
 
   // Other columns: refused before the merge, naming both files.
-  std::ofstream(dir / "c.csv") << "timestamp_us,rpm\n150,9\n";
+  Write("c.csv", "timestamp_us,rpm\n150,9\n");
   r = Velquor("merge -q -w other.csv a.csv c.csv");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("'a.csv' has \"timestamp_us,speed\", 'c.csv' has \"timestamp_us,rpm\""),
             std::string::npos)
       << r.err;
-  EXPECT_FALSE(fs::exists(dir / "other.csv"));
+  EXPECT_FALSE(Exists("other.csv"));
 }
 
 TEST_F(VelquorCli, StandardOutputIsAReadableCapture) {
   if (std::system("command -v tcpdump > /dev/null 2>&1") != 0) GTEST_SKIP() << "no tcpdump";
   std::string names;
-  const std::vector<Packet> expected = WriteInputs(3, 200, names);
+  std::vector<Packet> expected = WriteInputs(3, 200, names);
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const Packet& a, const Packet& b) { return a.us < b.us; });
   // tcpdump reads the capture from the pipe and writes it back out whole.
   // Nothing is spooled on the way: there is no $TMPDIR to spool to.
   tmpdir = dir / "none";
-  const Result r = Velquor("merge -q -w -" + names + " | tcpdump -r - -w copy.pcap");
+  const Result r = Shell("velquor merge -q -w -" + names + " | tcpdump -r - -w copy.pcap");
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<Packet> copied;
-  ASSERT_TRUE(ReadPcap(dir / "copy.pcap", copied));
-  EXPECT_EQ(copied.size(), expected.size());
-  // A regular file as standard output (the helper's stdout.txt) gets the
-  // merge once it is whole, spooled in $TMPDIR.
+  EXPECT_TRUE(ReadPcap(dir / "copy.pcap") == expected);
+  // A regular file as standard output (the fixture's stdout.txt) gets the
+  // merge once it is whole, spooled in $TMPDIR, which is left clean.
   tmpdir.clear();
   const Result toFile = Velquor("merge -q -w -" + names);
   ASSERT_EQ(toFile.status, 0) << toFile.err;
-  ASSERT_EQ(Velquor("merge -q -w out.pcap" + names).status, 0);
-  EXPECT_EQ(toFile.out, ReadFile(dir / "out.pcap"));
+  EXPECT_TRUE(toFile.out == Merged(expected));
   for (const auto& entry : fs::directory_iterator(dir)) {
     EXPECT_EQ(entry.path().filename().string().find("velquor-merge-"), std::string::npos)
         << "temporary file left: " << entry.path();
@@ -658,10 +503,10 @@ TEST_F(VelquorCli, OutputLinksPipesAndDevicesAreWrittenThroughNotReplaced) {
   std::string names;
   WriteInputs(2, 40, names);
   ASSERT_EQ(Velquor("merge --quiet -w ref.pcap" + names).status, 0);
-  const std::string merged = ReadFile(dir / "ref.pcap");
+  const std::string merged = Read("ref.pcap");
   ASSERT_FALSE(merged.empty());
 
-  std::ofstream(dir / "old.pcap") << "an older capture";
+  Write("old.pcap", "an older capture");
   fs::create_directories(dir / "sub");
   const std::pair<const char*, const char*> links[] = {{"link.pcap", "old.pcap"},
                                                        {"dangling.pcap", "sub/new.pcap"}};
@@ -671,7 +516,7 @@ TEST_F(VelquorCli, OutputLinksPipesAndDevicesAreWrittenThroughNotReplaced) {
     const Result r = Velquor(std::string("merge --quiet -w ") + link + names);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir / link));
-    EXPECT_EQ(ReadFile(dir / target), merged);
+    EXPECT_EQ(Read(target), merged);
   }
 
   ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
@@ -703,29 +548,6 @@ TEST_F(VelquorCli, OutputLinksPipesAndDevicesAreWrittenThroughNotReplaced) {
   }
 }
 
-TEST_F(VelquorCli, ACorruptInputFailsAndLeavesTheOutputAlone) {
-  std::string names;
-  WriteInputs(2, 100, names);
-  // in0.pcap cut in the middle of a packet.
-  const std::string whole = ReadFile(dir / "in0.pcap");
-  std::ofstream(dir / "in0.pcap", std::ios::binary | std::ios::trunc)
-      << whole.substr(0, whole.size() / 2 + 7);
-
-  Result r = Velquor("merge -q -w fresh.pcap" + names);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("in0.pcap"), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(dir / "fresh.pcap"));
-
-  std::ofstream(dir / "kept.pcap") << "precious";
-  r = Velquor("merge -q -w kept.pcap" + names);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(ReadFile(dir / "kept.pcap"), "precious");
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    EXPECT_EQ(entry.path().filename().string().find(".velquor-"), std::string::npos)
-        << "temporary file left: " << entry.path();
-  }
-}
-
 TEST_F(VelquorCli, DisorderIsReportedAndStrictMakesItFail) {
   // One input whose own packets go backwards across several samples (more
   // packets than one sample holds): no reordering window can help when
@@ -735,16 +557,16 @@ TEST_F(VelquorCli, DisorderIsReportedAndStrictMakesItFail) {
     packets.push_back(
         Packet{1700000000000000 + std::int64_t{(k * 7919) % 5000} * 1000, std::string(60, 'd')});
   }
-  WritePcap(dir / "disordered.pcap", packets);
-  std::ofstream(dir / "kept.pcap") << "precious";
+  Write("disordered.pcap", Pcap(packets));
+  Write("kept.pcap", "precious");
 
   Result r = Velquor("merge -q --strict --buffer-count 0 -w kept.pcap disordered.pcap");
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(ReadFile(dir / "kept.pcap"), "precious");
+  EXPECT_EQ(Read("kept.pcap"), "precious");
 
   r = Velquor("merge -q --buffer-count 0 --stats-json stats.json -w out.pcap disordered.pcap");
   EXPECT_EQ(r.status, 0) << r.err;
-  const auto stats = nlohmann::json::parse(ReadFile(dir / "stats.json"));
+  const auto stats = nlohmann::json::parse(Read("stats.json"));
   EXPECT_GT(stats["out_of_order"].get<long>(), 0);
   EXPECT_GT(stats["max_backwards_us"].get<long>(), 0);
   EXPECT_EQ(stats["written"], packets.size());

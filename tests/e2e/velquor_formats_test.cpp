@@ -1,100 +1,12 @@
 // The velquor binary on capture and log files at the edges of their
 // formats: pcapng sections of both byte orders, pcap seconds past 2^31, a
 // file cut short in its last packet, and what a malformed line is told.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
-
 #include "cli_helpers.h"
 
 namespace velquor::test {
 namespace {
 
-std::string Word(std::uint32_t v, bool big) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[big ? 3 - i : i] = static_cast<char>(v >> (8 * i));
-  return bytes;
-}
-
-/// Two 16-bit fields in one word, `a` first.
-std::uint32_t Halves(std::uint32_t a, std::uint32_t b, bool big) {
-  return big ? (a << 16) | b : (b << 16) | a;
-}
-
-/// A little-endian microsecond pcap file's bytes, as the merge writes them
-/// (snapshot length 262144).
-std::string Pcap(const std::vector<Packet>& packets) {
-  std::string out;
-  for (std::uint32_t v : {0xA1B2C3D4u, 2u | (4u << 16), 0u, 0u, 262144u, 1u}) {
-    out += Word(v, false);
-  }
-  for (const Packet& p : packets) {
-    const auto us = static_cast<std::uint64_t>(p.us);
-    for (std::uint64_t v :
-         {us / 1000000, us % 1000000, std::uint64_t{p.data.size()}, std::uint64_t{p.data.size()}}) {
-      out += Word(static_cast<std::uint32_t>(v), false);
-    }
-    out += p.data;
-  }
-  return out;
-}
-
-/// One pcapng section: its header, one interface (microsecond times), an
-/// enhanced packet block per packet.
-std::string PcapNgSection(bool big, std::uint32_t linkType, const std::vector<Packet>& packets) {
-  std::string out;
-  for (std::uint32_t v : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, Halves(1, 0, big), ~0u, ~0u, 28u}) {
-    out += Word(v, big);
-  }
-  for (std::uint32_t v : {1u, 20u, Halves(linkType, 0, big), 65535u, 20u}) out += Word(v, big);
-  for (const Packet& p : packets) {
-    const auto size = static_cast<std::uint32_t>(p.data.size());
-    const std::uint32_t padded = (size + 3) / 4 * 4;
-    const auto us = static_cast<std::uint64_t>(p.us);
-    for (std::uint32_t v : {6u, 32 + padded, 0u, static_cast<std::uint32_t>(us >> 32),
-                            static_cast<std::uint32_t>(us), size, size}) {
-      out += Word(v, big);
-    }
-    out += p.data + std::string(padded - size, '\0') + Word(32 + padded, big);
-  }
-  return out;
-}
-
-struct Result {
-  int status = -1;
-  std::string err;
-};
-
-class VelquorFormats : public ::testing::Test {
- protected:
-  void SetUp() override { dir = FreshTestFolder("velquor_formats_"); }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(dir);
-  }
-
-  void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir / name, std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const { return ReadFile(dir / name); }
-
-  /// Runs a shell line in the test's folder; its standard error is kept.
-  Result Shell(const std::string& line) {
-    const std::string command = "cd '" + dir.string() + "' && " + line + " 2> stderr.txt";
-    const int raw = std::system(command.c_str());
-    return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read("stderr.txt")};
-  }
-  Result Velquor(const std::string& args) { return Shell(std::string(VELQUOR_CLI) + " " + args); }
-
-  static bool HaveMergecap() { return std::system("mergecap -v > /dev/null 2>&1") == 0; }
-
-  fs::path dir;
-};
+using VelquorFormats = CliTest;
 
 const std::string kPayload(60, 'p');
 
@@ -110,7 +22,8 @@ TEST_F(VelquorFormats, PcapngSectionsOfEitherByteOrderMerge) {
     Write("joined.pcapng", PcapNgSection(bigFirst, 1, first) + PcapNgSection(!bigFirst, 1, second));
     const Result r = Velquor("merge -q -w out.pcap joined.pcapng other.pcap");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Read("out.pcap"), Pcap({first[0], first[1], {1700000000000030, "other"}, second[0]}));
+    EXPECT_EQ(Read("out.pcap"),
+              Merged({first[0], first[1], {1700000000000030, "other"}, second[0]}));
   }
   Write("links.pcapng", PcapNgSection(false, 1, first) + PcapNgSection(true, 113, second));
   const Result r = Velquor("merge -q -w out2.pcap links.pcapng");
@@ -118,13 +31,14 @@ TEST_F(VelquorFormats, PcapngSectionsOfEitherByteOrderMerge) {
   EXPECT_NE(r.err.find("links.pcapng: packet 3: section 2 is of link type LINUX_SLL (113)"),
             std::string::npos)
       << r.err;
-  EXPECT_FALSE(fs::exists(dir / "out2.pcap"));
+  EXPECT_FALSE(Exists("out2.pcap"));
 }
 
 // pcap seconds are unsigned: from 2^31 on they are after 2038, not before
 // 1970, so the merge is in order and what mergecap writes.
 TEST_F(VelquorFormats, SecondsPastTwoToThe31MergeAsMergecapDoes) {
-  if (!HaveMergecap()) GTEST_SKIP() << "mergecap (wireshark-common) is not installed";
+  if (std::system("mergecap -v > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "mergecap (wireshark-common) is not installed";
   constexpr std::uint64_t kS = 1000000;
   Write("a.pcap", Pcap({{((1ull << 31) - 1) * kS, "a1"},
                         {(1ull << 31) * kS + 5, "a2"},
@@ -165,16 +79,19 @@ TEST_F(VelquorFormats, ACutLastPacketFailsOrIsSalvagedOnRequest) {
     Result r = Velquor(std::string("merge -q -w out.pcap ") + row.file + " other.pcap");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(std::string(row.file) + ": packet 3: "), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(dir / "out.pcap"));
+    EXPECT_FALSE(Exists("out.pcap"));
+    // An output that was there is left alone, and no temporary file.
+    Write("kept.pcap", "precious");
+    EXPECT_EQ(Velquor(std::string("merge -q -w kept.pcap ") + row.file + " other.pcap").status, 1);
+    EXPECT_EQ(Read("kept.pcap"), "precious");
+    EXPECT_EQ(Temporaries(), 0);
 
     r = Velquor(std::string("merge -q --salvage-truncated -w out.pcap ") + row.file +
                 " other.pcap");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(row.reported), std::string::npos) << r.err;
-    EXPECT_EQ(Read("out.pcap"), Pcap({packets[0], {1700000000000005, "other"}, packets[1]}));
+    EXPECT_EQ(Read("out.pcap"), Merged({packets[0], {1700000000000005, "other"}, packets[1]}));
   }
-  ASSERT_EQ(Shell(std::string(VELQUOR_CLI) + " merge --help > help.txt").status, 0);
-  EXPECT_NE(Read("help.txt").find("--salvage-truncated"), std::string::npos);
 }
 
 // A refused candump line is told by file, line, and what is wrong with it.

@@ -1,50 +1,16 @@
 // The velquor binary on inputs that can be read only once (a FIFO, a pipe as
 // /dev/stdin or /dev/fd/N), and on inputs whose kind cannot be told.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <iomanip>
-#include <string>
-#include <vector>
 
 #include "cli_helpers.h"
 
 namespace velquor::test {
 namespace {
 
-class VelquorStreams : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = FreshTestFolder("velquor_streams_");
-  }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(dir);
-  }
-
-  /// Runs a shell line in the test's folder, where `velquor` is the binary
-  /// under test; its exit status (-1 when killed), its standard error in `err`.
-  int Shell(const std::string& line) {
-    const std::string command = "cd '" + dir.string() + "' && export TMPDIR='" + dir.string() +
-                                "' && velquor() { '" VELQUOR_CLI "' \"$@\"; } && (" + line +
-                                ") 2> stderr.txt";
-    const int raw = std::system(command.c_str());
-    err = ReadFile(dir / "stderr.txt");
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
-
-  int Temporaries() const {
-    int n = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-      n += entry.path().filename().string().find(".velquor-") != std::string::npos;
-    }
-    return n;
-  }
-
-  fs::path dir;
-  std::string err;
-};
+using VelquorStreams = CliTest;
 
 constexpr std::int64_t kStart = 1700000000000000;
 
@@ -61,7 +27,7 @@ std::string WriteInputs(const fs::path& dir, const std::string& kind) {
       for (int k = 0; k < counts[input]; ++k) {
         packets.push_back({timeOf(input, k), std::string(90, static_cast<char>('a' + k % 26))});
       }
-      WritePcap(dir / (input == 0 ? "a.pcap" : "b.pcap"), packets);
+      WriteFile(dir / (input == 0 ? "a.pcap" : "b.pcap"), Pcap(packets));
     }
     return "pcap";
   }
@@ -89,8 +55,9 @@ TEST_F(VelquorStreams, AStreamInputMergesAsItsFileDoes) {
   ASSERT_EQ(mkfifo((dir / "a.fifo").c_str(), 0600), 0);
   for (const std::string kind : {"pcap", "log", "csv"}) {
     const std::string ext = WriteInputs(dir, kind);
-    ASSERT_EQ(Shell("velquor merge -q -w ref." + ext + " a." + ext + " b." + ext), 0) << err;
-    const std::string expected = ReadFile(dir / ("ref." + ext));
+    const Result ref = Velquor("merge -q -w ref." + ext + " a." + ext + " b." + ext);
+    ASSERT_EQ(ref.status, 0) << ref.err;
+    const std::string expected = Read("ref." + ext);
     const std::string ways[] = {
         "cat a." + ext + " > a.fifo & velquor merge -q -w out." + ext + " a.fifo b." + ext,
         "cat a." + ext + " | velquor merge -q -w out." + ext + " /dev/stdin b." + ext,
@@ -100,8 +67,9 @@ TEST_F(VelquorStreams, AStreamInputMergesAsItsFileDoes) {
     for (const std::string& way : ways) {
       SCOPED_TRACE(way);
       fs::remove(dir / ("out." + ext));
-      EXPECT_EQ(Shell(way), 0) << err;
-      EXPECT_TRUE(ReadFile(dir / ("out." + ext)) == expected) << "not the merge of the files";
+      const Result r = Shell(way);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_TRUE(Read("out." + ext) == expected) << "not the merge of the files";
     }
   }
 }
@@ -111,40 +79,29 @@ TEST_F(VelquorStreams, AStreamInputMergesAsItsFileDoes) {
 // waits): status 130, and neither the output nor its temporary file is
 // left.
 TEST_F(VelquorStreams, CtrlCEndsAMergeWaitingOnAStream) {
-  std::string header;
-  {
-    std::ostringstream bytes;
-    for (std::uint32_t v : {0xA1B2C3D4u, 2u | (4u << 16), 0u, 0u, 65535u, 1u}) Put32(bytes, v);
-    header = bytes.str();
-  }
-  for (const std::string& sent : {std::string(), header}) {
+  for (const std::string& sent : {std::string(), Pcap({})}) {
     SCOPED_TRACE(sent.empty() ? "nothing sent" : "a header sent");
     const fs::path fifo = dir / "in.fifo";
-    const fs::path out = dir / "out.pcap";
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    Spawned velquor({VELQUOR_CLI, "merge", "--verbose", "-w", out.string(), fifo.string()});
+    Spawned velquor(
+        {VELQUOR_CLI, "merge", "--verbose", "-w", (dir / "out.pcap").string(), fifo.string()});
     ASSERT_TRUE(velquor.Started());
-    const std::string& text = velquor.text;
     // Opening the writing end waits for the merge to open the FIFO, which
     // it does once a signal no longer kills it.
     const int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(writer, 0);
     if (!sent.empty()) {
       ASSERT_EQ(write(writer, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
-      EXPECT_TRUE(velquor.ReadUntil("diagram started", 20)) << text;
+      EXPECT_TRUE(velquor.ReadUntil("diagram started", 20)) << velquor.text;
       EXPECT_EQ(Temporaries(), 1) << "the merge has not begun";
     }
-    velquor.Signal(SIGINT);
-    const bool ended = velquor.ReadUntil("", 20);
-    EXPECT_TRUE(ended) << "still running 20 s after Ctrl-C:\n" << text;
-    if (!ended) velquor.Signal(SIGKILL);
-    const int status = velquor.Wait();
+    const int status = velquor.Interrupt({SIGINT});
     close(writer);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << "\n" << text;
-    EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << "\n" << velquor.text;
+    EXPECT_NE(velquor.text.find("interrupted"), std::string::npos) << velquor.text;
     EXPECT_EQ(Temporaries(), 0);
-    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(Exists("out.pcap"));
   }
 }
 
@@ -152,9 +109,10 @@ TEST_F(VelquorStreams, CtrlCEndsAMergeWaitingOnAStream) {
 // message that names the input and says what is wrong with it.
 TEST_F(VelquorStreams, DetectionSaysWhatIsWrongWithAnInput) {
   fs::create_directories(dir / "folder");
-  std::ofstream(dir / "long.txt") << std::string(5000, 'x') << "\n1,2\n";
-  std::ofstream(dir / "empty.pcap");
-  std::ofstream(dir / "b.log") << "(1700000000.000001) can0 123#00\n";
+  Write("long.txt", std::string(5000, 'x') + "\n1,2\n");
+  Write("empty.pcap", "");
+  Write("notes.txt", "nothing to merge here\n");
+  Write("b.log", "(1700000000.000001) can0 123#00\n");
   struct Case {
     const char* line;
     const char* says;
@@ -163,14 +121,17 @@ TEST_F(VelquorStreams, DetectionSaysWhatIsWrongWithAnInput) {
       {"velquor merge -w out.log folder", "'folder': it is a directory"},
       {"velquor merge -w out.log long.txt", "'long.txt': its first line is longer than 4096 bytes"},
       {"velquor merge -w out.log empty.pcap", "'empty.pcap': it is empty"},
+      {"velquor merge -w out.log notes.txt", "'notes.txt': unrecognised content"},
+      {"velquor merge -w out.log missing.pcap", "'missing.pcap': cannot open it"},
       {"cat b.log | velquor merge -w out.log /dev/stdin /dev/fd/0",
        "'/dev/fd/0': it is the same stream as the input '/dev/stdin'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(Shell(c.line), 1);
-    EXPECT_NE(err.find(c.says), std::string::npos) << err;
-    EXPECT_FALSE(fs::exists(dir / "out.log"));
+    const Result r = Shell(c.line);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists("out.log"));
   }
 }
 
