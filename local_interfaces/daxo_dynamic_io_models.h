@@ -68,144 +68,144 @@ DAXOOutput* FindOutputByDefinitionName(DAXOComponent& component, const char* key
 
 namespace DAXO {
 
-/// Operations common to input and output models. `Model` provides Element
-/// (DAXOInput or DAXOOutput) and State (m_unused, m_name, m_typeinfovalue,
-/// m_typename, m_definition and Instance()).
-template <class Model>
-class DynamicModelBase {
+/// What a state of either kind holds besides its element: the declared
+/// name and type, whether the last Dynamic() left it undeclared, and the
+/// definition record its element is made from.
+template <class ElementType, class DefinitionType>
+struct DynamicModelState {
+  using Element = ElementType;
+
+  DynamicModelState(std::string name, DAXOTypeInfoValue typeValue, const DAXOString& typeName)
+      : m_name(std::move(name)), m_typeInfoValue(typeValue), m_typeName(typeName) {}
+  DynamicModelState(const DynamicModelState&) = delete;
+  DynamicModelState& operator=(const DynamicModelState&) = delete;
+
+  /// The type name as a definition takes it: null when empty, because an
+  /// empty type name means "any name" (an empty pattern would refuse every
+  /// type that has no name at all).
+  const char* TypeNameOrNull() const {
+    return m_typeName.Length() > 0 ? m_typeName.Beginning() : nullptr;
+  }
+
+  bool m_unused = false;
+  const std::string m_name;
+  const DAXOTypeInfoValue m_typeInfoValue;
+  const DAXOString m_typeName;
+  DefinitionType m_definition;
+};
+
+/// A dynamic input's state.
+struct DynamicInputState : DynamicModelState<DAXOInput, DAXOInputDefinition> {
+  /// Builds the filter {0, 0, typeValue, typeName} (no name pattern when
+  /// the type name is empty, so that unnamed types pass) and the
+  /// definition {name, 0, &filter, readerType, 1}. No input yet.
+  DynamicInputState(std::string name, DAXOTypeInfoValue typeValue, const DAXOString& typeName,
+                    int readerType);
+
+  DAXOTypeFilterBase m_filter;
+  DAXOInput* m_input = nullptr;  // not owned: the component owns it
+
+  /// The input; asserts that it exists.
+  DAXOInput& Instance() const {
+    DAXO_DYNAMIC_MODEL_ASSERT(m_input != nullptr, "Instance");
+    return *m_input;
+  }
+};
+
+/// A dynamic output's state.
+struct DynamicOutputState : DynamicModelState<DAXOOutput, DAXOOutputDefinition> {
+  /// Builds the definition {name, 0, type (value, name; no name when
+  /// empty), size 0, FIFO size 0 (the SDK's default), subsampling 1}.
+  DynamicOutputState(std::string name, DAXOTypeInfoValue typeValue, const DAXOString& typeName);
+
+  DAXOOutput* m_output = nullptr;  // not owned: the component owns it
+
+  /// The output; asserts that it exists.
+  DAXOOutput& Instance() const {
+    DAXO_DYNAMIC_MODEL_ASSERT(m_output != nullptr, "Instance");
+    return *m_output;
+  }
+};
+
+/// A model of either kind: an optional state, owned. Movable, not copyable.
+template <class StateType>
+class DynamicModel {
  public:
+  using State = StateType;
+  using Element = typename State::Element;
+
+  DynamicModel() = default;
+  explicit DynamicModel(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+  DynamicModel(DynamicModel&&) noexcept = default;
+  DynamicModel& operator=(DynamicModel&&) noexcept = default;
+
   /// True when the model has a state.
-  bool IsValid() const { return self().m_state != nullptr; }
+  bool IsValid() const { return m_state != nullptr; }
   /// Whether the last Dynamic() left this model undeclared. Asserts IsValid().
   bool isUnused() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "isUnused");
-    return self().m_state->m_unused;
+    return m_state->m_unused;
   }
   /// Asserts IsValid().
   void setUnused(bool flag) {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "setUnused");
-    self().m_state->m_unused = flag;
+    m_state->m_unused = flag;
   }
   /// The element created from the state. Asserts IsValid() and that the
   /// element exists. Meaningful only while the model is in use.
-  auto& Instance() const {
+  Element& Instance() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "Instance");
-    return self().m_state->Instance();
+    return m_state->Instance();
   }
   /// The declared type value. Asserts IsValid().
   DAXOTypeInfoValue TypeInfoValue() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "TypeInfoValue");
-    return self().m_state->m_typeinfovalue;
+    return m_state->m_typeInfoValue;
   }
   /// The definition record the element was made from. Asserts IsValid().
   const auto& Definition() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "Definition");
-    return self().m_state->m_definition;
+    return m_state->m_definition;
   }
   /// The state, or null.
-  auto* state() const { return self().m_state.get(); }
+  State* state() const { return m_state.get(); }
   /// The declared type name, in the locale's encoding. Asserts IsValid().
   std::string TypeName() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "TypeName");
-    return DynamicModelLocaleText(self().m_state->m_typename);
+    return DynamicModelLocaleText(m_state->m_typeName);
   }
   /// The element's short name. Asserts IsValid().
   std::string ShortName() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "ShortName");
-    return self().m_state->m_name;
+    return m_state->m_name;
   }
 
  private:
-  const Model& self() const { return static_cast<const Model&>(*this); }
+  std::unique_ptr<State> m_state;
 };
 
-/// A dynamic input: movable, not copyable.
-class DynamicInputModel : public DynamicModelBase<DynamicInputModel> {
+/// A dynamic input.
+class DynamicInputModel : public DynamicModel<DynamicInputState> {
  public:
-  using Element = DAXOInput;
-
-  struct State {
-    /// Builds the filter {0, 0, typeValue, typeName} (no name pattern when
-    /// the type name is empty, so that unnamed types pass) and the
-    /// definition {name, 0, &filter, readerType, 1}. No input yet.
-    State(std::string name, DAXOTypeInfoValue typeValue, const DAXOString& typeName,
-          int readerType);
-    State(const State&) = delete;
-    State& operator=(const State&) = delete;
-
-    bool m_unused = false;
-    const std::string m_name;
-    const DAXOTypeInfoValue m_typeinfovalue;
-    const DAXOString m_typename;
-    DAXOTypeFilterBase m_filter;
-    DAXOInputDefinition m_definition;
-    DAXOInput* m_input = nullptr;  // not owned: the component owns it
-
-    /// The input; asserts that it exists.
-    DAXOInput& Instance() const {
-      DAXO_DYNAMIC_MODEL_ASSERT(m_input != nullptr, "Instance");
-      return *m_input;
-    }
-  };
-
-  DynamicInputModel() = default;
-  explicit DynamicInputModel(std::unique_ptr<State> state) : m_state(std::move(state)) {}
-  DynamicInputModel(DynamicInputModel&&) noexcept = default;
-  DynamicInputModel& operator=(DynamicInputModel&&) noexcept = default;
+  using DynamicModel::DynamicModel;
 
   /// The input. Asserts IsValid() and that the input exists.
   DAXOInput& Input() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "Input");
-    return m_state->Instance();
+    return state()->Instance();
   }
-
- private:
-  friend class DynamicModelBase<DynamicInputModel>;
-  friend class DynamicInputModelSet;
-  std::unique_ptr<State> m_state;
 };
 
-/// A dynamic output: movable, not copyable.
-class DynamicOutputModel : public DynamicModelBase<DynamicOutputModel> {
+/// A dynamic output.
+class DynamicOutputModel : public DynamicModel<DynamicOutputState> {
  public:
-  using Element = DAXOOutput;
-
-  struct State {
-    /// Builds the definition {name, 0, type (value, name; no name when
-    /// empty), size 0, FIFO size 0 (the SDK's default), subsampling 1}.
-    State(std::string name, DAXOTypeInfoValue typeValue, const DAXOString& typeName);
-    State(const State&) = delete;
-    State& operator=(const State&) = delete;
-
-    bool m_unused = false;
-    const std::string m_name;
-    const DAXOTypeInfoValue m_typeinfovalue;
-    const DAXOString m_typename;
-    DAXOOutputDefinition m_definition;
-    DAXOOutput* m_output = nullptr;  // not owned: the component owns it
-
-    /// The output; asserts that it exists.
-    DAXOOutput& Instance() const {
-      DAXO_DYNAMIC_MODEL_ASSERT(m_output != nullptr, "Instance");
-      return *m_output;
-    }
-  };
-
-  DynamicOutputModel() = default;
-  explicit DynamicOutputModel(std::unique_ptr<State> state) : m_state(std::move(state)) {}
-  DynamicOutputModel(DynamicOutputModel&&) noexcept = default;
-  DynamicOutputModel& operator=(DynamicOutputModel&&) noexcept = default;
+  using DynamicModel::DynamicModel;
 
   /// The output. Asserts IsValid() and that the output exists.
   DAXOOutput& Output() const {
     DAXO_DYNAMIC_MODEL_ASSERT(IsValid(), "Output");
-    return m_state->Instance();
+    return state()->Instance();
   }
-
- private:
-  friend class DynamicModelBase<DynamicOutputModel>;
-  friend class DynamicOutputModelSet;
-  std::unique_ptr<State> m_state;
 };
 
 class DynamicInputModelSet;

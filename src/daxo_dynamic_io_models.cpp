@@ -46,15 +46,13 @@ DAXOOutput* FindOutputByDefinitionName(DAXOComponent& component, const char* key
 
 // --- states ----------------------------------------------------------------------------
 
-DynamicInputModel::State::State(std::string name, DAXOTypeInfoValue typeValue,
-                                const DAXOString& typeName, int readerType)
-    : m_name(std::move(name)), m_typeinfovalue(typeValue), m_typename(typeName) {
+DynamicInputState::DynamicInputState(std::string name, DAXOTypeInfoValue typeValue,
+                                     const DAXOString& typeName, int readerType)
+    : DynamicModelState(std::move(name), typeValue, typeName) {
   m_filter.mask = DAXO::NoMask;
   m_filter.x = DAXO::NoType;
-  m_filter.maskX = m_typeinfovalue;
-  // An empty pattern would refuse every type that has no name at all, though
-  // an empty type name means "any name".
-  m_filter.nameFilter = m_typename.Length() > 0 ? m_typename.Beginning() : nullptr;
+  m_filter.maskX = m_typeInfoValue;
+  m_filter.nameFilter = TypeNameOrNull();
   m_filter.unitFilter = nullptr;
   m_definition.name = m_name.c_str();
   m_definition.reserved = 0;
@@ -63,13 +61,12 @@ DynamicInputModel::State::State(std::string name, DAXOTypeInfoValue typeValue,
   m_definition.subsampling = 1;
 }
 
-DynamicOutputModel::State::State(std::string name, DAXOTypeInfoValue typeValue,
-                                 const DAXOString& typeName)
-    : m_name(std::move(name)), m_typeinfovalue(typeValue), m_typename(typeName) {
+DynamicOutputState::DynamicOutputState(std::string name, DAXOTypeInfoValue typeValue,
+                                       const DAXOString& typeName)
+    : DynamicModelState(std::move(name), typeValue, typeName) {
   m_definition.name = m_name.c_str();
   m_definition.reserved = 0;
-  m_definition.type =
-      DAXOTypeInfo(m_typeinfovalue, m_typename.Length() > 0 ? m_typename.Beginning() : nullptr);
+  m_definition.type = DAXOTypeInfo(m_typeInfoValue, TypeNameOrNull());
   m_definition.size = 0;
   m_definition.fifoSize = 0;
   m_definition.subsampling = 1;
@@ -86,16 +83,40 @@ bool SameText(const DAXOString& a, const DAXOString& b) {
          std::equal(a.Beginning(), a.Beginning() + a.Length(), b.Beginning());
 }
 
+// What tells the two kinds apart in a declaration: the settings a state
+// keeps besides its name and type (an input's reader type), how its element
+// is created, and how that element is found after a failed creation (an
+// input by its filter, an output by its definition's name).
+bool SameSettings(const DynamicInputState& state, int readerType) {
+  return state.m_definition.readerType == readerType;
+}
+bool SameSettings(const DynamicOutputState&) {
+  return true;
+}
+
+DAXOInput& Create(DAXOComponent& component, DynamicInputState& state) {
+  return component.NewInput(state.m_definition);
+}
+DAXOOutput& Create(DAXOComponent& component, DynamicOutputState& state) {
+  return component.NewOutput(state.m_definition);
+}
+
+DAXOInput* Existing(DAXOComponent& component, DynamicInputState& state) {
+  return FindInputByFilter(component, &state.m_filter);
+}
+DAXOOutput* Existing(DAXOComponent& component, DynamicOutputState& state) {
+  return FindOutputByDefinitionName(component, state.m_definition.name);
+}
+
 // After a failed creation, makes the model describe the element that exists
 // now, so that no state is dropped while an element still points into it:
 // the new state when its element was created (it sits in the window and
 // stays), otherwise the old state with its element if it survived, or with
 // none.
-template <class Set, class Model, class State, class FindFresh, class FindOld>
-void Recover(Set& set, Model& model, std::unique_ptr<State>& fresh, FindFresh findFresh,
-             FindOld findOld) {
+template <class Set, class Model, class State>
+void Recover(Set& set, DAXOComponent& component, Model& model, std::unique_ptr<State>& fresh) {
   if (fresh != nullptr) {
-    if (auto* created = findFresh(*fresh)) {
+    if (auto* created = Existing(component, *fresh)) {
       Set::Handle(*fresh) = created;
       fresh->m_unused = false;
       model = Model(std::move(fresh));
@@ -103,7 +124,36 @@ void Recover(Set& set, Model& model, std::unique_ptr<State>& fresh, FindFresh fi
       return;
     }
   }
-  if (State* old = model.state()) Set::Handle(*old) = findOld(*old);
+  if (State* old = model.state()) Set::Handle(*old) = Existing(component, *old);
+}
+
+// NewInput and NewOutput: `settings` are what the kind's state takes after
+// the type name.
+template <class Set, class... Settings>
+typename Set::Element& Declare(Set& set, DAXOComponent& component, const std::string& name,
+                               DAXOTypeInfoValue typeValue, const DAXOString& typeName,
+                               Settings... settings) {
+  using Model = typename Set::ModelType;
+  using State = typename Model::State;
+  Model& model = set.getOrAddModel(name);
+  std::unique_ptr<State> fresh;
+  if (!model.IsValid() || model.state()->m_typeInfoValue != typeValue ||
+      !SameText(model.state()->m_typeName, typeName) ||
+      !SameSettings(*model.state(), settings...)) {
+    fresh = std::make_unique<State>(name, typeValue, typeName, settings...);
+  }
+  State& target = fresh != nullptr ? *fresh : *model.state();
+  try {
+    Set::Handle(target) = &Create(component, target);
+  } catch (...) {
+    Recover(set, component, model, fresh);
+    throw;
+  }
+  // The old state goes only now: the SDK told the old element from the new
+  // one by the address of the definition's name.
+  if (fresh != nullptr) model = Model(std::move(fresh));
+  model.setUnused(false);
+  return set.postNewInstanceOfFound(name);
 }
 
 }  // namespace
@@ -111,52 +161,13 @@ void Recover(Set& set, Model& model, std::unique_ptr<State>& fresh, FindFresh fi
 DAXOInput& DynamicInputModelSet::NewInput(DAXOComponent& component, const std::string& name,
                                           DAXOTypeInfoValue typeValue, const DAXOString& typeName,
                                           int readerType) {
-  DynamicInputModel& model = getOrAddModel(name);
-  std::unique_ptr<DynamicInputModel::State> fresh;
-  if (!model.IsValid() || model.m_state->m_typeinfovalue != typeValue ||
-      !SameText(model.m_state->m_typename, typeName) ||
-      model.m_state->m_definition.readerType != readerType) {
-    fresh = std::make_unique<DynamicInputModel::State>(name, typeValue, typeName, readerType);
-  }
-  DynamicInputModel::State& target = fresh != nullptr ? *fresh : *model.m_state;
-  try {
-    target.m_input = &component.NewInput(target.m_definition);
-  } catch (...) {
-    auto find = [&](DynamicInputModel::State& s) {
-      return FindInputByFilter(component, &s.m_filter);
-    };
-    Recover(*this, model, fresh, find, find);
-    throw;
-  }
-  // The old state goes only now: the SDK told the old input from the new one
-  // by the address of the definition's name.
-  if (fresh != nullptr) model.m_state = std::move(fresh);
-  model.setUnused(false);
-  return postNewInstanceOfFound(name);
+  return Declare(*this, component, name, typeValue, typeName, readerType);
 }
 
 DAXOOutput& DynamicOutputModelSet::NewOutput(DAXOComponent& component, const std::string& name,
                                              DAXOTypeInfoValue typeValue,
                                              const DAXOString& typeName) {
-  DynamicOutputModel& model = getOrAddModel(name);
-  std::unique_ptr<DynamicOutputModel::State> fresh;
-  if (!model.IsValid() || model.m_state->m_typeinfovalue != typeValue ||
-      !SameText(model.m_state->m_typename, typeName)) {
-    fresh = std::make_unique<DynamicOutputModel::State>(name, typeValue, typeName);
-  }
-  DynamicOutputModel::State& target = fresh != nullptr ? *fresh : *model.m_state;
-  try {
-    target.m_output = &component.NewOutput(target.m_definition);
-  } catch (...) {
-    auto find = [&](DynamicOutputModel::State& s) {
-      return FindOutputByDefinitionName(component, s.m_definition.name);
-    };
-    Recover(*this, model, fresh, find, find);
-    throw;
-  }
-  if (fresh != nullptr) model.m_state = std::move(fresh);
-  model.setUnused(false);
-  return postNewInstanceOfFound(name);
+  return Declare(*this, component, name, typeValue, typeName);
 }
 
 }  // namespace DAXO
