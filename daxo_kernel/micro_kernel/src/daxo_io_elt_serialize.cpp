@@ -287,6 +287,183 @@ const Opaque kIplOpaque[] = {{offsetof(IplImage, maskROI)},
                              {offsetof(IplImage, imageDataOrigin)}};
 const Opaque kImageOpaque[] = {{offsetof(DAXOImage, imageId)}, {offsetof(DAXOImage, imageId2)}};
 
+// --- the steps of reading a block -------------------------------------------------------
+
+// The fields of a block after its version, as read. The texts point into
+// the block (null when empty).
+struct Block {
+  long buffer = 0;
+  long vector = 0;
+  DAXOTimestamp timestamp = 0;
+  DAXOTypeInfoValue type = 0;
+  const unsigned char* unitText = nullptr;
+  const unsigned char* nameText = nullptr;
+  DAXOInt64 frequency = 0;
+  DAXOInt32 quality = 0;
+  DAXOInt32 misc1 = 0;
+  DAXOInt32 misc2 = 0;
+  DAXOInt32 misc3 = 0;
+  const unsigned char* payload = nullptr;
+};
+
+// What a block makes of the element, settled before anything changes.
+struct Plan {
+  Shape shape;                     // of the block's type
+  Shape previous;                  // of the element's type before
+  long buffer = 0;                 // the element's buffer size after
+  Parts parts;                     // of a structured payload
+  unsigned char* fresh = nullptr;  // storage for an element that had none
+};
+
+// Reads the fields of a block of `version` after the version itself; false
+// when a text field is out of bounds.
+bool ReadBlock(const unsigned char* in, std::int32_t version, Block& block) {
+  block.buffer = Load<std::int32_t>(in + 4);
+  block.vector = Load<std::int32_t>(in + 8);
+  block.timestamp = Load<DAXOTimestamp>(in + 12);
+  const unsigned char* at = in + (version <= kLastVersionWithoutTimeOfIssue ? 20 : 28);
+  block.type = Load<DAXOTypeInfoValue>(at);
+  at += sizeof(DAXOTypeInfoValue);
+  if (!TakeText(at, block.unitText) || !TakeText(at, block.nameText)) return false;
+  block.frequency = Load<DAXOInt64>(at);
+  block.quality = Load<DAXOInt32>(at + 8);
+  block.misc1 = Load<DAXOInt32>(at + 12);
+  block.misc2 = Load<DAXOInt32>(at + 16);
+  block.misc3 = Load<DAXOInt32>(at + 20);
+  block.payload = at + 24;
+  return true;
+}
+
+// The buffer size `element` gets for `block` (storage in place keeps its
+// own) and both shapes; the refusal, or null.
+const char* SettleBuffer(const DAXOIOEltImplementation& element, const Block& block, Plan& plan) {
+  const bool inPlace = element.data != nullptr;
+  plan.buffer = block.buffer;
+  if (inPlace && block.buffer > element.bufferSize) return kBufferTooBig;
+  if (inPlace) plan.buffer = element.bufferSize;
+  if (block.vector > plan.buffer || block.vector > block.buffer) return kVectorTooBig;
+  if (block.buffer < 0 || block.vector < 0) return kInconsistentIn;
+
+  plan.shape = ShapeOf(block.type);
+  if (plan.shape.kind == Kind::Custom) return kCustomIn;
+
+  // Storage kept from another type holds its bytes, not its item count:
+  // when the new type's items are larger, only the block's own capacity is
+  // promised, and only if those bytes fit.
+  plan.previous = ShapeOf(element.type.value);
+  if (inPlace) {
+    const long held = CapacityBytes(plan.previous, element.bufferSize);
+    if (CapacityBytes(plan.shape, plan.buffer) > held) {
+      if (CapacityBytes(plan.shape, block.buffer) > held) return kBufferTooBig;
+      plan.buffer = block.buffer;
+      if (block.vector > plan.buffer) return kVectorTooBig;
+    }
+  }
+  return nullptr;
+}
+
+// The parts of a structured payload; the refusal, or null.
+const char* DescribePayload(const Block& block, Plan& plan) {
+  if (!plan.shape.Structured()) return nullptr;
+  // The writer's counts never exceed its own buffer, whatever room the
+  // reader has: beyond it the block holds nothing of this element.
+  const long limit = block.buffer < plan.buffer ? block.buffer : plan.buffer;
+  switch (DescribeParts(plan.shape, block.payload, plan.buffer, limit, block.vector, plan.parts)) {
+    case Counts::Ok:
+      break;
+    case Counts::Negative:
+      return kInconsistentIn;
+    case Counts::AboveBuffer:
+      return kVectorTooBig;
+  }
+  return nullptr;
+}
+
+// Zeroed storage for the planned buffer; the refusal, or null.
+const char* AllocateStorage(Plan& plan) {
+  const long needed = CapacityBytes(plan.shape, plan.buffer);
+  if (needed > kMaxAllocation) return kNoMemory;
+  const auto bytes = static_cast<unsigned long>(needed > 0 ? needed : 1);
+  plan.fresh = static_cast<unsigned char*>(DAXO::AllocSharedMemory(bytes));
+  if (plan.fresh == nullptr) return kNoMemory;
+  std::memset(plan.fresh, 0, bytes);
+  return nullptr;
+}
+
+void ApplyFields(DAXOIOEltImplementation& element, const Block& block, const Plan& plan) {
+  element.bufferSize = static_cast<DAXOInt32>(plan.buffer);
+  element.vectorSize = static_cast<DAXOInt32>(block.vector);
+  element.timestamp = block.timestamp;
+  element.type.value = block.type;
+  ApplyTexts(element.type, block.unitText, block.nameText);
+  element.frequency = block.frequency;
+  element.quality = block.quality;
+  element.misc1 = block.misc1;
+  element.misc2 = block.misc2;
+  element.misc3 = block.misc3;
+  if (plan.fresh != nullptr) {
+    element.data = plan.fresh;
+    element.bufferItemSize =
+        plan.shape.kind == Kind::Vector ? static_cast<int>(plan.shape.unit) : 1;
+  }
+}
+
+// Copies a structured payload into `storage`. Opaque header fields and part
+// pointers of storage in place are kept when it already had this shape.
+void CopyStructure(unsigned char* storage, const unsigned char* payload, const Plan& plan) {
+  const bool reuseHeader = plan.fresh == nullptr && plan.previous.kind == plan.shape.kind;
+  unsigned char before[sizeof(struct IplImage)];  // the largest header
+  if (reuseHeader) std::memcpy(before, storage, static_cast<std::size_t>(plan.shape.unit));
+
+  std::memcpy(storage, payload, static_cast<std::size_t>(plan.shape.unit));
+  const unsigned char* from = payload + plan.shape.unit;
+  for (int i = 0; i < plan.parts.count; ++i) {
+    const Part& p = plan.parts.part[i];
+    void* target = nullptr;
+    if (p.present) {
+      if (reuseHeader) target = Load<void*>(before + p.pointerField);
+      // A part the storage did not have sits where output allocation puts it.
+      if (target == nullptr) target = storage + p.standardOffset;
+      if (p.bytes > 0) std::memcpy(target, from, static_cast<std::size_t>(p.bytes));
+      from += p.bytes;
+    }
+    Store<void*>(storage + p.pointerField, target);
+  }
+  const Opaque* opaque = nullptr;
+  std::size_t opaqueCount = 0;
+  if (plan.shape.kind == Kind::IplImage) {
+    opaque = kIplOpaque;
+    opaqueCount = sizeof kIplOpaque / sizeof kIplOpaque[0];
+  } else if (plan.shape.kind == Kind::DAXOImage) {
+    opaque = kImageOpaque;
+    opaqueCount = sizeof kImageOpaque / sizeof kImageOpaque[0];
+  }
+  for (std::size_t i = 0; i < opaqueCount; ++i) {
+    void* value = reuseHeader ? Load<void*>(before + opaque[i].field) : nullptr;
+    Store<void*>(storage + opaque[i].field, value);
+  }
+  if (plan.shape.kind == Kind::IplImage && !reuseHeader) {
+    // Fresh storage: the image data starts at its origin (no alignment gap).
+    Store<void*>(storage + offsetof(struct IplImage, imageDataOrigin),
+                 Load<void*>(storage + offsetof(struct IplImage, imageData)));
+  }
+}
+
+// Copies the payload into the element's storage, its fields applied.
+void CopyPayload(DAXOIOEltImplementation& element, const Block& block, const Plan& plan) {
+  auto* storage = static_cast<unsigned char*>(element.data);
+  if (plan.shape.kind == Kind::Vector) {
+    const long used = block.vector * plan.shape.unit;
+    if (used > 0) std::memcpy(storage, block.payload, static_cast<std::size_t>(used));
+    if (DAXO::TypeFilter(element.type, DAXO::FilterTextAscii) && plan.buffer > used) {
+      storage[used] = 0;
+    }
+    return;
+  }
+  if (!plan.shape.Structured()) return;  // an unknown kind has no payload
+  CopyStructure(storage, block.payload, plan);
+}
+
 }  // namespace
 
 // --- writing ------------------------------------------------------------------------
@@ -412,131 +589,16 @@ int DAXOIOEltImplementation::Deserialize(void* src, bool allocate) {
 
   // Everything is read and checked before the element changes, so that a
   // refused block leaves the element as it was.
-  const long blockBuffer = Load<std::int32_t>(in + 4);
-  const long blockVector = Load<std::int32_t>(in + 8);
-  const DAXOTimestamp blockTimestamp = Load<DAXOTimestamp>(in + 12);
-  const unsigned char* at = in + (version <= kLastVersionWithoutTimeOfIssue ? 20 : 28);
-  const DAXOTypeInfoValue blockType = Load<DAXOTypeInfoValue>(at);
-  at += sizeof(DAXOTypeInfoValue);
-  const unsigned char* unitText = nullptr;
-  const unsigned char* nameText = nullptr;
-  if (!TakeText(at, unitText) || !TakeText(at, nameText)) return Fail(kInconsistentIn);
-  const DAXOInt64 blockFrequency = Load<DAXOInt64>(at);
-  const DAXOInt32 blockQuality = Load<DAXOInt32>(at + 8);
-  const DAXOInt32 blockMisc1 = Load<DAXOInt32>(at + 12);
-  const DAXOInt32 blockMisc2 = Load<DAXOInt32>(at + 16);
-  const DAXOInt32 blockMisc3 = Load<DAXOInt32>(at + 20);
-  const unsigned char* payload = at + 24;
+  Block block;
+  if (!ReadBlock(in, version, block)) return Fail(kInconsistentIn);
+  Plan plan;
+  const char* refusal = SettleBuffer(*this, block, plan);
+  if (refusal == nullptr) refusal = DescribePayload(block, plan);
+  if (refusal == nullptr && data == nullptr) refusal = AllocateStorage(plan);
+  if (refusal != nullptr) return Fail(refusal);
 
-  long buffer = blockBuffer;
-  if (data != nullptr && blockBuffer > bufferSize) return Fail(kBufferTooBig);
-  if (data != nullptr) buffer = bufferSize;
-  if (blockVector > buffer || blockVector > blockBuffer) return Fail(kVectorTooBig);
-  if (blockBuffer < 0 || blockVector < 0) return Fail(kInconsistentIn);
-
-  const Shape shape = ShapeOf(blockType);
-  if (shape.kind == Kind::Custom) return Fail(kCustomIn);
-
-  // Storage kept from another type holds its bytes, not its item count:
-  // when the new type's items are larger, only the block's own capacity is
-  // promised, and only if those bytes fit.
-  const Shape previous = ShapeOf(type.value);
-  if (data != nullptr) {
-    const long held = CapacityBytes(previous, bufferSize);
-    if (CapacityBytes(shape, buffer) > held) {
-      if (CapacityBytes(shape, blockBuffer) > held) return Fail(kBufferTooBig);
-      buffer = blockBuffer;
-      if (blockVector > buffer) return Fail(kVectorTooBig);
-    }
-  }
-
-  Parts parts;
-  if (shape.Structured()) {
-    // The writer's counts never exceed its own buffer, whatever room the
-    // reader has: beyond it the block holds nothing of this element.
-    const long limit = blockBuffer < buffer ? blockBuffer : buffer;
-    switch (DescribeParts(shape, payload, buffer, limit, blockVector, parts)) {
-      case Counts::Ok:
-        break;
-      case Counts::Negative:
-        return Fail(kInconsistentIn);
-      case Counts::AboveBuffer:
-        return Fail(kVectorTooBig);
-    }
-  }
-
-  unsigned char* fresh = nullptr;
-  if (data == nullptr) {
-    const long needed = CapacityBytes(shape, buffer);
-    if (needed > kMaxAllocation) return Fail(kNoMemory);
-    const auto bytes = static_cast<unsigned long>(needed > 0 ? needed : 1);
-    fresh = static_cast<unsigned char*>(DAXO::AllocSharedMemory(bytes));
-    if (fresh == nullptr) return Fail(kNoMemory);
-    std::memset(fresh, 0, bytes);
-  }
-
-  // Apply. Opaque header fields and part pointers of the storage in place
-  // are kept when it already had this shape.
-  const bool reuseHeader = fresh == nullptr && previous.kind == shape.kind && shape.Structured();
-  unsigned char before[sizeof(struct IplImage)];  // the largest header
-  if (reuseHeader) std::memcpy(before, data, static_cast<std::size_t>(shape.unit));
-
-  bufferSize = static_cast<DAXOInt32>(buffer);
-  vectorSize = static_cast<DAXOInt32>(blockVector);
-  timestamp = blockTimestamp;
-  type.value = blockType;
-  ApplyTexts(type, unitText, nameText);
-  frequency = blockFrequency;
-  quality = blockQuality;
-  misc1 = blockMisc1;
-  misc2 = blockMisc2;
-  misc3 = blockMisc3;
-  if (fresh != nullptr) {
-    data = fresh;
-    bufferItemSize = shape.kind == Kind::Vector ? static_cast<int>(shape.unit) : 1;
-  }
-
-  auto* storage = static_cast<unsigned char*>(data);
-  if (shape.kind == Kind::Vector) {
-    const long used = blockVector * shape.unit;
-    if (used > 0) std::memcpy(storage, payload, static_cast<std::size_t>(used));
-    if (DAXO::TypeFilter(type, DAXO::FilterTextAscii) && buffer > used) storage[used] = 0;
-    return 0;
-  }
-  if (!shape.Structured()) return 0;  // an unknown kind has no payload
-
-  std::memcpy(storage, payload, static_cast<std::size_t>(shape.unit));
-  const unsigned char* from = payload + shape.unit;
-  for (int i = 0; i < parts.count; ++i) {
-    const Part& p = parts.part[i];
-    void* target = nullptr;
-    if (p.present) {
-      if (reuseHeader) target = Load<void*>(before + p.pointerField);
-      // A part the storage did not have sits where output allocation puts it.
-      if (target == nullptr) target = storage + p.standardOffset;
-      if (p.bytes > 0) std::memcpy(target, from, static_cast<std::size_t>(p.bytes));
-      from += p.bytes;
-    }
-    Store<void*>(storage + p.pointerField, target);
-  }
-  const Opaque* opaque = nullptr;
-  std::size_t opaqueCount = 0;
-  if (shape.kind == Kind::IplImage) {
-    opaque = kIplOpaque;
-    opaqueCount = sizeof kIplOpaque / sizeof kIplOpaque[0];
-  } else if (shape.kind == Kind::DAXOImage) {
-    opaque = kImageOpaque;
-    opaqueCount = sizeof kImageOpaque / sizeof kImageOpaque[0];
-  }
-  for (std::size_t i = 0; i < opaqueCount; ++i) {
-    void* value = reuseHeader ? Load<void*>(before + opaque[i].field) : nullptr;
-    Store<void*>(storage + opaque[i].field, value);
-  }
-  if (shape.kind == Kind::IplImage && !reuseHeader) {
-    // Fresh storage: the image data starts at its origin (no alignment gap).
-    Store<void*>(storage + offsetof(struct IplImage, imageDataOrigin),
-                 Load<void*>(storage + offsetof(struct IplImage, imageData)));
-  }
+  ApplyFields(*this, block, plan);
+  CopyPayload(*this, block, plan);
   return 0;
 }
 
