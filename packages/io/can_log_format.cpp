@@ -7,7 +7,7 @@ namespace velquor_io {
 
 namespace {
 
-constexpr std::int64_t kMaxSeconds = 9000000000000LL;  // keeps ts * 1e6 inside int64
+constexpr std::int64_t KyMaxSeconds = 9000000000000LL;  // keeps ts * 1e6 inside int64
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -22,8 +22,8 @@ bool IsDigit(char c) {
 
 // Faults whose text CanLogLineFault completes (the character and its
 // column, the byte count).
-constexpr char kNotHex[] = "not a hex digit";
-constexpr char kNotFdLength[] = "not a CAN FD length (0 to 8, 12, 16, 20, 24, 32, 48 or 64 bytes)";
+constexpr char KyNotHex[] = "not a hex digit";
+constexpr char KyNotFdLength[] = "not a CAN FD length (0 to 8, 12, 16, 20, 24, 32, 48 or 64 bytes)";
 
 bool IsFdLength(std::size_t n) {
   return n <= 8 || n == 12 || n == 16 || n == 20 || n == 24 || n == 32 || n == 48 || n == 64;
@@ -45,12 +45,12 @@ const char* ParseBytes(std::string_view text, std::size_t& pos, std::size_t max,
     if (hi < 0 && text[pos] == '_') return nullptr;  // the data ends here
     if (hi < 0) {
       bad = pos;
-      return kNotHex;
+      return KyNotHex;
     }
     if (pos + 1 < text.size() && HexValue(text[pos + 1]) < 0 && text[pos + 1] != '_' &&
         text[pos + 1] != '.') {
       bad = pos + 1;
-      return kNotHex;
+      return KyNotHex;
     }
     if (pos + 1 >= text.size() || HexValue(text[pos + 1]) < 0) return "odd number of hex digits";
     if (frame.length >= max) return "too many data bytes";
@@ -67,7 +67,7 @@ const char* ParseTimestamp(std::string_view line, std::size_t& pos, std::int64_t
   const std::size_t start = pos;
   while (pos < line.size() && IsDigit(line[pos])) {
     seconds = seconds * 10 + (line[pos] - '0');
-    if (seconds > kMaxSeconds) return "time out of range";
+    if (seconds > KyMaxSeconds) return "time out of range";
     ++pos;
   }
   if (pos == start) return "no digits in the time";
@@ -131,7 +131,7 @@ const char* ParseFrame(std::string_view text, CanLogFrame& frame, std::size_t& b
     frame.notation |= KyCanFd;
     frame.fdFlags = static_cast<std::uint8_t>(HexValue(text[pos++]));
     if (const char* fault = ParseBytes(text, pos, 64, frame, bad)) return fault;
-    if (!IsFdLength(frame.length)) return kNotFdLength;
+    if (!IsFdLength(frame.length)) return KyNotFdLength;
   } else if (pos < text.size() && text[pos] == 'R') {
     ++pos;
     frame.id |= KyCanRtrFlag;
@@ -155,9 +155,9 @@ const char* ParseFrame(std::string_view text, CanLogFrame& frame, std::size_t& b
   return nullptr;
 }
 
-constexpr char kHex[] = "0123456789ABCDEF";
+constexpr char KyHex[] = "0123456789ABCDEF";
 
-/// ParseCanLogLine; `bad` is where the character of a kNotHex fault stands
+/// ParseCanLogLine; `bad` is where the character of a KyNotHex fault stands
 /// in `line`.
 const char* ParseLine(std::string_view line, CanLogFrame& frame, std::size_t& bad) {
   frame = CanLogFrame{};
@@ -203,8 +203,8 @@ std::string CanLogLineFault(std::string_view line) {
   std::size_t bad = 0;
   const char* fault = ParseLine(line, frame, bad);
   if (fault == nullptr) return {};
-  if (fault == kNotFdLength) return std::to_string(frame.length) + " data bytes: " + fault;
-  if (fault != kNotHex || bad >= line.size()) return fault;
+  if (fault == KyNotFdLength) return std::to_string(frame.length) + " data bytes: " + fault;
+  if (fault != KyNotHex || bad >= line.size()) return fault;
   const auto c = static_cast<unsigned char>(line[bad]);
   char shown[16];
   if (c >= 0x20 && c < 0x7F) {
@@ -241,29 +241,29 @@ void FormatCanLogLine(const CanLogFrame& frame, std::string& out) {
   const auto appendData = [&](std::size_t max) {
     const std::size_t n = frame.length < max ? frame.length : max;
     for (std::size_t i = 0; i < n; ++i) {
-      out += kHex[frame.data[i] >> 4];
-      out += kHex[frame.data[i] & 0xF];
+      out += KyHex[frame.data[i] >> 4];
+      out += KyHex[frame.data[i] & 0xF];
     }
   };
   if ((frame.notation & KyCanFd) != 0) {
     out += '#';
-    out += kHex[frame.fdFlags & 0xF];
+    out += KyHex[frame.fdFlags & 0xF];
     appendData(64);
   } else if ((frame.id & KyCanRtrFlag) != 0) {
     out += 'R';
     if ((frame.notation & KyCanRemoteDlc) != 0) {
       const bool raw = (frame.notation & KyCanRawDlc) != 0;
-      out += raw ? '8' : kHex[frame.dlc & 0xF];
+      out += raw ? '8' : KyHex[frame.dlc & 0xF];
       if (raw) {
         out += '_';
-        out += kHex[frame.dlc & 0xF];
+        out += KyHex[frame.dlc & 0xF];
       }
     }
   } else {
     appendData(8);
     if ((frame.notation & KyCanRawDlc) != 0) {
       out += '_';
-      out += kHex[frame.dlc & 0xF];
+      out += KyHex[frame.dlc & 0xF];
     }
   }
   if ((frame.notation & KyCanDirection) != 0) {

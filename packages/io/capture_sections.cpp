@@ -11,10 +11,10 @@ namespace velquor_io {
 namespace {
 
 // The section header block's type reads the same in either byte order.
-constexpr unsigned char kSectionHeader[4] = {0x0A, 0x0D, 0x0D, 0x0A};
-constexpr unsigned char kLittleEndian[4] = {0x4D, 0x3C, 0x2B, 0x1A};
-constexpr unsigned char kBigEndian[4] = {0x1A, 0x2B, 0x3C, 0x4D};
-constexpr std::uint64_t kRestOfFile = std::numeric_limits<std::uint64_t>::max();
+constexpr unsigned char KySectionHeader[4] = {0x0A, 0x0D, 0x0D, 0x0A};
+constexpr unsigned char KyLittleEndian[4] = {0x4D, 0x3C, 0x2B, 0x1A};
+constexpr unsigned char KyBigEndian[4] = {0x1A, 0x2B, 0x3C, 0x4D};
+constexpr std::uint64_t KyRestOfFile = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
@@ -31,7 +31,7 @@ bool CaptureSections::NextBlock() {
   if (m_sectionEnd) return false;
   if (!m_carried) m_headSize = std::fread(m_head, 1, 8, m_file);
   m_headServed = 0;
-  const bool sectionHeader = m_headSize >= 8 && std::memcmp(m_head, kSectionHeader, 4) == 0;
+  const bool sectionHeader = m_headSize >= 8 && std::memcmp(m_head, KySectionHeader, 4) == 0;
   if (sectionHeader && !m_carried && m_blocks > 0) {
     // The next section begins: this stream ends here, its header is kept.
     m_headSize += std::fread(m_head + 8, 1, 4, m_file);
@@ -43,8 +43,8 @@ bool CaptureSections::NextBlock() {
   bool framed = m_headSize >= 8;
   if (framed && sectionHeader) {
     if (m_headSize < 12) m_headSize += std::fread(m_head + m_headSize, 1, 12 - m_headSize, m_file);
-    m_swapped = m_headSize == 12 && std::memcmp(m_head + 8, kBigEndian, 4) == 0;
-    framed = m_headSize == 12 && (m_swapped || std::memcmp(m_head + 8, kLittleEndian, 4) == 0);
+    m_swapped = m_headSize == 12 && std::memcmp(m_head + 8, KyBigEndian, 4) == 0;
+    framed = m_headSize == 12 && (m_swapped || std::memcmp(m_head + 8, KyLittleEndian, 4) == 0);
   }
   std::uint32_t length = 0;
   if (framed) {
@@ -56,7 +56,7 @@ bool CaptureSections::NextBlock() {
   if (m_headSize == 0) return false;  // the end of the file, between blocks
   ++m_blocks;
   m_opaque = !framed;
-  m_left = framed ? length : kRestOfFile;
+  m_left = framed ? length : KyRestOfFile;
   return true;
 }
 
