@@ -101,19 +101,6 @@ TEST_F(Diagram, AComponentCanAskTheEngineToShutDown) {
   EXPECT_TRUE(Dead("t"));
 }
 
-TEST_F(Diagram, AFailingCoreEndsTheComponentAndTheRun) {
-  ASSERT_TRUE(engine.CreateComponent("EngineTestTicker", "t"));
-  probe->setTickerMode(3);
-  ASSERT_TRUE(engine.StartDiagram());
-  EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
-  EXPECT_TRUE(Reported("Component t is dead."));
-  // Dead components are started again by the next run.
-  probe->setTickerMode(0);
-  const long cores = probe->tickerCores();
-  ASSERT_TRUE(engine.StartDiagram());
-  EXPECT_TRUE(probe->waitTickerCores(cores + 1));
-}
-
 // A component left out of the diagram's start runs only when started by
 // hand; destroying it while it runs shuts it down first.
 TEST_F(Diagram, AComponentOutOfAutoStartIsStartedByHand) {

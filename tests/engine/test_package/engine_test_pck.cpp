@@ -42,8 +42,6 @@ class Ticker : public DAXOComponent {
         g_mode = 0;
         DAXOPrivate::kernel->Shutdown();
         break;
-      case 3:
-        throw 42;
       case 4: {
         std::unique_lock<std::mutex> guard(g_lock);
         ++g_stuck;

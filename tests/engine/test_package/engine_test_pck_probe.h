@@ -16,8 +16,8 @@ struct VelquorEngineTestProbe {
   long (*tickerDeaths)();
   /// What the following Core calls do after counting: 0 rest a millisecond
   /// (or until death), 1 CommitSuicide, 2 ask the engine to shut down
-  /// (kernel Shutdown) once, then rest, 3 throw the integer 42, 4 block,
-  /// deaf to the die event, until setTickerMode sets another mode.
+  /// (kernel Shutdown) once, then rest, 4 block, deaf to the die event,
+  /// until setTickerMode sets another mode.
   void (*setTickerMode)(int mode);
   /// Blocks until a Core is held by mode 4 (at most 10 s); true when one is.
   bool (*waitTickerStuck)();
