@@ -1,7 +1,6 @@
 // CanLogPlayer: candump log -> vectors of CAN frame records.
 #include "can_log_player.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "can_frame_codec.h"
@@ -12,8 +11,6 @@
 namespace velquor_io {
 
 namespace {
-
-enum { KyPropPath = 0, KyPropPackets };
 
 DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size, FIFO size, subsampling, shareable
@@ -34,6 +31,10 @@ DAXOPropertyDefinition s_properties[] = {
 DAXOInputDefinition s_inputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
+bool IsEmptyLogLine(std::string_view line) {
+  return line.empty() || line == "\r";
+}
+
 }  // namespace
 
 DAXOComponentDefinition CanLogPlayer::s_definition =
@@ -47,19 +48,9 @@ DAXOComponent* CanLogPlayer::Instantiate(const char* name, DAXOComponentDefiniti
   return new CanLogPlayer(name, definition);
 }
 
-void CanLogPlayer::Dynamic() {
-  m_inputNote.Note(StringProperty(*this, KyPropPath));
-  DAXOComponent::Dynamic();
-}
-
 void CanLogPlayer::Birth() {
-  m_path = StringProperty(*this, KyPropPath);
-  m_frames = 0;
-  m_lastTime = 0;
-  DirectSet(*Property(KyPropPackets), 0L);
+  LinePlayer::Birth();
   m_batch.reserve(KyFramesPerSample);
-  if (m_path.empty()) Error("velquor_io: the property \"path\" is empty");
-  if (!m_reader.Open(m_path)) Error(FileFault(m_path, std::strerror(errno)).c_str());
 }
 
 void CanLogPlayer::Core() {
@@ -68,15 +59,13 @@ void CanLogPlayer::Core() {
   std::string_view line;
   CanLogFrame frame;
   while (static_cast<int>(m_batch.size()) < KyFramesPerSample) {
-    if (!m_reader.Next(line)) {
-      if (m_reader.Failed()) Error(FileFault(m_path, "read error").c_str());
+    if (!NextLine(line, &IsEmptyLogLine)) {
       atEnd = true;
       break;
     }
-    if (line.empty() || line == "\r") continue;
     if (ParseCanLogLine(line, frame) != nullptr) {
-      DirectSet(*Property(KyPropPackets), m_frames);
-      Error(FileFault(m_path, "line", m_reader.LineNumber(), CanLogLineFault(line)).c_str());
+      DirectSet(*Property(KyPlayerPackets), PlayedCount());
+      LineFault(CanLogLineFault(line));
     }
     m_batch.push_back(ToUniFrame(frame));
   }
@@ -87,19 +76,9 @@ void CanLogPlayer::Core() {
     element->VectorSize() = static_cast<int>(m_batch.size());
     element->Timestamp() = SampleTimestamp(m_batch.front().ts);
     StopWriting(element);
-    m_frames += static_cast<long>(m_batch.size());
-    m_lastTime = m_batch.back().ts;
-    DirectSet(*Property(KyPropPackets), m_frames);
+    Played(static_cast<long>(m_batch.size()), m_batch.back().ts);
   }
-  if (atEnd) {
-    m_reader.Close();
-    if (!WriteEndOfFile(*this, Output(1), m_frames > 0 ? SampleTimestamp(m_lastTime) : 0)) return;
-    CommitSuicide();
-  }
-}
-
-void CanLogPlayer::Death() {
-  m_reader.Close();
+  if (atEnd) EndOfFile();
 }
 
 }  // namespace velquor_io

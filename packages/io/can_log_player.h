@@ -6,21 +6,17 @@
 // Empty lines are skipped. A malformed line raises a component error naming
 // the file and the line number.
 //
-// Threading: threaded model; Birth, Core and Death run on the component's
-// thread, which alone touches the file.
+// Threading: as LinePlayer.
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <vector>
 
-#include "daxo_component.h"
 #include "daxo_io_elt.h"
-#include "io_common.h"
+#include "line_player.h"
 
 namespace velquor_io {
 
-class CanLogPlayer : public DAXOComponent {
+class CanLogPlayer : public LinePlayer {
  public:
   /// Frames per output sample.
   static constexpr int KyFramesPerSample = 256;
@@ -29,20 +25,13 @@ class CanLogPlayer : public DAXOComponent {
   static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   CanLogPlayer(const char* name, DAXOComponentDefinition& definition)
-      : DAXOComponent(name, definition) {}
+      : LinePlayer(name, definition) {}
 
-  void Dynamic() override;
   void Birth() override;
   void Core() override;
-  void Death() override;
 
  private:
-  std::string m_path;
-  LineReader m_reader;
   std::vector<DAXOCANUniFrame> m_batch;
-  long m_frames = 0;
-  std::int64_t m_lastTime = 0;
-  InputPathNote m_inputNote;  // the file this player is set to read
 };
 
 }  // namespace velquor_io

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "csv_format.h"
@@ -15,7 +14,7 @@ namespace velquor_io {
 
 namespace {
 
-enum { KyPropPath = 0, KyPropPackets, KyPropHeader };
+enum { KyPropHeader = KyPlayerPackets + 1 };
 
 DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size (0: sized from the header), FIFO size, subsampling, shareable
@@ -66,8 +65,7 @@ DAXOComponent* CsvPlayer::Instantiate(const char* name, DAXOComponentDefinition&
 }
 
 void CsvPlayer::Dynamic() {
-  const std::string path = StringProperty(*this, KyPropPath);
-  m_inputNote.Note(path);
+  const std::string path = NotePath();
   std::string header = StringProperty(*this, KyPropHeader);
   if (header.empty()) header = ReadHeader(path);
   DAXOOutput& output = Output(0);
@@ -77,12 +75,7 @@ void CsvPlayer::Dynamic() {
 }
 
 void CsvPlayer::Birth() {
-  m_path = StringProperty(*this, KyPropPath);
-  m_rows = 0;
-  m_lastTime = 0;
-  DirectSet(*Property(KyPropPackets), 0L);
-  if (m_path.empty()) Error("velquor_io: the property \"path\" is empty");
-  if (!m_reader.Open(m_path)) Error(FileFault(m_path, std::strerror(errno)).c_str());
+  LinePlayer::Birth();
   std::string_view line;
   if (!m_reader.Next(line)) Error(FileFault(m_path, "line", 1, "no header line").c_str());
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -108,36 +101,23 @@ void CsvPlayer::Birth() {
 
 void CsvPlayer::Core() {
   std::string_view line;
-  for (;;) {
-    if (!m_reader.Next(line)) {
-      if (m_reader.Failed()) Error(FileFault(m_path, "read error").c_str());
-      m_reader.Close();
-      // A failed write ends the life with this Core, as an error.
-      if (!WriteEndOfFile(*this, Output(1), m_rows > 0 ? SampleTimestamp(m_lastTime) : 0)) return;
-      CommitSuicide();
-      return;
-    }
-    if (!IsBlankCsvLine(line)) break;
+  if (!NextLine(line, &IsBlankCsvLine)) {
+    EndOfFile();
+    return;
   }
   std::int64_t timestamp = 0;
   const char* fault = ParseCsvRow(line, m_columns, timestamp, m_values.data());
   if (fault == nullptr && timestamp == 0) {
     fault = "timestamp 0 cannot be carried (the engine stamps such samples with its clock)";
   }
-  if (fault != nullptr) Error(FileFault(m_path, "line", m_reader.LineNumber(), fault).c_str());
+  if (fault != nullptr) LineFault(fault);
   DAXOIOElt* element = StartWriting(Output(0));
   if (element == nullptr) return;  // failed: the life ends with this Core
   std::memcpy(element->Data(), m_values.data(), m_values.size() * sizeof(double));
   element->VectorSize() = m_columns;
   element->Timestamp() = timestamp;
   StopWriting(element);
-  ++m_rows;
-  m_lastTime = timestamp;
-  DirectSet(*Property(KyPropPackets), m_rows);
-}
-
-void CsvPlayer::Death() {
-  m_reader.Close();
+  Played(1, timestamp);
 }
 
 }  // namespace velquor_io

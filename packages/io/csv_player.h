@@ -16,43 +16,31 @@
 // which the engine cannot carry) raise a component error naming the file
 // and the line.
 //
-// Threading: threaded model. Dynamic runs on the engine's control thread
-// while the component is not living; Birth, Core and Death on the
-// component's thread, which alone touches the file.
+// Threading: as LinePlayer.
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <vector>
 
-#include "daxo_component.h"
-#include "io_common.h"
+#include "line_player.h"
 
 namespace velquor_io {
 
-class CsvPlayer : public DAXOComponent {
+class CsvPlayer : public LinePlayer {
  public:
   static DAXOComponentDefinition s_definition;
   static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
-  CsvPlayer(const char* name, DAXOComponentDefinition& definition)
-      : DAXOComponent(name, definition) {}
+  CsvPlayer(const char* name, DAXOComponentDefinition& definition) : LinePlayer(name, definition) {}
 
   /// Names the output after "header", or else the header of the regular
   /// file at "path" (empty name when there is no readable header yet).
   void Dynamic() override;
   void Birth() override;
   void Core() override;
-  void Death() override;
 
  private:
-  std::string m_path;
-  LineReader m_reader;
   int m_columns = 0;
   std::vector<double> m_values;
-  long m_rows = 0;
-  std::int64_t m_lastTime = 0;
-  InputPathNote m_inputNote;  // the file this player is set to read
 };
 
 }  // namespace velquor_io
