@@ -227,6 +227,16 @@ class DAXOComponent : public DAXOModule {
   void ServeInput(DAXOInput& input, bool releaseAll = false);
   void ReleaseAllInputs();
   void SetIfPresent(const char* property, long value);
+  // Steps of Start, which holds the lifecycle lock around them.
+  /// Makes the threading model one the definition allows (with a warning).
+  void ApplyThreadingModel();
+  /// Counts the life and has the engine start the main thread; waits for
+  /// Birth when "Engine.sequentialStart" is true. False (the life given back,
+  /// death marked called) when the thread could not be started.
+  bool LaunchMainThread();
+  /// Birth and the inputs received so far, on the caller's thread, under
+  /// the death lock; an exception ends the life (SequentialStartFailed).
+  void BirthOnCaller();
 
   DAXOComponentDefinition* m_definition;
   std::atomic<bool> m_threaded{false};

@@ -36,6 +36,28 @@ const char kSequentialNotAllowed[] =
     "have changed since last save operation).";
 const char kCatchUp[] = " Trying to catch up but the component might crash later.";
 
+// The first own property that needs to be set before a start and was not.
+DAXOPropertyImplementation* UninitialisedProperty(DAXOComponent& component) {
+  const int own = component.NbProperties();
+  for (int i = 0; i < own; ++i) {
+    auto* property = static_cast<DAXOPropertyImplementation*>(component.Property(i));
+    DAXOModule::ValueGuard values(component);
+    if (property->definition.needs2BeInitialized) return property;
+  }
+  return nullptr;
+}
+
+// Outputs made with a size got their buffer when they were created, and
+// keep it until the component frees its buffers: only the others are
+// allocated here (a second allocation would be refused).
+void AllocateUnsizedOutputs(DAXOComponent& component) {
+  const int outputs = component.NbOutputs();
+  for (int i = 0; i < outputs; ++i) {
+    auto& out = static_cast<DAXOOutputImplementation&>(component.Output(i));
+    if (out.itemCount == 0) out.AllocOutputBuffer(out.definition.size, true);
+  }
+}
+
 }  // namespace
 
 void DAXOComponent::SignalBirth() {
@@ -75,32 +97,15 @@ void DAXOComponent::Start() {
   }
   DAXOMutexGuard lifecycle(m_lifecycleLock);
 
-  const int own = NbProperties();
-  for (int i = 0; i < own; ++i) {
-    auto* property = static_cast<DAXOPropertyImplementation*>(Property(i));
-    bool uninitialised;
-    {
-      ValueGuard values(*this);
-      uninitialised = property->definition.needs2BeInitialized;
-    }
-    if (uninitialised) {
-      ChangeState(DAXO::ErrorState, DAXO::LivingState);
-      lifecycle.unlock();
-      DAXOStreamedString text("Unable to start component ");
-      text << name << ". Its property " << property->Name() << " needs to be initialized.";
-      DAXOPrivate::KernelError(text, 1);
-    }
+  if (DAXOPropertyImplementation* property = UninitialisedProperty(*this)) {
+    ChangeState(DAXO::ErrorState, DAXO::LivingState);
+    lifecycle.unlock();
+    DAXOStreamedString text("Unable to start component ");
+    text << name << ". Its property " << property->Name() << " needs to be initialized.";
+    DAXOPrivate::KernelError(text, 1);
   }
-
-  // Outputs made with a size got their buffer when they were created, and
-  // keep it until the component frees its buffers: only the others are
-  // allocated here (a second allocation would be refused).
   try {
-    const int outputs = NbOutputs();
-    for (int i = 0; i < outputs; ++i) {
-      auto& out = static_cast<DAXOOutputImplementation&>(Output(i));
-      if (out.itemCount == 0) out.AllocOutputBuffer(out.definition.size, true);
-    }
+    AllocateUnsizedOutputs(*this);
   } catch (int) {
     ChangeState(0, DAXO::LivingState);
     lifecycle.unlock();
@@ -114,6 +119,21 @@ void DAXOComponent::Start() {
     ChangeState(0, DAXO::DyingState | DAXO::DeadState);
   }
 
+  ApplyThreadingModel();
+  m_threadedReads = IsThreaded();
+  if (IsThreaded()) {
+    if (!LaunchMainThread()) {
+      ChangeState(DAXO::ErrorState | DAXO::DeadState, DAXO::LivingState);
+      lifecycle.unlock();
+      Error("Failed to start component main thread", 1);
+    }
+  } else {
+    BirthOnCaller();
+  }
+  NotifyState();
+}
+
+void DAXOComponent::ApplyThreadingModel() {
   const DAXOUInt32 kind = m_definition->kind;
   if (IsThreaded() && (kind & DAXO::Threaded) == 0) {
     Report(kThreadedNotAllowed, DAXO::Warning, 0);
@@ -126,50 +146,49 @@ void DAXOComponent::Start() {
     DirectSet(*Property("threaded"), true);
     m_threaded = true;
   }
+}
 
-  m_threadedReads = IsThreaded();
-  if (IsThreaded()) {
-    // The main thread's life is counted before the thread exists, so that a
-    // death racing with its start still waits for it.
-    m_deathCalled = false;
-    m_birthEvent.Reset();
-    OneMoreLife();
-    // The engine owns the main thread and runs the life on it: without an
-    // engine there is nobody to run it.
-    if (DAXOPrivate::kernel == nullptr || !DAXOPrivate::kernel->StartComponentThread(this)) {
-      LoseOneLife();
-      m_deathCalled = true;
-      ChangeState(DAXO::ErrorState | DAXO::DeadState, DAXO::LivingState);
-      lifecycle.unlock();
-      Error("Failed to start component main thread", 1);
-    }
-    if (DAXO::GetBoolProperty("Engine.sequentialStart")) {
-      DAXOEvent* events[2] = {&m_birthEvent, &DieEvent()};
-      const int fired = DAXOEvent::Wait(2, events, kBirthTimeout);
-      if (fired == DAXO::TimeOut) {
-        Report("Couldn't start. Birth didn't occur correctly (3s timeout).", DAXO::Info, 0);
-      } else if (fired == 1) {
-        Report("Couldn't start. Birth didn't occur correctly (died at birth).", DAXO::Info, 0);
-      }
-    }
-  } else {
-    SetIfPresent("primaryThreadID", 0);
-    DAXOMutexGuard death(m_deathLock);
-    m_deathCalled = false;
-    OneMoreLife();
-    try {
-      Birth();
-      EndLifeOnFailure();
-      // A Birth that ended its own life (CommitSuicide) is dead already.
-      if (!m_deathCalled) ChangeState(0, DAXO::DeadState);
-      // What the inputs received before the start is served now.
-      const int inputs = NbInputs();
-      for (int i = 0; i < inputs && !m_deathCalled; ++i) ServeInput(Input(i));
-    } catch (...) {
-      SequentialStartFailed();
+bool DAXOComponent::LaunchMainThread() {
+  // The main thread's life is counted before the thread exists, so that a
+  // death racing with its start still waits for it.
+  m_deathCalled = false;
+  m_birthEvent.Reset();
+  OneMoreLife();
+  // The engine owns the main thread and runs the life on it: without an
+  // engine there is nobody to run it.
+  if (DAXOPrivate::kernel == nullptr || !DAXOPrivate::kernel->StartComponentThread(this)) {
+    LoseOneLife();
+    m_deathCalled = true;
+    return false;
+  }
+  if (DAXO::GetBoolProperty("Engine.sequentialStart")) {
+    DAXOEvent* events[2] = {&m_birthEvent, &DieEvent()};
+    const int fired = DAXOEvent::Wait(2, events, kBirthTimeout);
+    if (fired == DAXO::TimeOut) {
+      Report("Couldn't start. Birth didn't occur correctly (3s timeout).", DAXO::Info, 0);
+    } else if (fired == 1) {
+      Report("Couldn't start. Birth didn't occur correctly (died at birth).", DAXO::Info, 0);
     }
   }
-  NotifyState();
+  return true;
+}
+
+void DAXOComponent::BirthOnCaller() {
+  SetIfPresent("primaryThreadID", 0);
+  DAXOMutexGuard death(m_deathLock);
+  m_deathCalled = false;
+  OneMoreLife();
+  try {
+    Birth();
+    EndLifeOnFailure();
+    // A Birth that ended its own life (CommitSuicide) is dead already.
+    if (!m_deathCalled) ChangeState(0, DAXO::DeadState);
+    // What the inputs received before the start is served now.
+    const int inputs = NbInputs();
+    for (int i = 0; i < inputs && !m_deathCalled; ++i) ServeInput(Input(i));
+  } catch (...) {
+    SequentialStartFailed();
+  }
 }
 
 void DAXOComponent::ServeInput(DAXOInput& input, bool releaseAll) {
