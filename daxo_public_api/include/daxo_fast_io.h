@@ -262,6 +262,14 @@ class DAXOFastIO {
   void Take(Slot& s, DAXOUInt32 b, bool fifoFamily);
   void MarkRead(Slot& s, DAXOUInt32 b);
   void GiveBack(Slot& s, DAXOUInt32 b);
+  static bool HeldBy(const Slot& s, DAXOUInt32 b) {
+    return s.state == DAXO::SlotReading && (s.readingMask & b) != 0;
+  }
+  /// The first slot from `from` towards the tail that reader bit `b` holds.
+  static DAXOBasicListItem* NextHeld(DAXOBasicListItem* from, DAXOUInt32 b);
+  /// StopReading's one step: gives back `item`, or the newest held slot when
+  /// `newest`; a slot the reader does not hold is a fatal error.
+  void GiveBackHeld(int reader, DAXOBasicListItem* item, bool newest);
   void CallOverflow(Hold& hold);  // releases the mutex, then calls out
 
   DAXOMutex mutex;
@@ -417,12 +425,10 @@ int DAXOFastIO<T>::ReleaseReader(int reader) {
   if (!ValidNumber(reader)) return 0;
   const DAXOUInt32 b = Bit(reader);
   int released = 0;
-  for (DAXOBasicListItem* i = slots.First().ptr; i != nullptr; i = i->successor) {
-    Slot& s = SlotOf(i);
-    if (s.state == DAXO::SlotReading && (s.readingMask & b) != 0) {
-      GiveBack(s, b);
-      ++released;
-    }
+  for (DAXOBasicListItem* i = NextHeld(slots.First().ptr, b); i != nullptr;
+       i = NextHeld(i->successor, b)) {
+    GiveBack(SlotOf(i), b);
+    ++released;
   }
   return released;
 }
@@ -600,15 +606,21 @@ void DAXOFastIO<T>::GiveBack(Slot& s, DAXOUInt32 b) {
 }
 
 template <class T>
-void DAXOFastIO<T>::StopReading(int reader) {
+DAXOBasicListItem* DAXOFastIO<T>::NextHeld(DAXOBasicListItem* from, DAXOUInt32 b) {
+  for (DAXOBasicListItem* i = from; i != nullptr; i = i->successor) {
+    if (HeldBy(SlotOf(i), b)) return i;
+  }
+  return nullptr;
+}
+
+template <class T>
+void DAXOFastIO<T>::GiveBackHeld(int reader, DAXOBasicListItem* item, bool newest) {
   Hold hold(mutex);
   const DAXOUInt32 b = Bit(reader);
-  for (DAXOBasicListItem* i = slots.First().ptr; i != nullptr; i = i->successor) {
-    Slot& s = SlotOf(i);
-    if (s.state == DAXO::SlotReading && (s.readingMask & b) != 0) {
-      GiveBack(s, b);
-      return;
-    }
+  if (newest) item = NextHeld(slots.First().ptr, b);
+  if (item != nullptr && HeldBy(SlotOf(item), b)) {
+    GiveBack(SlotOf(item), b);
+    return;
   }
   hold.Release();
   DAXOPrivate::FastIOFatalError("DAXOFastIO fatal error : Stop reading without starting (X", b,
@@ -616,19 +628,13 @@ void DAXOFastIO<T>::StopReading(int reader) {
 }
 
 template <class T>
+void DAXOFastIO<T>::StopReading(int reader) {
+  GiveBackHeld(reader, nullptr, true);
+}
+
+template <class T>
 void DAXOFastIO<T>::StopReading(int reader, DAXOListIterator slot) {
-  Hold hold(mutex);
-  const DAXOUInt32 b = Bit(reader);
-  if (slot.ptr != nullptr) {
-    Slot& s = SlotOf(slot.ptr);
-    if (s.state == DAXO::SlotReading && (s.readingMask & b) != 0) {
-      GiveBack(s, b);
-      return;
-    }
-  }
-  hold.Release();
-  DAXOPrivate::FastIOFatalError("DAXOFastIO fatal error : Stop reading without starting (X", b,
-                                ")");
+  GiveBackHeld(reader, slot.ptr, false);
 }
 
 // --- writer side ---------------------------------------------------------------------------

@@ -13,9 +13,9 @@
 // filled (daxo_fast_io.h).
 //
 // Threading:
-// - The input mutex guards detaching, insideStartReading and heldCount; it is
-//   held only around them, never across a FIFO call or a wait, so it never
-//   nests with a FIFO mutex. The held handles are the reading thread's.
+// - The input mutex guards the reading side's hold count, detaching and
+//   inside-a-read mark (daxo_input_reader.h); it is held only around them,
+//   never across a FIFO call or a wait, so it never nests with a FIFO mutex.
 // - The output's connection mutex guards its list of connected inputs; it is
 //   held while sequential components are called after a publication, and
 //   while the engine links or unlinks an input. Lock order: connection mutex
@@ -32,6 +32,7 @@
 #include "daxo_definitions.h"
 #include "daxo_event.h"
 #include "daxo_fast_io.h"
+#include "daxo_input_reader.h"
 #include "daxo_io_elt.h"
 #include "daxo_list.h"
 #include "daxo_mutex.h"
@@ -211,24 +212,11 @@ class DAXOInputImplementation : public DAXOInput {
   bool EngineConnect(DAXOOutput& output) override;
   void EngineDisconnect() override;
 
-  /// Makes room for `n` held handles (kept in order).
-  void ReserveHeld(int n);
-  /// The end of every reading call: under the input mutex, acknowledges a
-  /// pending detachment when nothing is held, then clears
-  /// insideStartReading.
-  void ExitStartReading();
   /// Makes the reader give back what it holds: a reader inside a reading
   /// call or holding slots is interrupted and acknowledges (at most 10 s;
   /// then its slots are taken from it in the FIFO). Leaves the input
   /// connected. Blocks; call from the connecting side, not the reader.
   void Handshake();
-  /// The first half of a detachment: raise detaching, interrupt the reader,
-  /// wait for its acknowledgement when it reads or holds slots. False when
-  /// it did not acknowledge in time (reported).
-  bool BeginDetaching();
-  /// Acknowledges a pending detachment and spins (Wait4AWhile) until the
-  /// connecting side clears it. Call without the input mutex.
-  void AcknowledgeDetachment();
 
   DAXOString name;
   DAXOString shortName;
@@ -244,12 +232,9 @@ class DAXOInputImplementation : public DAXOInput {
   DAXOEvent connectionEvent;
   DAXOEvent interruptEvent;
   DAXOEvent detachAckEvent;
-  int subsamplingCounter = 0;
-  DAXOFastIOHandle* held;
-  int heldCapacity = 1;
-  int heldCount = 0;                   // guarded by mutex
-  std::atomic<bool> detaching{false};  // written under mutex
-  bool insideStartReading = false;     // guarded by mutex
+  int subsamplingCounter = 0;  // the reading thread's
+  // The held slots, the detaching hand-shake and the inside-a-read mark.
+  DAXOInputReader reader{*this};
 };
 
 namespace DAXO {

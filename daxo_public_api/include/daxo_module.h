@@ -534,8 +534,8 @@ class DAXOModule : public DAXOModuleBase {
   void RemoveElement(DAXOAction* action) { RemoveAction(action); }
   DAXOOutput& CreateOutput(const DAXOOutputDefinition& definition, const char* shortName,
                            const char* pattern);
-  // The reading calls' bodies (msg: the message-aware waits).
-  DAXOListIterator TakeOne(DAXOInputImplementation& in, bool msg);
+  // The reading calls' bodies (msg: the message-aware waits); what an input
+  // holds and the FIFO protocol are its reader's (daxo_input_reader.h).
   DAXOIOElt* ReadOne(DAXOInput& input, bool msg);
   DAXOIOElt* ReadMany(int n, DAXOInput** inputs, int* which, int nCancel, DAXOEvent** cancelEvents,
                       bool msg);

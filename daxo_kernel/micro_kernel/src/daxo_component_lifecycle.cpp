@@ -358,7 +358,7 @@ void DAXOComponent::Die4Good() {
     const int inputs = NbInputs();
     for (int i = 0; i < inputs; ++i) {
       auto& in = static_cast<DAXOInputImplementation&>(Input(i));
-      if (in.heldCount > 0) StopReading(in);
+      if (in.reader.HeldCount() > 0) StopReading(in);
     }
   }
   DAXOStreamedString text("Component ");
@@ -400,8 +400,8 @@ void DAXOComponent::CleanUp() {
     for (DAXOListIterator it = m_inputs.First(); it != nullptr; ++it) {
       auto& in = static_cast<DAXOInputImplementation&>(*m_inputs.Value(it));
       DAXOMutexGuard input(in.mutex);
-      in.insideStartReading = false;
-      in.heldCount = 0;
+      in.reader.LeaveLocked();
+      in.reader.ForgetHoldsLocked();
       in.subsamplingCounter = 0;
     }
     for (DAXOListIterator it = m_outputs.First(); it != nullptr; ++it) {

@@ -48,21 +48,13 @@ bool WaitFailed(int result, int n) {
 /// detaches it) and ends the call on every way out, exceptions included.
 class ReadingScope {
  public:
-  explicit ReadingScope(DAXOInputImplementation& input) : m_input(input) {
-    DAXOMutexGuard guard(input.mutex);
-    while (input.detaching.load()) {
-      guard.unlock();
-      DAXO::Wait4AWhile();
-      guard.relock();
-    }
-    input.insideStartReading = true;
-  }
-  ~ReadingScope() { m_input.ExitStartReading(); }
+  explicit ReadingScope(DAXOInputReader& reader) : m_reader(reader) { reader.Enter(); }
+  ~ReadingScope() { m_reader.Exit(); }
   ReadingScope(const ReadingScope&) = delete;
   ReadingScope& operator=(const ReadingScope&) = delete;
 
  private:
-  DAXOInputImplementation& m_input;
+  DAXOInputReader& m_reader;
 };
 
 }  // namespace
@@ -175,91 +167,30 @@ void DAXOModule::StopWriting(DAXOIOElt* element, bool discard) {
 
 // --- reading one input -------------------------------------------------------------
 
-DAXOFastIOHandle DAXOModule::TakeOne(DAXOInputImplementation& in, bool msg) {
-  // A detachment must find the input holding nothing: slots kept from
-  // earlier calls (a sliding window) are given back and the call gives up
-  // (null handle), leaving the acknowledgement to ExitStartReading.
-  auto detached = [&] {
-    if (in.heldCount == 0) {
-      in.AcknowledgeDetachment();
-      return false;
-    }
-    StopReading(in);
-    return true;
-  };
-  for (;;) {
-    DAXOIOMonitorImplementation* fifo = in.fifo;
-    if (fifo == nullptr) {
-      DAXOEvent* events[2] = {&m_dieEvent, &in.connectionEvent};
-      const int n = &m_dieEvent == &in.connectionEvent ? 1 : 2;
-      const int fired = msg ? DAXOEvent::MsgWait(n, events, -1) : DAXOEvent::Wait(n, events, -1);
-      if ((State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
-      // Waiting again on a failing event service would spin.
-      if (WaitFailed(fired, n)) throw DAXO::ErrorException;
-      in.connectionEvent.Reset();
-      continue;
-    }
-    if (in.detaching.load()) {
-      if (detached()) return {};
-      continue;
-    }
-    DAXOEvent* readerEvent = nullptr;
-    DAXOEvent* abortEvent = nullptr;
-    DAXOFastIOHandle slot;
-    if (fifo->StartReadingX(in.readerNumber, &readerEvent, &abortEvent, &slot)) return slot;
-    DAXOEvent* events[3] = {readerEvent, &m_dieEvent, &in.interruptEvent};
-    const int fired = msg ? DAXOEvent::MsgWait(3, events, -1) : DAXOEvent::Wait(3, events, -1);
-    if (fired == 0) {
-      slot = fifo->AchieveStartReadingX(in.readerNumber, 0);
-      if (slot.ptr != nullptr) return slot;
-      continue;  // the sample went before we got to it
-    }
-    fifo->AbortStartReadingX(in.readerNumber);
-    if (fired == 1 || (State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
-    if (fired != 2) throw DAXO::ErrorException;  // the event service failed
-    in.interruptEvent.Reset();
-    if (in.detaching.load() && detached()) return {};
-  }
-}
-
 DAXOIOElt* DAXOModule::ReadOne(DAXOInput& input, bool msg) {
   if ((State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
   DAXOInputImplementation& in = In(input);
-  if (in.heldCount != 0) StopReading(input);
-  ReadingScope scope(in);
+  DAXOInputReader& reader = in.reader;
+  if (reader.HeldCount() != 0) reader.GiveBackAll();
+  ReadingScope scope(reader);
   try {
     DAXOFastIOHandle slot;
-    DAXOIOMonitorImplementation* fifo = in.fifo;
     if (!m_threadedReads.load()) {
-      if (msg || fifo == nullptr) return nullptr;
-      if (in.detaching.load()) {
-        in.AcknowledgeDetachment();
+      // A sequential reader takes what is there, now; its subsampling is
+      // counted by its SequentialCore.
+      if (msg || in.fifo == nullptr) return nullptr;
+      if (reader.Detaching()) {
+        reader.AcknowledgeDetachment();
         return nullptr;
       }
-      DAXOEvent* readerEvent = nullptr;
-      DAXOEvent* abortEvent = nullptr;
-      if (!fifo->StartReadingX(in.readerNumber, &readerEvent, &abortEvent, &slot)) {
-        fifo->AbortStartReadingX(in.readerNumber);
-        return nullptr;
-      }
+      if (!reader.TakeNow(&slot)) return nullptr;
     } else {
       if (msg && DAXOEvent::MsgInQueue()) return nullptr;
-      const int last = in.subsampling - 1;
-      for (int k = in.subsamplingCounter;; ++k) {
-        slot = TakeOne(in, msg);
-        if (slot.ptr == nullptr) return nullptr;  // detached
-        if (k >= last) break;
-        in.fifo.load()->StopReading(in.readerNumber, slot);
-      }
-      fifo = in.fifo;
-      in.subsamplingCounter = 0;
+      slot = reader.TakeNext(msg);
+      if (slot.ptr == nullptr) return nullptr;  // detached
     }
-    // A sequential reader's subsampling is counted by its SequentialCore.
-    in.held[0] = slot;
-    {
-      DAXOMutexGuard guard(in.mutex);
-      in.heldCount = 1;
-    }
+    DAXOIOMonitorImplementation* fifo = in.fifo;
+    reader.HoldOnly(fifo, slot);
     return ElementOf(fifo, slot);
   } catch (int code) {
     if (code != DAXO::ErrorException) throw;
@@ -277,27 +208,7 @@ DAXOIOElt* DAXOModule::MsgStartReading(DAXOInput& input) {
 }
 
 void DAXOModule::StopReading(DAXOInput& input) {
-  DAXOInputImplementation& in = In(input);
-  DAXOIOMonitorImplementation* fifo = in.fifo;
-  if (fifo != nullptr) {
-    for (int i = 0; i < in.heldCount; ++i) {
-      try {
-        fifo->StopReading(in.readerNumber, in.held[i]);
-      } catch (int) {
-        // Reported by the FIFO: the detachment took the slot back already.
-      }
-    }
-  }
-  bool acknowledge = false;
-  {
-    DAXOMutexGuard guard(in.mutex);
-    in.heldCount = 0;
-    if (!in.insideStartReading && in.detaching.load()) {
-      in.interruptEvent.Reset();
-      acknowledge = true;
-    }
-  }
-  if (acknowledge) in.AcknowledgeDetachment();
+  In(input).reader.GiveBackAll();
 }
 
 // --- reading several inputs ---------------------------------------------------------
@@ -349,9 +260,9 @@ DAXOIOElt* DAXOModule::ReadManySequential(int n, DAXOInput** inputs, int* which)
   *which = -1;
   if (n < 1) return nullptr;
   for (int i = 0; i < n; ++i) {
-    DAXOInputImplementation& in = In(*inputs[i]);
-    if (in.detaching.load() && in.heldCount > 0) {
-      StopReading(in);
+    DAXOInputReader& reader = In(*inputs[i]).reader;
+    if (reader.Detaching() && reader.HeldCount() > 0) {
+      reader.GiveBackAll();
       *which = i;
       return nullptr;
     }
@@ -361,146 +272,192 @@ DAXOIOElt* DAXOModule::ReadManySequential(int n, DAXOInput** inputs, int* which)
   return ReadOne(*inputs[*which], false);
 }
 
-DAXOIOElt* DAXOModule::ReadManyThreaded(int n, DAXOInput** inputs, int* which, int nCancel,
-                                        DAXOEvent** cancelEvents, bool msg) {
-  // Wait list: [die event, per input 1 or 2 entries, cancel events]. Lives
-  // on the stack: at most 1 + 2 x 32 + 32 entries.
-  DAXOEvent* events[1 + 2 * kMaxInputs + kMaxCancelEvents];
-  int first[kMaxInputs];
-  bool waiting[kMaxInputs];
-  bool inside[kMaxInputs];
-  for (int i = 0; i < n; ++i) inside[i] = false;
-  // Ends the reading call of every input this call entered.
-  struct Exit {
-    DAXOInput** inputs;
-    bool* inside;
-    int n;
-    ~Exit() {
-      for (int i = 0; i < n; ++i) {
-        if (inside[i]) In(*inputs[i]).ExitStartReading();
-      }
-    }
-  } exit{inputs, inside, n};
-  auto abortWaits = [&](int except) {
-    for (int i = 0; i < n; ++i) {
-      if (!waiting[i] || i == except) continue;
-      DAXOInputImplementation& in = In(*inputs[i]);
-      if (DAXOIOMonitorImplementation* fifo = in.fifo) fifo->AbortStartReadingX(in.readerNumber);
-      waiting[i] = false;
-    }
+namespace {
+
+/// One several-input read of a threaded module: one pass scans the inputs in
+/// order and takes from the first that has a sample, or prepares a wait on
+/// every one of them; the wait's outcome then names the input that woke it.
+/// The wait list, [die event, per input 1 or 2 entries, cancel events],
+/// lives on the stack: at most 1 + 2 x 32 + 32 entries. Every input the read
+/// entered is left again on every way out, exceptions included.
+class ManyInputRead {
+ public:
+  // `*which` is the caller's answer, written where the read decides it;
+  // `*input` the input a step is about.
+  enum class Step {
+    Taken,           // `*input` holds `*slot`
+    Waiting,         // every input waits: call Wait
+    Again,           // nothing taken: scan again
+    Detached,        // `*which` was detached: give up without a failure
+    Cancelled,       // `*which` = n + the cancel event's index
+    SamplingReader,  // `*input` is a sampling reader: a failure
   };
 
-  for (;;) {
-    int count = 0;
-    events[count++] = &m_dieEvent;
-    int winner = -1;
-    DAXOFastIOHandle slot;
-    for (int i = 0; i < n; ++i) waiting[i] = false;
-    for (int i = 0; i < n && winner < 0; ++i) {
-      DAXOInputImplementation& in = In(*inputs[i]);
-      first[i] = count;
+  ManyInputRead(DAXOModule& module, int n, DAXOInput** inputs, int nCancel,
+                DAXOEvent** cancelEvents, bool msg)
+      : m_module(module),
+        m_n(n),
+        m_inputs(inputs),
+        m_nCancel(nCancel),
+        m_cancelEvents(cancelEvents),
+        m_msg(msg) {
+    for (int i = 0; i < n; ++i) m_inside[i] = false;
+  }
+  ~ManyInputRead() {
+    for (int i = 0; i < m_n; ++i) {
+      if (m_inside[i]) In(*m_inputs[i]).reader.Exit();
+    }
+  }
+  ManyInputRead(const ManyInputRead&) = delete;
+  ManyInputRead& operator=(const ManyInputRead&) = delete;
+
+  /// One pass over the inputs.
+  Step Scan(int* which, int* input, DAXOFastIOHandle* slot) {
+    m_count = 0;
+    m_events[m_count++] = &m_module.DieEvent();
+    for (int i = 0; i < m_n; ++i) m_waiting[i] = false;
+    for (int i = 0; i < m_n; ++i) {
+      DAXOInputImplementation& in = In(*m_inputs[i]);
+      DAXOInputReader& reader = in.reader;
+      m_first[i] = m_count;
       DAXOIOMonitorImplementation* fifo = in.fifo;
-      const bool detaching = in.detaching.load();
-      if (fifo == nullptr || (detaching && in.heldCount == 0)) {
-        if (detaching) in.AcknowledgeDetachment();
-        events[count++] = &in.connectionEvent;
+      const bool detaching = reader.Detaching();
+      if (fifo == nullptr || (detaching && reader.HeldCount() == 0)) {
+        if (detaching) reader.AcknowledgeDetachment();
+        m_events[m_count++] = &in.connectionEvent;
         continue;
       }
+      *input = i;
       if (detaching) {
-        StopReading(in);
-        abortWaits(-1);
         *which = i;
-        return nullptr;
+        reader.GiveBackAll();
+        AbortWaits(-1);
+        return Step::Detached;
       }
-      if (!inside[i]) {
-        DAXOMutexGuard guard(in.mutex);
-        in.insideStartReading = true;
-        inside[i] = true;
+      if (!m_inside[i]) {
+        reader.MarkInside();
+        m_inside[i] = true;
       }
       if (in.readerType == DAXO::SamplingReader) {
-        abortWaits(-1);
-        ReportFailure(DAXOStreamedString("StartReading on multiple inputs is not possible with "
-                                         "SamplingReader inputs. ")
-                      << in.name << " is a SamplingReader input.");
-        return nullptr;
+        AbortWaits(-1);
+        return Step::SamplingReader;
       }
       DAXOEvent* readerEvent = nullptr;
-      DAXOEvent* abortEvent = nullptr;
-      if (fifo->StartReadingX(in.readerNumber, &readerEvent, &abortEvent, &slot)) {
-        abortWaits(-1);
-        winner = i;
-        break;
+      if (reader.StartTake(fifo, &readerEvent, slot)) {
+        AbortWaits(-1);
+        return Step::Taken;
       }
-      waiting[i] = true;
-      events[count++] = readerEvent;
-      events[count++] = &in.interruptEvent;
+      m_waiting[i] = true;
+      m_events[m_count++] = readerEvent;
+      m_events[m_count++] = &in.interruptEvent;
     }
-    if (winner < 0) {
-      const int cancelBase = count;
-      for (int k = 0; k < nCancel; ++k) events[count++] = cancelEvents[k];
-      if (count > DAXOPrivate::MaxWaitEvents) {
-        abortWaits(-1);
-        DAXOPrivate::KernelError("Wait4Events can't wait for more than 254 events simultaneously.",
-                                 1);
-      }
-      const int r =
-          msg ? DAXOEvent::MsgWait(count, events, -1) : DAXOEvent::Wait(count, events, -1);
-      if (r == 0 || (State() & DAXO::DyingState) != 0) {
-        abortWaits(-1);
-        throw DAXO::ModuleDied;
-      }
-      if (WaitFailed(r, count)) {
-        abortWaits(-1);
-        throw DAXO::ErrorException;  // waiting again on a failing event service would spin
-      }
-      if (r >= cancelBase) {
-        abortWaits(-1);
-        *which = n + (r - cancelBase);
-        return nullptr;
-      }
-      int i = n - 1;
-      while (first[i] > r) --i;
-      *which = i;
-      DAXOInputImplementation& in = In(*inputs[i]);
-      if (!waiting[i]) {  // its connection changed
-        in.connectionEvent.Reset();
-        abortWaits(-1);
-        continue;
-      }
-      if (r == first[i] + 1) {  // interrupted
-        in.interruptEvent.Reset();
-        abortWaits(-1);
-        if (in.detaching.load()) {
-          if (in.heldCount > 0) {
-            StopReading(in);
-            return nullptr;
-          }
-          in.AcknowledgeDetachment();
+    return Step::Waiting;
+  }
+
+  /// Waits on the list the scan prepared (and the cancel events). Throws
+  /// DAXO::ModuleDied when the module dies, DAXO::ErrorException when the
+  /// event service fails.
+  Step Wait(int* which, int* input, DAXOFastIOHandle* slot) {
+    const int cancelBase = m_count;
+    for (int k = 0; k < m_nCancel; ++k) m_events[m_count++] = m_cancelEvents[k];
+    if (m_count > DAXOPrivate::MaxWaitEvents) {
+      AbortWaits(-1);
+      DAXOPrivate::KernelError("Wait4Events can't wait for more than 254 events simultaneously.",
+                               1);
+    }
+    const int r =
+        m_msg ? DAXOEvent::MsgWait(m_count, m_events, -1) : DAXOEvent::Wait(m_count, m_events, -1);
+    if (r == 0 || (m_module.State() & DAXO::DyingState) != 0) {
+      AbortWaits(-1);
+      throw DAXO::ModuleDied;
+    }
+    if (WaitFailed(r, m_count)) {
+      AbortWaits(-1);
+      throw DAXO::ErrorException;  // waiting again on a failing event service would spin
+    }
+    if (r >= cancelBase) {
+      AbortWaits(-1);
+      *which = m_n + (r - cancelBase);
+      return Step::Cancelled;
+    }
+    int i = m_n - 1;
+    while (m_first[i] > r) --i;
+    *which = *input = i;
+    DAXOInputImplementation& in = In(*m_inputs[i]);
+    if (!m_waiting[i]) {  // its connection changed
+      in.connectionEvent.Reset();
+      AbortWaits(-1);
+      return Step::Again;
+    }
+    if (r == m_first[i] + 1) {  // interrupted
+      in.interruptEvent.Reset();
+      AbortWaits(-1);
+      if (in.reader.Detaching()) {
+        if (in.reader.HeldCount() > 0) {
+          in.reader.GiveBackAll();
+          return Step::Detached;
         }
-        continue;
+        in.reader.AcknowledgeDetachment();
       }
-      abortWaits(i);
-      waiting[i] = false;
-      slot = in.fifo.load()->AchieveStartReadingX(in.readerNumber, 0);
-      if (slot.ptr == nullptr) continue;
-      winner = i;
+      return Step::Again;
     }
-    DAXOInputImplementation& in = In(*inputs[winner]);
+    AbortWaits(i);
+    m_waiting[i] = false;
+    *slot = in.reader.AchieveTake(in.fifo);
+    return slot->ptr != nullptr ? Step::Taken : Step::Again;
+  }
+
+ private:
+  /// Abandons the prepared waits of every input but `except`.
+  void AbortWaits(int except) {
+    for (int i = 0; i < m_n; ++i) {
+      if (!m_waiting[i] || i == except) continue;
+      DAXOInputImplementation& in = In(*m_inputs[i]);
+      if (DAXOIOMonitorImplementation* fifo = in.fifo) in.reader.AbortTake(fifo);
+      m_waiting[i] = false;
+    }
+  }
+
+  DAXOModule& m_module;
+  const int m_n;
+  DAXOInput** const m_inputs;
+  const int m_nCancel;
+  DAXOEvent** const m_cancelEvents;
+  const bool m_msg;
+  DAXOEvent* m_events[1 + 2 * kMaxInputs + kMaxCancelEvents];
+  int m_count = 0;
+  int m_first[kMaxInputs];  // each input's first entry in the wait list
+  bool m_waiting[kMaxInputs] = {};
+  bool m_inside[kMaxInputs];
+};
+
+}  // namespace
+
+DAXOIOElt* DAXOModule::ReadManyThreaded(int n, DAXOInput** inputs, int* which, int nCancel,
+                                        DAXOEvent** cancelEvents, bool msg) {
+  using Step = ManyInputRead::Step;
+  ManyInputRead read(*this, n, inputs, nCancel, cancelEvents, msg);
+  for (;;) {
+    int i = -1;
+    DAXOFastIOHandle slot;
+    Step step = read.Scan(which, &i, &slot);
+    if (step == Step::Waiting) step = read.Wait(which, &i, &slot);
+    if (step == Step::Again) continue;
+    if (step == Step::SamplingReader) {
+      ReportFailure(DAXOStreamedString("StartReading on multiple inputs is not possible with "
+                                       "SamplingReader inputs. ")
+                    << In(*inputs[i]).name << " is a SamplingReader input.");
+    }
+    if (step != Step::Taken) return nullptr;
+    DAXOInputImplementation& in = In(*inputs[i]);
     DAXOIOMonitorImplementation* fifo = in.fifo;
     if (++in.subsamplingCounter < in.subsampling) {
-      fifo->StopReading(in.readerNumber, slot);
+      in.reader.GiveBack(fifo, slot);
       continue;
     }
     in.subsamplingCounter = 0;
-    *which = winner;
-    if (in.heldCount > 0) {
-      for (int h = 0; h < in.heldCount; ++h) fifo->StopReading(in.readerNumber, in.held[h]);
-    }
-    in.held[0] = slot;
-    {
-      DAXOMutexGuard guard(in.mutex);
-      in.heldCount = 1;
-    }
+    *which = i;
+    in.reader.HoldOnly(fifo, slot);
     return ElementOf(fifo, slot);
   }
 }
@@ -510,9 +467,10 @@ DAXOIOElt* DAXOModule::ReadManyThreaded(int n, DAXOInput** inputs, int* which, i
 bool DAXOModule::NLastStartReading(DAXOInput& input, int n, DAXOIOElt** out) {
   if ((State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
   DAXOInputImplementation& in = In(input);
+  DAXOInputReader& reader = in.reader;
   if (n < 1 || out == nullptr) return false;
-  if (in.detaching.load() && in.heldCount > 0) StopReading(input);
-  ReadingScope scope(in);
+  if (reader.Detaching() && reader.HeldCount() > 0) reader.GiveBackAll();
+  ReadingScope scope(reader);
   try {
     if (!m_threadedReads.load() && in.subsampling > 1) {
       ReportFailure(
@@ -520,42 +478,20 @@ bool DAXOModule::NLastStartReading(DAXOInput& input, int n, DAXOIOElt** out) {
           "input subsampling.");
       return false;
     }
-    in.ReserveHeld(n);
+    reader.ReserveHeld(n);
     do {
       DAXOFastIOHandle slot;
-      DAXOIOMonitorImplementation* fifo = in.fifo;
       if (!m_threadedReads.load()) {
-        DAXOEvent* readerEvent = nullptr;
-        DAXOEvent* abortEvent = nullptr;
-        if (fifo == nullptr ||
-            !fifo->StartReadingX(in.readerNumber, &readerEvent, &abortEvent, &slot)) {
-          if (fifo != nullptr) fifo->AbortStartReadingX(in.readerNumber);
-          return false;
-        }
+        if (!reader.TakeNow(&slot)) return false;
       } else {
-        const int last = in.subsampling - 1;
-        for (int k = in.subsamplingCounter;; ++k) {
-          slot = TakeOne(in, false);
-          if (slot.ptr == nullptr) return false;  // detached: the window went
-          if (k >= last) break;
-          in.fifo.load()->StopReading(in.readerNumber, slot);
-        }
-        in.subsamplingCounter = 0;
-        fifo = in.fifo;
+        slot = reader.TakeNext(false);
+        if (slot.ptr == nullptr) return false;  // detached: the window went
       }
-      int held = in.heldCount;
-      while (held >= n) {
-        fifo->StopReading(in.readerNumber, in.held[0]);
-        for (int i = 1; i < held; ++i) in.held[i - 1] = in.held[i];
-        --held;
-      }
-      in.held[held++] = slot;
-      DAXOMutexGuard guard(in.mutex);
-      in.heldCount = held;
-    } while (in.heldCount < n && m_threadedReads.load());
-    if (in.heldCount < n) return false;
+      reader.HoldInWindow(in.fifo, slot, n);
+    } while (reader.HeldCount() < n && m_threadedReads.load());
+    if (reader.HeldCount() < n) return false;
     DAXOIOMonitorImplementation* fifo = in.fifo;
-    for (int i = 0; i < n; ++i) out[i] = ElementOf(fifo, in.held[i]);
+    for (int i = 0; i < n; ++i) out[i] = ElementOf(fifo, reader.Held(i));
     return true;
   } catch (int code) {
     if (code != DAXO::ErrorException) throw;

@@ -16,6 +16,7 @@
 // SetTrigger arms nothing without an engine.
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "daxo_condition.h"
 #include "daxo_module.h"
@@ -275,6 +276,52 @@ namespace {
 void ThrowIfDying(const DAXOModule& module) {
   if ((module.State() & DAXO::DyingState) != 0) throw DAXO::ModuleDied;
 }
+
+/// The wait list of one engine-time sleep, [time change] die [timer]
+/// [cancel]; an absent entry's index is -1.
+struct SleepList {
+  SleepList(DAXOEvent* changeEvent, DAXOEvent& dieEvent, DAXOEvent* timerEvent,
+            DAXOEvent* cancelEvent) {
+    if (changeEvent != nullptr) events[change = used++] = changeEvent;
+    events[die = used++] = &dieEvent;
+    if (timerEvent != nullptr) events[timer = used++] = timerEvent;
+    if (cancelEvent != nullptr) events[cancel = used++] = cancelEvent;
+  }
+  int Wait(DAXODelay timeout) { return DAXOEvent::Wait(used, events, timeout); }
+
+  DAXOEvent* events[4];
+  int used = 0;
+  int change = -1;
+  int die = -1;
+  int timer = -1;
+  int cancel = -1;
+};
+
+/// What ended one pass of a sleep.
+enum class Woken { TimeChanged, TimerDue, Cancelled, Other };
+
+/// Sorts a sleep's wait result; the die event (or a death meanwhile) throws
+/// DAXO::ModuleDied. `timeout` is the time-out the wait carried itself.
+Woken Sort(const DAXOModule& module, const SleepList& list, int result, DAXODelay timeout) {
+  auto fired = [result](int index) { return result >= 0 && result == index; };
+  if (fired(list.change)) return Woken::TimeChanged;
+  if (fired(list.die)) throw DAXO::ModuleDied;
+  ThrowIfDying(module);
+  if (fired(list.timer) || (result == DAXO::TimeOut && timeout != -1)) return Woken::TimerDue;
+  if (fired(list.cancel)) return Woken::Cancelled;
+  return Woken::Other;
+}
+
+/// Runs `report` (a module's Error) and goes on: the failure is recorded and
+/// reported, the wait continues.
+template <class Report>
+void ReportAndGoOn(Report report) {
+  try {
+    report();
+  } catch (int code) {
+    if (code != DAXO::ErrorException) throw;
+  }
+}
 }  // namespace
 
 bool DAXOModule::Wait4Event(DAXOEvent* event, DAXODelay timeout) {
@@ -338,12 +385,8 @@ bool DAXOModule::Rest(DAXODelay delay, DAXOEvent* cancel) {
   DAXOTimestamp target = 0;
   int direction = 0;  // sign of the speed `target` was set for; 0: to be set
   for (;;) {
-    // Layout: [time change] die [timer] [cancel]; the timer only while running.
-    DAXOEvent* list[4];
-    int changeIndex = -1;
-    int dieIndex = -1;
-    int timerIndex = -1;
-    int cancelIndex = -1;
+    // The timer is in the list only while the clock runs.
+    std::optional<SleepList> list;
     int result = DAXO::TimeOut;
     DAXODelay timeout = -1;
     DAXODelay left = 0;  // engine time to the target, in the running direction
@@ -371,23 +414,16 @@ bool DAXOModule::Rest(DAXODelay delay, DAXOEvent* cancel) {
         DAXOEvent* change = clock.Enrol();
         bool refused = false;
         if (running) timeout = ArmTimer(timer, real, clock.HasEngine(), refused);
-        int used = 0;
-        if (change != nullptr) list[changeIndex = used++] = change;
-        list[dieIndex = used++] = &m_dieEvent;
-        if (running) list[timerIndex = used++] = &timer;
-        if (cancel != nullptr) list[cancelIndex = used++] = cancel;
+        list.emplace(change, m_dieEvent, running ? &timer : nullptr, cancel);
         if (refused) {
-          try {
+          ReportAndGoOn([&] {
             Error(
                 "Rest function : Too many multimedia timers used. No more available. Contact "
                 "technical support for help.");
-          } catch (int code) {
-            // Reported; the wait goes on with its own time-out instead.
-            if (code != DAXO::ErrorException) throw;
-          }
+          });
         }
-        result = DAXOEvent::Wait(used, list, timeout);
-        if (timerIndex >= 0) timer.ResetTrigger();
+        result = list->Wait(timeout);
+        if (running) timer.ResetTrigger();
       }
     }
     if (reached) {
@@ -395,25 +431,25 @@ bool DAXOModule::Rest(DAXODelay delay, DAXOEvent* cancel) {
       DAXO::ReleaseCurrentThread();
       return true;
     }
-    if (result >= 0 && result == changeIndex) {
-      if (timerIndex >= 0) {
-        // Only the engine time that really passed counts: a jump neither
-        // ends nor prolongs the sleep, and a new speed applies to what is
-        // left.
-        const DAXODelay real = Minus(DAXO::GetSystemAccurateTiming(), segmentStart);
-        const DAXODelay spent = EngineSpan(real, speed > 0 ? speed : -speed);
-        remaining = std::max<DAXODelay>(Minus(left, spent), 0);
-      }
-      direction = 0;
-      continue;
+    switch (Sort(*this, *list, result, timeout)) {
+      case Woken::TimeChanged:
+        if (list->timer >= 0) {
+          // Only the engine time that really passed counts: a jump neither
+          // ends nor prolongs the sleep, and a new speed applies to what is
+          // left.
+          const DAXODelay real = Minus(DAXO::GetSystemAccurateTiming(), segmentStart);
+          const DAXODelay spent = EngineSpan(real, speed > 0 ? speed : -speed);
+          remaining = std::max<DAXODelay>(Minus(left, spent), 0);
+        }
+        direction = 0;
+        continue;
+      case Woken::TimerDue:
+        continue;  // the next pass ends the sleep once the target is reached
+      case Woken::Cancelled:
+        return false;
+      case Woken::Other:
+        return true;
     }
-    if (result >= 0 && result == dieIndex) throw DAXO::ModuleDied;
-    ThrowIfDying(*this);
-    if ((result >= 0 && result == timerIndex) || (result == DAXO::TimeOut && timeout != -1)) {
-      continue;  // the next pass ends the sleep once the target is reached
-    }
-    if (result >= 0 && result == cancelIndex) return false;
-    return true;
   }
 }
 
@@ -421,58 +457,44 @@ bool DAXOModule::Wait(DAXOTimestamp t, DAXOEvent* cancel) {
   ThrowIfDying(*this);
   DAXOEvent timer;
   for (;;) {
-    // Layout: [time change] die [timer] [cancel].
-    DAXOEvent* list[4];
-    int changeIndex = -1;
-    int dieIndex = -1;
-    int timerIndex = -1;
-    int cancelIndex = -1;
+    std::optional<SleepList> list;
     int result = DAXO::TimeOut;
     DAXODelay timeout = -1;
     {
       TimeBracket clock;
       const int speed = clock.Speed();
-      bool refused = false;
-      if (speed > 0 && !clock.Stopped()) {
-        const DAXODelay real = RealDelay(Minus(t, clock.Now(false, false)), speed);
+      // Only a clock running forwards brings `t` nearer: otherwise no timer,
+      // just the next time change.
+      const bool running = speed > 0 && !clock.Stopped();
+      DAXODelay real = -1;
+      if (running) {
+        real = RealDelay(Minus(t, clock.Now(false, false)), speed);
         if (real <= DAXOPrivate::MinimumWaitTime) return true;
-        DAXOEvent* change = clock.Enrol();
-        timeout = ArmTimer(timer, real, clock.HasEngine(), refused);
-        int used = 0;
-        if (change != nullptr) list[changeIndex = used++] = change;
-        list[dieIndex = used++] = &m_dieEvent;
-        list[timerIndex = used++] = &timer;
-        if (cancel != nullptr) list[cancelIndex = used++] = cancel;
-        if (refused) {
-          DAXOStreamedString text("DAXOEvent::Wait [line:");
-          text << __LINE__
-               << "] Too many multimedia timers used. No more available. Contact technical "
-                  "support for help.";
-          try {
-            Error(text);
-          } catch (int code) {
-            // Reported; the wait goes on with its own time-out instead.
-            if (code != DAXO::ErrorException) throw;
-          }
-        }
-        result = DAXOEvent::Wait(used, list, timeout);
-      } else {
-        DAXOEvent* change = clock.Enrol();
-        int used = 0;
-        if (change != nullptr) list[changeIndex = used++] = change;
-        list[dieIndex = used++] = &m_dieEvent;
-        if (cancel != nullptr) list[cancelIndex = used++] = cancel;
-        result = DAXOEvent::Wait(used, list, -1);
       }
-      if (timerIndex >= 0) timer.ResetTrigger();
+      // Enrolling gives the clock's mutex back: the timer is armed after it.
+      DAXOEvent* change = clock.Enrol();
+      bool refused = false;
+      if (running) timeout = ArmTimer(timer, real, clock.HasEngine(), refused);
+      list.emplace(change, m_dieEvent, running ? &timer : nullptr, cancel);
+      if (refused) {
+        DAXOStreamedString text("DAXOEvent::Wait [line:");
+        text << __LINE__
+             << "] Too many multimedia timers used. No more available. Contact technical "
+                "support for help.";
+        ReportAndGoOn([&] { Error(text); });
+      }
+      result = list->Wait(timeout);
+      if (running) timer.ResetTrigger();
     }
-    if (result >= 0 && result == changeIndex) continue;
-    if (result >= 0 && result == dieIndex) throw DAXO::ModuleDied;
-    ThrowIfDying(*this);
-    if ((result >= 0 && result == timerIndex) || (result == DAXO::TimeOut && timeout != -1)) {
-      continue;
+    switch (Sort(*this, *list, result, timeout)) {
+      case Woken::TimeChanged:
+      case Woken::TimerDue:
+        continue;
+      case Woken::Cancelled:
+        return false;
+      case Woken::Other:
+        break;
     }
-    if (result >= 0 && result == cancelIndex) return false;
     DAXOStreamedString text("DAXOEvent::Wait [line:");
     text << __LINE__ << "] Failed [result: " << result << "]";
     Report(text, DAXO::Error, 0);
@@ -506,10 +528,6 @@ bool DAXOModule::WaitForTimestamp(DAXOTimestamp t, int n, DAXOEvent** events, in
   }
   DAXOStreamedString text("DAXOModule::WaitForTimestamp [line:");
   text << __LINE__ << "] Failed";
-  try {
-    Error(text);
-  } catch (int code) {
-    if (code != DAXO::ErrorException) throw;
-  }
+  ReportAndGoOn([&] { Error(text); });
   return false;
 }

@@ -9,6 +9,7 @@ daxo_sdk_part(daxo_sdk_module
     daxo_module_io.cpp
     daxo_module_rw.cpp
     daxo_input.cpp
+    daxo_input_reader.cpp
     daxo_output.cpp
     daxo_module_dynamic.cpp
     daxo_module_threads.cpp
