@@ -1,28 +1,24 @@
 #include "daxo_base64.h"
 
-#include <gtest/gtest.h>
-
 #include <random>
-#include <string>
+
+#include "runtime_test_support.h"
 
 namespace {
 
-DAXOString Bytes(const std::string& s) {
-  DAXOString out;
-  out.concat(static_cast<int>(s.size()), s.data());
-  return out;
-}
+using daxo_test::Daxo;
+using daxo_test::Str;
 
 std::string Encoded(const std::string& in) {
   DAXOString out;
-  DAXOBase64::Encode(Bytes(in), out);
-  return std::string(out.Beginning(), out.Length());
+  DAXOBase64::Encode(Daxo(in), out);
+  return Str(out);
 }
 
 std::string Decoded(const std::string& in) {
   DAXOString out;
-  DAXOBase64::Decode(Bytes(in), out);
-  return std::string(out.Beginning(), out.Length());
+  DAXOBase64::Decode(Daxo(in), out);
+  return Str(out);
 }
 
 TEST(DAXOBase64, StandardVectorsEncodeAndDecode) {
@@ -61,7 +57,7 @@ TEST(DAXOBase64, RandomBinaryDataWithNulBytesSurvivesARoundTrip) {
 TEST(DAXOBase64, OutputIsReplacedAndMayBeTheInput) {
   DAXOString out("previous content, long enough to live on the heap of the string");
   out.Strtok(" ");  // moves the token cursor
-  DAXOBase64::Encode(Bytes("ab"), out);
+  DAXOBase64::Encode(Daxo("ab"), out);
   EXPECT_TRUE(out == "YWI=" && out.CharPos() == 0);
 
   DAXOString s("abc");

@@ -3,27 +3,12 @@
 // WaitX/AchieveWaitX protocol.
 #include "daxo_condition.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
-
-#include "threads_test_support.h"
+#include "runtime_test_support.h"
 
 namespace {
 
 using daxo_test::kPatience;
-
-/// The integer a call throws, or 0 when it returns.
-template <class F>
-int ThrownBy(F f) {
-  try {
-    f();
-  } catch (int code) {
-    return code;
-  }
-  return 0;
-}
+using daxo_test::Thrown;
 
 class ProbedCondition : public DAXOCondition {
  public:
@@ -39,11 +24,14 @@ class DAXOConditionTest : public ::testing::Test {
     mutex.Release();
     return true;
   }
-  /// What a wait throws (0 for none) when called with the mutex held.
+  /// What a wait throws (0 for none) when called with the mutex held. A
+  /// failed wait must have released the mutex.
   template <class F>
   int LockedWaitThrows(F wait) {
     mutex.Lock();
-    return ThrownBy(wait);
+    const int thrown = Thrown(wait);
+    EXPECT_TRUE(thrown == 0 || MutexIsFree()) << "a failed wait keeps the mutex";
+    return thrown;
   }
   /// Runs `wait` on another thread with the mutex held and, once it waits
   /// (it lets go of the mutex only inside the wait), `act` under the mutex.
@@ -54,15 +42,18 @@ class DAXOConditionTest : public ::testing::Test {
         [&](DAXOEvent& ready) {
           mutex.Lock();
           ready.Set();
-          const int thrown = ThrownBy(wait);
+          const int thrown = Thrown(wait);
           if (thrown == 0) mutex.Release();
           return thrown;
         },
-        [&] {
-          mutex.Lock();
-          act();
-          mutex.Release();
-        });
+        [&] { Locked(act); });
+  }
+  /// Runs `act` with the mutex held.
+  template <class Act>
+  void Locked(Act act) {
+    mutex.Lock();
+    act();
+    mutex.Release();
   }
 
   DAXOMutex mutex;
@@ -76,19 +67,16 @@ TEST_F(DAXOConditionTest, SignalWakesEveryThreadWaitingAtThatMoment) {
   DAXOEvent allEnrolled;
   std::atomic<int> woke{0};
   std::atomic<int> failures{0};
-  daxo_test::ThreadGroup group;
-  for (int i = 0; i < kWaiters; ++i) {
-    group.Add([&] {
-      mutex.Lock();
-      if (++enrolled == kWaiters) allEnrolled.Set();
-      if (ThrownBy([&] { cond.Wait(); }) != 0) {
-        ++failures;
-        return;
-      }
-      ++woke;
-      mutex.Release();
-    });
-  }
+  daxo_test::ThreadGroup group(kWaiters, [&](int) {
+    mutex.Lock();
+    if (++enrolled == kWaiters) allEnrolled.Set();
+    if (Thrown([&] { cond.Wait(); }) != 0) {
+      ++failures;
+      return;
+    }
+    ++woke;
+    mutex.Release();
+  });
   group.Start();
   ASSERT_EQ(allEnrolled.Wait(kPatience), 0);
   // Each waiter only lets go of the mutex inside Wait, so holding it now
@@ -110,11 +98,7 @@ TEST_F(DAXOConditionTest, ARecycledPoolEventCarriesNoOldSignalNorGrowsThePool) {
   void* handle = cond.WaitX(&event);
   ASSERT_NE(event, nullptr);
   EXPECT_TRUE(MutexIsFree()) << "WaitX returns with the mutex released";
-  std::thread([&] {
-    mutex.Lock();
-    cond.Signal();
-    mutex.Release();
-  }).join();
+  std::thread([&] { Locked([&] { cond.Signal(); }); }).join();
   EXPECT_EQ(event->Wait(0), 0);
   cond.AchieveWaitX(handle);
   EXPECT_FALSE(MutexIsFree()) << "AchieveWaitX returns with the mutex held";
@@ -122,10 +106,7 @@ TEST_F(DAXOConditionTest, ARecycledPoolEventCarriesNoOldSignalNorGrowsThePool) {
 
   // The same pool item is lent again; its event was set by the last Signal
   // and must not end these waits at once.
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(); }), DAXO::TimeOut);
-    EXPECT_TRUE(MutexIsFree()) << "a failed wait releases the mutex";
-  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(); }), DAXO::TimeOut);
   EXPECT_EQ(cond.PoolSize(), 1);
 }
 
@@ -134,13 +115,11 @@ TEST_F(DAXOConditionTest, AbortThrowsModuleDiedFromEveryWaitUnlessThereIsNoAbort
   EXPECT_EQ(WokenBy([&] { cond.Wait(); }, [&] { cond.Abort(); }), DAXO::ModuleDied);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(); }), DAXO::ModuleDied) << "the abort stays set";
-    EXPECT_TRUE(MutexIsFree());
   }
 
   DAXOCondition unabortable(&mutex, nullptr, 1000);
   unabortable.Abort();
   EXPECT_EQ(LockedWaitThrows([&] { unabortable.Wait(); }), DAXO::TimeOut);
-  EXPECT_TRUE(MutexIsFree());
 }
 
 class DAXOCondition2Test : public DAXOConditionTest {};
@@ -155,7 +134,6 @@ TEST_F(DAXOCondition2Test, SubscribersAreNumberedUpTo32) {
   EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(3); }), DAXO::TimeOut);
   EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(4); }), DAXO::FatalKernelError) << "never subscribed";
   EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(7); }), DAXO::FatalKernelError) << "beyond the last";
-  EXPECT_TRUE(MutexIsFree());
   for (int expected = 7; expected < 32; ++expected) EXPECT_EQ(cond.Subscribe(), expected);
   EXPECT_EQ(cond.Subscribe(), -1);
   cond.Subscribe(32);
@@ -189,11 +167,7 @@ TEST_F(DAXOCondition2Test, WaitXHandsOverTheWaitToTheCaller) {
   EXPECT_EQ(abortEvent, &abort);
   EXPECT_TRUE(MutexIsFree());
   // A Signal between WaitX and the caller's own wait is not lost.
-  std::thread([&] {
-    mutex.Lock();
-    cond.Signal();
-    mutex.Release();
-  }).join();
+  std::thread([&] { Locked([&] { cond.Signal(); }); }).join();
   DAXOEvent* events[] = {event, abortEvent};
   EXPECT_EQ(DAXOEvent::Wait(2, events, kPatience), 0);
   cond.AchieveWaitX(id, 0);
@@ -203,12 +177,12 @@ TEST_F(DAXOCondition2Test, WaitXHandsOverTheWaitToTheCaller) {
   mutex.Lock();
   cond.WaitX(id, &event, &abortEvent);
   EXPECT_EQ(event->Wait(0), DAXO::TimeOut) << "WaitX starts from a reset event";
-  EXPECT_EQ(ThrownBy([&] { cond.AchieveWaitX(id, 1); }), DAXO::ModuleDied);
+  EXPECT_EQ(Thrown([&] { cond.AchieveWaitX(id, 1); }), DAXO::ModuleDied);
   EXPECT_TRUE(MutexIsFree());
 
   mutex.Lock();
   cond.WaitX(id, &event, &abortEvent);
-  EXPECT_EQ(ThrownBy([&] { cond.AchieveWaitX(id, DAXO::TimeOut); }), DAXO::FatalKernelError);
+  EXPECT_EQ(Thrown([&] { cond.AchieveWaitX(id, DAXO::TimeOut); }), DAXO::FatalKernelError);
   EXPECT_TRUE(MutexIsFree());
 }
 
@@ -216,14 +190,12 @@ TEST_F(DAXOCondition2Test, CutConnectionAbortsBlockedAndLaterWaits) {
   DAXOCondition2 cond(&mutex, &abort, 1000);
   const int id = cond.Subscribe();
   EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(id); }), DAXO::TimeOut);
-  EXPECT_TRUE(MutexIsFree());
 
   DAXOCondition2 patient(&mutex, &abort, -1);
   const int reader = patient.Subscribe();
   EXPECT_EQ(WokenBy([&] { patient.Wait(reader); }, [&] { patient.CutConnection(); }),
             DAXO::ModuleDied);
   EXPECT_EQ(LockedWaitThrows([&] { cond.Wait(id); }), DAXO::ModuleDied);
-  EXPECT_TRUE(MutexIsFree());
 }
 
 }  // namespace

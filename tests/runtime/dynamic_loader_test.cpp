@@ -1,11 +1,9 @@
 // Loading libraries and symbols; finding the file that holds a symbol.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
-
-#include <string>
 
 #include "daxo_dynamic_loader.h"
 #include "daxo_system.h"
+#include "runtime_test_support.h"
 
 // The executable's own definition of the library's hook (exported), which
 // a library loaded without deep binding would reach instead of its own.
@@ -15,11 +13,8 @@ extern "C" __attribute__((visibility("default"))) int daxo_test_lib_hook() {
 
 namespace {
 
+using daxo_test::Str;
 using IntFunction = int (*)();
-
-std::string Str(const DAXOString& s) {
-  return std::string(static_cast<const char*>(s));
-}
 
 TEST(DAXODynamicLoader, LoadsALibraryAndItsSymbols) {
   DAXODynamicLoader loader;

@@ -1,18 +1,13 @@
 // The file stream classes: open modes, reading, writing, positioning, lines,
 // temporary files and error messages.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <type_traits>
-#include <vector>
 
 #include "daxo_file_io.h"
+#include "runtime_test_support.h"
 
 namespace {
 
@@ -23,28 +18,22 @@ void CaptureDisplay(const char* text) {
 
 // Each test runs in a fresh folder (also the working directory, for the
 // temporary files) with the error display captured.
-class FileIOTest : public ::testing::Test {
+class FileIOTest : public daxo_test::InScratchFolder {
  public:
   void SetUp() override {
-    char dir[] = "/tmp/daxo_file_io_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    oldCwd_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
+    InScratchFolder::SetUp();
     g_messages.clear();
     DAXOFileIO::SetErrorDisplay(&CaptureDisplay);
   }
   void TearDown() override {
     DAXOFileIO::SetErrorDisplay(nullptr);
-    std::filesystem::current_path(oldCwd_);
-    std::filesystem::remove_all(dir_);
+    InScratchFolder::TearDown();
   }
 
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
   void Put(const char* name, const std::string& content) const {
     std::ofstream(Path(name), std::ios::binary) << content;
   }
-  std::string Get(const char* name) const {
+  std::string Get(const std::string& name) const {
     std::ifstream in(Path(name), std::ios::binary);
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
   }
@@ -55,9 +44,6 @@ class FileIOTest : public ::testing::Test {
     out.resize(static_cast<size_t>(got < 0 ? 0 : got));
     return out;
   }
-
-  std::string dir_;
-  std::filesystem::path oldCwd_;
 };
 
 TEST_F(FileIOTest, WrittenBytesReadBackWithCounts) {
@@ -251,7 +237,7 @@ TEST_F(FileIOTest, TempFileIsCreatedInTheWorkingFolderOrNotAtAll) {
   ASSERT_TRUE(file.Write("temp", 4) && file.Rewind());
   EXPECT_EQ(ReadAll(file, 8), "temp");
   file.Close();
-  EXPECT_EQ(Get(name), "temp");
+  EXPECT_EQ(Get(daxo_test::Str(name)), "temp");
   ASSERT_TRUE(second.OpenTempFile(other));
   EXPECT_NE(name, other);
 

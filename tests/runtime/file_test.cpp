@@ -1,50 +1,25 @@
 // Paths (DAXOFile), folder functions, folder listing and file lockers.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "daxo_file.h"
 #include "daxo_system.h"
-#include "threads_test_support.h"
+#include "runtime_test_support.h"
 
 namespace {
 
-std::string Str(const DAXOString& s) {
-  return std::string(static_cast<const char*>(s));
-}
+using daxo_test::Str;
 
 // A fresh folder that is also the working directory.
-class InTempFolder : public ::testing::Test {
+class InTempFolder : public daxo_test::InScratchFolder {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/daxo_file_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    oldCwd_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir);
-    dir_ = Str(DAXO::GetCurrentFolder());  // the resolved spelling
-  }
-  void TearDown() override {
-    std::filesystem::current_path(oldCwd_);
-    std::filesystem::remove_all(dir_);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   void Touch(const std::string& name) const { ASSERT_TRUE(std::ofstream(Path(name))); }
-
-  std::string dir_;
-  std::filesystem::path oldCwd_;
 };
 
 class DAXOFileTest : public InTempFolder {};
@@ -154,13 +129,11 @@ TEST_F(DAXOSystemTest, WorkingFolderAndDiskSpace) {
 
 TEST(DAXOSystem, HomeFallsBackToTheTempFolder) {
   EXPECT_EQ(Str(DAXO::GetTempFolder()), "/tmp");
-  const char* home = getenv("HOME");
-  const std::string saved = home != nullptr ? home : "";
-  setenv("HOME", "/home/someone", 1);
+  daxo_test::ScopedEnv env;
+  env.Set("HOME", "/home/someone");
   EXPECT_EQ(Str(DAXO::GetUserHomeFolder()), "/home/someone");
-  unsetenv("HOME");
+  env.Set("HOME", nullptr);
   EXPECT_EQ(Str(DAXO::GetUserHomeFolder()), "/tmp");
-  if (home != nullptr) setenv("HOME", saved.c_str(), 1);
 }
 
 TEST(DAXOSystem, ProcessMemoryAndBinaryPath) {
@@ -255,17 +228,10 @@ TEST_F(DAXOFileLockerTest, LockersOnOnePathFromManyThreadsKeepTheCountExact) {
   constexpr int kThreads = 4;
   constexpr int kRounds = 300;
   std::atomic<int> failures{0};
-  {
-    daxo_test::ThreadGroup group;
-    for (int t = 0; t < kThreads; ++t) {
-      group.Add([&] {
-        DAXOFileLocker locker(path.c_str());
-        for (int i = 0; i < kRounds; ++i) {
-          if (!locker.TryLock() || !locker.TryUnlock()) ++failures;
-        }
-      });
-    }
-  }
+  daxo_test::ThreadGroup(kThreads, [&](int) {
+    DAXOFileLocker locker(path.c_str());
+    for (int i = 0; i < kRounds; ++i) failures += !locker.TryLock() || !locker.TryUnlock();
+  }).Join();
   EXPECT_EQ(failures, 0);
   EXPECT_TRUE(OthersCanLock(path, false));  // the last unlock released it
 }

@@ -1,19 +1,13 @@
 #include "daxo_hash_table.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <map>
-#include <string>
-#include <vector>
+
+#include "runtime_test_support.h"
 
 namespace {
 
-DAXOString Key(const std::string& s) {
-  DAXOString key;
-  key.concat(static_cast<int>(s.size()), s.data());
-  return key;
-}
+using daxo_test::Daxo;
 
 // Expected values come from an independent re-implementation of lookup8
 // (arbitrary-precision integers masked to 64 bits), run once.
@@ -37,8 +31,8 @@ TEST(DAXOStringHashFunction, HashMatchesIndependentlyComputedValues) {
         << "length " << c.bytes.size();
   }
   // The functor hashes every byte of the string, NUL bytes included.
-  EXPECT_EQ(DAXOStringHashFunction()(Key("abc")), 0x959f06fcf45895d9ULL);
-  EXPECT_EQ(DAXOStringHashFunction()(Key(std::string("ab\0c", 4))),
+  EXPECT_EQ(DAXOStringHashFunction()(Daxo("abc")), 0x959f06fcf45895d9ULL);
+  EXPECT_EQ(DAXOStringHashFunction()(Daxo(std::string("ab\0c", 4))),
             DAXOStringHashFunction::hash("ab\0c", 4, 0xDEAD));
 }
 
@@ -59,8 +53,8 @@ TEST(DAXOHashTable, SetFindAndRemoveAgreeWithAReferenceMap) {
     reference.erase(key);
   }
   // Keys that differ only after a NUL byte are different keys.
-  table.Set(Key(std::string("x\0a", 3)), 1);
-  table.Set(Key(std::string("x\0b", 3)), 2);
+  table.Set(Daxo(std::string("x\0a", 3)), 1);
+  table.Set(Daxo(std::string("x\0b", 3)), 2);
   reference[std::string("x\0a", 3)] = 1;
   reference[std::string("x\0b", 3)] = 2;
 
@@ -76,7 +70,7 @@ TEST(DAXOHashTable, SetFindAndRemoveAgreeWithAReferenceMap) {
       EXPECT_EQ(*found, expected->second) << key;
     }
   }
-  EXPECT_TRUE(*table.Find(Key(std::string("x\0b", 3))) == 2 && table.Find("x") == nullptr);
+  EXPECT_TRUE(*table.Find(Daxo(std::string("x\0b", 3))) == 2 && table.Find("x") == nullptr);
 }
 
 // Files every key in bucket 0.

@@ -2,18 +2,15 @@
 // builds a Latin-1 locale with localedef in a private folder and selects it
 // before the first conversion (which fixes the process locale for good), so
 // this suite runs in its own executable. Without localedef it is skipped.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <string>
 
 #include "daxo_file.h"
 #include "daxo_file_io.h"
 #include "daxo_iconv.h"
 #include "daxo_system.h"
+#include "runtime_test_support.h"
 
 namespace {
 

@@ -1,16 +1,10 @@
 // Text conversion in the process's own locale (whatever the environment
 // sets): wide text, direct handles, buffer growth, failures, concurrent use.
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <clocale>
-#include <cstdio>
 #include <cstring>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "daxo_iconv.h"
+#include "runtime_test_support.h"
 
 namespace {
 
@@ -102,22 +96,15 @@ TEST(DAXOIconvConcurrency, ThreadsConvertThroughSharedHandlesWithoutMixingResult
   constexpr int kThreads = 4;
   constexpr int kRounds = 500;
   std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &failures] {
-      // Each thread converts text of its own length through the same handles.
-      std::string text(static_cast<size_t>(10 + t * 7), static_cast<char>('a' + t));
-      text += kUtf8;
-      for (int i = 0; i < kRounds; ++i) {
-        wchar_t* wide = DAXOIconv::UTF8ToWide(text.c_str());
-        char* back = DAXOIconv::wideToUTF8(wide);
-        if (back == nullptr || text != back) ++failures;
-        DAXOIconv::releaseUTF8(back);
-        DAXOIconv::releaseWide(wide);
-      }
-    });
-  }
-  for (std::thread& th : threads) th.join();
+  daxo_test::ThreadGroup(kThreads, [&](int t) {
+    // Each thread converts text of its own length through the same handles.
+    const std::string text = std::string(10 + t * 7, static_cast<char>('a' + t)) + kUtf8;
+    for (int i = 0; i < kRounds; ++i) {
+      wchar_t* wide = DAXOIconv::UTF8ToWide(text.c_str());
+      failures += Taken(DAXOIconv::wideToUTF8(wide)) != text;
+      DAXOIconv::releaseWide(wide);
+    }
+  }).Join();
   EXPECT_EQ(failures, 0);
 }
 

@@ -1,41 +1,20 @@
 // MsgBox prints its message and never opens a window here: the tests run it
 // silenced, or with no reachable display.
-#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
-#include <string>
 
 #include "daxo_msgbox.h"
+#include "runtime_test_support.h"
 
 namespace {
 
-// Restores SILENT, VELQUOR_SILENT and DISPLAY after each test.
+// SILENT, VELQUOR_SILENT and DISPLAY are restored after each test.
 class MsgBoxTest : public ::testing::Test {
  protected:
-  static constexpr const char* kNames[] = {"SILENT", "VELQUOR_SILENT", "DISPLAY"};
-  void SetUp() override {
-    for (int i = 0; i < 3; ++i) {
-      if (const char* value = getenv(kNames[i])) saved_[i] = value;
-    }
-  }
-  void TearDown() override {
-    for (int i = 0; i < 3; ++i) {
-      if (saved_[i]) {
-        setenv(kNames[i], saved_[i]->c_str(), 1);
-      } else {
-        unsetenv(kNames[i]);
-      }
-    }
-  }
-
- private:
-  std::optional<std::string> saved_[3];
+  daxo_test::ScopedEnv env;
 };
 
 TEST_F(MsgBoxTest, SilencedMessagesOnlyPrintWithTheirKindsPrefix) {
@@ -55,9 +34,9 @@ TEST_F(MsgBoxTest, SilencedMessagesOnlyPrintWithTheirKindsPrefix) {
       {"VELQUOR_SILENT", "Title", "Text", DAXO::MsgBoxInfo, "Title: Text\n", ""},
   };
   for (const auto& c : cases) {
-    unsetenv("SILENT");
-    unsetenv("VELQUOR_SILENT");
-    setenv(c.silencer, "", 1);
+    env.Set("SILENT", nullptr);
+    env.Set("VELQUOR_SILENT", nullptr);
+    env.Set(c.silencer, "");
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     DAXO::MsgBox(c.title, c.text, c.kind);
@@ -86,9 +65,9 @@ bool DisplayReachable(int n) {
 
 TEST_F(MsgBoxTest, ReturnsAtOnceWhenNoDisplayCanBeOpened) {
   if (DisplayReachable(0) || DisplayReachable(97)) GTEST_SKIP() << "an X server is reachable";
-  unsetenv("SILENT");
-  unsetenv("VELQUOR_SILENT");
-  setenv("DISPLAY", ":97", 1);
+  env.Set("SILENT", nullptr);
+  env.Set("VELQUOR_SILENT", nullptr);
+  env.Set("DISPLAY", ":97");
   // In a child with an alarm, so that a hang fails the test instead of
   // blocking the suite; the message is printed on the child's error stream.
   EXPECT_EXIT(

@@ -2,9 +2,7 @@
 // recursion of DAXOMutex2, guard bookkeeping.
 #include "daxo_mutex.h"
 
-#include <gtest/gtest.h>
-
-#include "threads_test_support.h"
+#include "runtime_test_support.h"
 
 namespace {
 
@@ -14,8 +12,7 @@ using daxo_test::kPatience;
 template <class F>
 bool FromOtherThread(F fn) {
   bool result = false;
-  std::thread t([&] { result = fn(); });
-  t.join();
+  std::thread([&] { result = fn(); }).join();
   return result;
 }
 
@@ -36,31 +33,34 @@ TEST(DAXOMutex, TryLockFailsOnlyWhileTheMutexIsHeld) {
   EXPECT_FALSE(m.TryLock()) << "a plain mutex is not recursive";
   m.Release();
   EXPECT_TRUE(OtherThreadCanTake(m));
-}
-
 #if !defined(__SANITIZE_THREAD__)
-// ThreadSanitizer rightly objects to destroying a held mutex, which is what
-// Reset is for.
-TEST(DAXOMutex, ResetForgetsTheHolder) {
-  DAXOMutex m;
+  // ThreadSanitizer rightly objects to destroying a held mutex, which is
+  // what Reset is for.
   m.Lock();
   m.Reset();
-  EXPECT_TRUE(OtherThreadCanTake(m));
-}
+  EXPECT_TRUE(OtherThreadCanTake(m)) << "Reset forgets the holder";
 #endif
+}
 
-TEST(DAXOMutex2, NestedLocksKeepOtherThreadsOutUntilTheLastRelease) {
+TEST(DAXOMutex2, NestedLocksKeepOtherThreadsOutUntilTheLastReleaseAndReleaseAllHandsBackTheDepth) {
   DAXOMutex2 m;
   m.Release();  // unmatched: ignored
   m.Lock();
   m.Lock();
   EXPECT_TRUE(m.TryLock()) << "the owner may always deepen its hold";
+  EXPECT_TRUE(FromOtherThread([&] { return m.ReleaseAll() == 0; })) << "not the owner's";
   EXPECT_FALSE(OtherThreadCanTake(m));
+
+  const int depth = m.ReleaseAll();
+  ASSERT_EQ(depth, 3);
+  EXPECT_TRUE(OtherThreadCanTake(m));
+  for (int i = 0; i < depth; ++i) m.Lock();
   m.Release();
   m.Release();
-  EXPECT_FALSE(OtherThreadCanTake(m));
+  EXPECT_FALSE(OtherThreadCanTake(m)) << "restored to depth 3, released twice";
   m.Release();
   EXPECT_TRUE(OtherThreadCanTake(m));
+  EXPECT_EQ(m.ReleaseAll(), 0);
 }
 
 TEST(DAXOMutex2, LockInAnotherThreadBlocksUntilTheOwnerReleasesFully) {
@@ -68,9 +68,8 @@ TEST(DAXOMutex2, LockInAnotherThreadBlocksUntilTheOwnerReleasesFully) {
   DAXOEvent acquired;
   m.Lock();
   m.Lock();
-  daxo_test::WokenBy(
-      [&](DAXOEvent& ready) {
-        ready.Set();
+  daxo_test::WaitWokenBy(
+      [&] {
         m.Lock();
         acquired.Set();
         m.Release();
@@ -86,51 +85,25 @@ TEST(DAXOMutex2, LockInAnotherThreadBlocksUntilTheOwnerReleasesFully) {
       });
 }
 
-TEST(DAXOMutex2, ReleaseAllHandsBackTheDepthToRestore) {
-  DAXOMutex2 m;
-  m.Lock();
-  m.Lock();
-  m.Lock();
-  EXPECT_TRUE(FromOtherThread([&] { return m.ReleaseAll() == 0; })) << "not the owner's";
-  EXPECT_FALSE(OtherThreadCanTake(m));
-
-  const int depth = m.ReleaseAll();
-  ASSERT_EQ(depth, 3);
-  EXPECT_TRUE(OtherThreadCanTake(m));
-
-  for (int i = 0; i < depth; ++i) m.Lock();
-  m.Release();
-  m.Release();
-  EXPECT_FALSE(OtherThreadCanTake(m)) << "restored to depth 3, released twice";
-  m.Release();
-  EXPECT_TRUE(OtherThreadCanTake(m));
-  EXPECT_EQ(m.ReleaseAll(), 0);
-}
-
 TEST(DAXOMutex2, ExcludesConcurrentNestedWriters) {
   DAXOMutex2 m;
   long counter = 0;  // deliberately unsynchronised but for the mutex
   constexpr int kThreads = 6;
   constexpr int kRounds = 2000;
-  {
-    daxo_test::ThreadGroup group;
-    for (int t = 0; t < kThreads; ++t) {
-      group.Add([&] {
-        for (int i = 0; i < kRounds; ++i) {
-          m.Lock();
-          if (i % 2 == 0) {
-            m.Lock();
-            counter = counter + 1;
-            m.Release();
-          } else if (m.TryLock()) {
-            counter = counter + 1;
-            m.Release();
-          }
-          m.Release();
-        }
-      });
+  daxo_test::ThreadGroup(kThreads, [&](int) {
+    for (int i = 0; i < kRounds; ++i) {
+      m.Lock();
+      if (i % 2 == 0) {
+        m.Lock();
+        counter = counter + 1;
+        m.Release();
+      } else if (m.TryLock()) {
+        counter = counter + 1;
+        m.Release();
+      }
+      m.Release();
     }
-  }
+  }).Join();
   EXPECT_EQ(counter, long{kThreads} * kRounds);
 }
 
@@ -147,10 +120,7 @@ TEST(DAXOMutexGuard, UnlockAndRelockReportWhetherTheyChangedAnything) {
     EXPECT_FALSE(OtherThreadCanTake(m));
   }
   EXPECT_TRUE(OtherThreadCanTake(m)) << "the destructor releases a guard still locked";
-  {
-    DAXOMutexGuard guard(m);
-    guard.unlock();
-  }
+  DAXOMutexGuard(m).unlock();
   EXPECT_TRUE(m.TryLock()) << "the destructor must not release twice";
   m.Release();
 }

@@ -1,13 +1,16 @@
+// DAXOString (storage, comparisons, searches, pieces, edits, formatting) and
+// DAXOStreamedString (bases and the forms of inserted values).
 #include "daxo_string.h"
 
-#include <gtest/gtest.h>
-
+#include <climits>
 #include <cstring>
 #include <iterator>
-#include <string>
-#include <utility>
+
+#include "runtime_test_support.h"
 
 namespace {
+
+using daxo_test::Str;
 
 std::string Repeat(char c, int n) {
   return std::string(static_cast<size_t>(n), c);
@@ -16,11 +19,6 @@ std::string Repeat(char c, int n) {
 // "[text]": pieces made visible, empty ones included.
 std::string Bracketed(const char* text) {
   return std::string("[") + text + "]";
-}
-
-// The bytes of s, embedded NULs included.
-std::string Bytes(const DAXOString& s) {
-  return std::string(s.Beginning(), static_cast<size_t>(s.Length()));
 }
 
 // Results and their expected texts, reported by position on failure.
@@ -106,7 +104,7 @@ TEST(DAXOStackedString, AppendsAcceptTheirOwnBytesAndEmbeddedNuls) {
   DAXOString z("ab");
   z.concat(3, "c\0d");
   EXPECT_STREQ(z, "abc");
-  EXPECT_EQ(Bytes(z), std::string("abc\0d", 5));
+  EXPECT_EQ(Str(z), std::string("abc\0d", 5));
   z += static_cast<const char*>(nullptr);
   z.concat(-1, "x");
   EXPECT_EQ(z.Length(), 5);
@@ -309,6 +307,96 @@ TEST(DAXOStackedString, IsNumAcceptsPlainDecimalNumbersOnly) {
   for (const char* no : {"", "-", ".", "1e", "1.2.3", " 1", "1 ", "0x10", "abc", "e5"}) {
     EXPECT_FALSE(DAXOString(no).IsNum()) << no;
   }
+}
+
+using DAXOSManip::dec;
+using DAXOSManip::endl;
+using DAXOSManip::ends;
+using DAXOSManip::hex;
+using DAXOSManip::oct;
+
+TEST(DAXOStreamedString, BaseManipulatorsApplyToIntegersUntilChanged) {
+  DAXOStreamedString s;
+  s << hex << 255 << " " << static_cast<short>(-1) << " " << -1L << " " << dec << 255;
+  EXPECT_EQ(Str(s), "ff ffff ffffffffffffffff 255");
+
+  DAXOStreamedString o;
+  o << oct << 8 << " " << static_cast<unsigned short>(9) << " " << -1 << dec << " " << -1;
+  EXPECT_EQ(Str(o), "10 11 37777777777 -1");
+
+  DAXOStreamedString d;
+  d << static_cast<short>(-5) << " " << 4000000000u << " " << LONG_MIN << " " << ULONG_MAX;
+  EXPECT_EQ(Str(d), "-5 4000000000 -9223372036854775808 18446744073709551615");
+
+  // A value that is no manipulator is ignored: no text, the base kept.
+  DAXOStreamedString x;
+  x << hex << DAXOSManip::DAXOIOSBase{0x30u} << 255;
+  EXPECT_EQ(Str(x), "ff");
+}
+
+TEST(DAXOStreamedString, FloatingPointUsesTenSignificantDigitsInEveryBase) {
+  DAXOStreamedString s;
+  s << hex << 0.1 << " " << 1e20 << " " << 0.1f << " " << 255.0 << " " << -2.5;
+  EXPECT_EQ(Str(s), "0.1 1e+20 0.1000000015 255 -2.5");
+}
+
+TEST(DAXOStreamedString, EndsAddsANulThatTheCStringViewDoesNotShow) {
+  DAXOStreamedString s("abc");
+  s << ends;
+  EXPECT_EQ(s.Length(), 4);
+  EXPECT_STREQ(s, "abc");
+  s << endl;
+  EXPECT_EQ(s.Length(), 5);
+  EXPECT_EQ(s[4], '\n');
+
+  // A string with an embedded NUL inserts only the bytes before it.
+  DAXOStreamedString t;
+  t << s << "|" << DAXOString() << static_cast<const char*>(nullptr);
+  EXPECT_EQ(Str(t), "abc|");
+}
+
+TEST(DAXOStreamedString, BoolCharPointerAndSmallIntegersHaveFixedForms) {
+  DAXOStreamedString s;
+  s << true << "," << false << "," << 'x' << "," << static_cast<unsigned char>(200) << ","
+    << static_cast<signed char>(-3);
+  EXPECT_EQ(Str(s), "true,false,x,200,-3");
+  DAXOStreamedString p;
+  int target = 0;
+  p << static_cast<const void*>(&target);
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%p", static_cast<void*>(&target));
+  EXPECT_EQ(Str(p), expected);
+}
+
+TEST(DAXOStreamedString, PrintHelpersIgnoreTheStreamBase) {
+  DAXOStreamedString s;
+  DAXOSManip::_printHex16(s, static_cast<unsigned short>(-1));
+  s << " ";
+  DAXOSManip::_printOct16(s, 8);
+  s << " ";
+  DAXOSManip::_printHex32(s, 0xABCDu);
+  s << " ";
+  DAXOSManip::_printOct32(s, 64);
+  s << " ";
+  DAXOSManip::_printHex64(s, 0x1234567890UL);
+  s << " ";
+  DAXOSManip::_printOct64(s, 8UL);
+  EXPECT_EQ(Str(s), "ffff 10 abcd 100 1234567890 10");
+}
+
+TEST(DAXOStreamedString, LongMessagesGrowByTheAppendRule) {
+  DAXOStreamedString s;
+  for (int i = 0; i < 100; ++i) s << i << ';';
+  EXPECT_EQ(s.Length(), 290);
+  EXPECT_EQ(s.GetCapacity() % 40, 0);
+  EXPECT_GT(s.GetCapacity(), 290);
+  EXPECT_EQ(Str(s).substr(0, 8), "0;1;2;3;");
+  DAXOStreamedString copy(s);
+  EXPECT_TRUE(copy == s);
+  copy << hex;
+  copy = DAXOString("text");  // keeps the base
+  copy << 10;
+  EXPECT_EQ(Str(copy), "texta");
 }
 
 }  // namespace

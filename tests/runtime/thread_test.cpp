@@ -2,21 +2,13 @@
 // priorities, the numeric locale of new threads, sleeping.
 #include "daxo_thread.h"
 
-#include <gtest/gtest.h>
 #include <pthread.h>
-#include <sched.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <thread>
 
-#include "threads_test_support.h"
+#include "runtime_test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // glibc's newlocale leaks its copy of the search path whenever LOCPATH is
@@ -48,7 +40,7 @@ void RunInDaxoThread(F body) {
   ASSERT_TRUE(DAXO::JoinThread(id));
 }
 
-TEST(DAXOThreads, DetachedAndJoinableThreadsRunTheirFunction) {
+TEST(DAXOThreads, DetachedAndJoinableThreadsRunTheirFunctionAndSurviveItsException) {
   DAXOEvent ran, done;
   ASSERT_TRUE(DAXO::CreateThread(SetEvent, &ran));
   EXPECT_EQ(ran.Wait(kPatience), 0);
@@ -74,12 +66,9 @@ TEST(DAXOThreads, DetachedAndJoinableThreadsRunTheirFunction) {
   ASSERT_TRUE(DAXO::CreateJoinableThread(reportId, &report));
   ASSERT_EQ(report.ready.Wait(kPatience), 0);
   EXPECT_TRUE(DAXO::JoinThread(report.id));
-}
 
-TEST(DAXOThreads, AnExceptionLeavingAThreadFunctionEndsOnlyThatThread) {
-  auto throwing = [](void*) -> void* { throw DAXO::ModuleDied; };
-  DAXOThreadId id = 0;
-  ASSERT_TRUE(DAXO::CreateJoinableThread(throwing, nullptr, &id));
+  // An exception leaving the function ends only that thread.
+  ASSERT_TRUE(DAXO::CreateJoinableThread([](void*) -> void* { throw DAXO::ModuleDied; }, 0, &id));
   EXPECT_TRUE(DAXO::JoinThread(id)) << "the process is still here and the thread ended";
 }
 
@@ -163,10 +152,10 @@ TEST(DAXOThreads, NewThreadsFormatNumbersWithAPointWhateverTheGlobalLocale) {
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string build = "/usr/bin/localedef -i de_DE -f UTF-8 " + std::string(folder) + "/" +
                             kComma + " >/dev/null 2>&1";
-  const bool built = std::setlocale(LC_NUMERIC, kComma) == nullptr &&
-                     access("/usr/bin/localedef", X_OK) == 0 && std::system(build.c_str()) == 0;
-  if (built) {
-    setenv("LOCPATH", folder, 1);
+  daxo_test::ScopedEnv env;
+  if (std::setlocale(LC_NUMERIC, kComma) == nullptr && access("/usr/bin/localedef", X_OK) == 0 &&
+      std::system(build.c_str()) == 0) {
+    env.Set("LOCPATH", folder);
     std::setlocale(LC_NUMERIC, kComma);
   }
   auto format = [] {
@@ -182,7 +171,6 @@ TEST(DAXOThreads, NewThreadsFormatNumbersWithAPointWhateverTheGlobalLocale) {
     parsed = std::strtod("2.5", nullptr);
   });
   std::setlocale(LC_NUMERIC, previous.c_str());
-  if (built) unsetenv("LOCPATH");
   std::filesystem::remove_all(folder);
 
   if (plain != "1,5") GTEST_SKIP() << kComma << " is not available";

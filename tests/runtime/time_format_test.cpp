@@ -1,21 +1,14 @@
 // Text forms of timestamps and calendar times, and the calendar conversions.
-#include <gtest/gtest.h>
-
 #include <climits>
-#include <cstdlib>
 #include <ctime>
-#include <optional>
-#include <string>
 
 #include "daxo_time.h"
+#include "runtime_test_support.h"
 
 namespace {
 
+using daxo_test::Str;
 using Time = DAXOAbsoluteTime;  // {year, month, day, hour, minute, second, ms, us}
-
-std::string Str(const DAXOString& s) {
-  return std::string(static_cast<const char*>(s));
-}
 
 TEST(TimestampText, PrintsHoursOnlyWhenNotZeroAndExtremeValuesWithoutOverflow) {
   const std::pair<long, const char*> cases[] = {
@@ -129,22 +122,14 @@ TEST(AbsoluteTimeUTC, UnrepresentableTimesGiveMinusOne) {
 class LocalTime : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tz = getenv("TZ");
-    if (tz != nullptr) oldTz_ = tz;
-    setenv("TZ", "XYZ-5:30", 1);
+    env.Set("TZ", "XYZ-5:30");
     tzset();
   }
   void TearDown() override {
-    if (oldTz_) {
-      setenv("TZ", oldTz_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+    env.Restore();
     tzset();
   }
-
- private:
-  std::optional<std::string> oldTz_;
+  daxo_test::ScopedEnv env;
 };
 
 TEST_F(LocalTime, ConvertsWithTheZoneOffset) {

@@ -1,11 +1,19 @@
+// The containers: DAXOList (links, ends and moves), DAXOArray (growth, the
+// ring of an owning array, attached storage).
+#include "daxo_array.h"
 #include "daxo_list.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "daxo_string.h"
+
 namespace {
+
+using Ints = std::vector<int>;
 
 // Walks the list both ways and checks that links, ends and count agree.
 std::vector<int> Checked(const DAXOList<int>& list) {
@@ -27,8 +35,6 @@ std::vector<int> Checked(const DAXOList<int>& list) {
   EXPECT_EQ(list.First().ptr == nullptr, list.Empty());
   return forward;
 }
-
-using Ints = std::vector<int>;
 
 TEST(DAXOList, PushBackLinksAfterTheLastItem) {
   DAXOList<int> list;
@@ -169,6 +175,158 @@ TEST(DAXOListIterator, ComparesWithItemsOfAnyDerivedType) {
   EXPECT_TRUE(old == b && it == a);
   DAXOListIterator none;
   EXPECT_TRUE(++none == nullptr && none.Successor() == nullptr);
+}
+
+std::vector<int> Elements(const DAXOArray<int>& a) {
+  std::vector<int> v;
+  for (int i = 0; i < a.Count(); ++i) v.push_back(a[i]);
+  return v;
+}
+
+// Capacity and count together.
+template <class T>
+std::pair<int, int> Shape(const DAXOArray<T>& a) {
+  return {a.Capacity(), a.Count()};
+}
+
+TEST(DAXOArray, IndexingAnEmptyArrayGrowsToTheNextPowerOfTwo) {
+  DAXOArray<int> a;
+  a(5) = 7;
+  EXPECT_EQ(Shape(a), std::pair(8, 6));
+  EXPECT_EQ(Elements(a), (Ints{0, 0, 0, 0, 0, 7}));
+
+  // Inside the capacity an owning array only raises the count.
+  a(7) = 9;
+  EXPECT_EQ(Shape(a), std::pair(8, 8));
+  a(8) = 1;
+  EXPECT_EQ(Shape(a), std::pair(16, 9));
+  EXPECT_EQ(Elements(a), (Ints{0, 0, 0, 0, 0, 7, 0, 9, 1}));
+
+  DAXOArray<int> zero;
+  zero(0) = 3;
+  EXPECT_EQ(Shape(zero), std::pair(1, 1));
+}
+
+TEST(DAXOArray, AppendDoublesTheCapacityWhenFull) {
+  DAXOArray<int> a;
+  Ints capacities;
+  for (int i = 0; i < 9; ++i) {
+    a.Append(i);
+    capacities.push_back(a.Capacity());
+  }
+  EXPECT_EQ(capacities, (Ints{1, 2, 4, 4, 8, 8, 8, 8, 16}));
+  EXPECT_EQ(Elements(a), (Ints{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST(DAXOArray, RingKeepsLogicalOrderAcrossTheWrap) {
+  DAXOArray<int> a(8);
+  for (int i = 0; i < 8; ++i) a.Append(i);
+  a.RemoveFirst(6);
+  EXPECT_EQ(Elements(a), (Ints{6, 7}));
+  for (int i = 8; i < 14; ++i) a.Append(i);  // slots 0..5 after the wrap
+  EXPECT_EQ(Shape(a), std::pair(8, 8));
+  EXPECT_EQ(a.StartSlot(), 6);
+  EXPECT_EQ(Elements(a), (Ints{6, 7, 8, 9, 10, 11, 12, 13}));
+  EXPECT_TRUE(a.First() == 6 && a.Last() == 13);
+
+  // Removal in the middle shifts across the wrap.
+  EXPECT_TRUE(a.Remove(1));
+  EXPECT_EQ(Elements(a), (Ints{6, 8, 9, 10, 11, 12, 13}));
+  EXPECT_FALSE(a.Remove(7));
+  a(7) = 99;  // in place, in the wrapped part
+  EXPECT_EQ(a.Capacity(), 8);
+  EXPECT_EQ(Elements(a), (Ints{6, 8, 9, 10, 11, 12, 13, 99}));
+
+  // Growing from a wrapped ring copies in logical order from slot 0.
+  a.Append(100);
+  EXPECT_EQ(Shape(a), std::pair(16, 9));
+  EXPECT_EQ(a.StartSlot(), 0);
+  EXPECT_EQ(Elements(a), (Ints{6, 8, 9, 10, 11, 12, 13, 99, 100}));
+
+  DAXOArray<int> b(4);
+  for (int i = 0; i < 4; ++i) b.Append(i);
+  b.RemoveFirst(3);
+  b.Append(4);
+  int* flat = b.Data();
+  EXPECT_EQ(b.StartSlot(), 0);
+  EXPECT_TRUE(flat[0] == 3 && flat[1] == 4);
+}
+
+TEST(DAXOArray, FreedSlotsReadAsDefaultWhenReused) {
+  DAXOArray<DAXOString> a;
+  for (const char* s : {"a", "b", "c", "d"}) a.Append(s);
+  a.RemoveLast(2);
+  a.RemoveFirst();
+  EXPECT_EQ(a.Count(), 1);
+  a.SetCount(4);
+  EXPECT_EQ(std::string(a[0]), "b");
+  EXPECT_TRUE(a[1].Length() == 0 && a[3].Length() == 0);
+  a.SetCount(-1);
+  EXPECT_EQ(a.Count(), 0);
+  a.Clear();
+  EXPECT_EQ(a.Capacity(), 4);
+  EXPECT_TRUE(a[0].Length() == 0 && a[-3].Length() == 0);  // out of range: shared default
+}
+
+TEST(DAXOArray, NonOwningArrayReallocatesInsteadOfWritingPastItsCount) {
+  DAXOString external[8] = {"e0", "e1", "e2"};
+  DAXOArray<DAXOString> view;
+  view.Attach(external, 8, 3);
+  EXPECT_FALSE(view.IsOwner());
+  view(1) = "changed";
+  EXPECT_EQ(std::string(external[1]), "changed");
+
+  view(3) = "new";  // below the capacity but not below the count
+  EXPECT_TRUE(view.IsOwner());
+  EXPECT_EQ(Shape(view), std::pair(4, 4));
+  EXPECT_TRUE(view[0] == "e0" && view[3] == "new");
+  // The external storage was copied, not emptied, and is not written again.
+  view(0) = "mine";
+  EXPECT_TRUE(external[0] == "e0" && external[1] == "changed" && external[3].Length() == 0);
+
+  DAXOArray<DAXOString> appended;
+  appended.Attach(external, 8, 3);
+  appended.Append("x");
+  EXPECT_TRUE(appended.IsOwner());
+  EXPECT_EQ(Shape(appended), std::pair(4, 4));
+  EXPECT_TRUE(appended[3] == "x" && external[3].Length() == 0);
+}
+
+TEST(DAXOArray, AppendingItsOwnElementSurvivesReallocation) {
+  DAXOArray<DAXOString> a;
+  a.Append("a string long enough to live on the heap, not inline");
+  for (int i = 0; i < 5; ++i) a.Append(a[0]);
+  EXPECT_EQ(a.Count(), 6);
+  for (int i = 0; i < a.Count(); ++i) EXPECT_TRUE(a[i] == a[0]) << i;
+}
+
+TEST(DAXOArray, CopiesOwnTheirElementsAndMovesLeaveAnEmptyArray) {
+  DAXOArray<int> a(8);
+  for (int i = 0; i < 6; ++i) a.Append(i);
+  a.RemoveFirst(4);
+  a.Append(6);
+  a.Append(7);
+  a.Append(8);  // wrapped
+  DAXOArray<int> copy(a);
+  EXPECT_EQ(Elements(copy), Elements(a));
+  EXPECT_TRUE(copy.Capacity() == 8 && copy.StartSlot() == 0);
+  copy(0) = 42;
+  EXPECT_EQ(a[0], 4);
+
+  int external[4] = {1, 2, 3, 4};
+  DAXOArray<int> view;
+  view.Attach(external, 4, 4);
+  DAXOArray<int> owned(view);
+  EXPECT_TRUE(owned.IsOwner());
+  owned(0) = 9;
+  EXPECT_EQ(external[0], 1);
+
+  DAXOArray<int> moved(std::move(copy));
+  EXPECT_EQ(moved[0], 42);
+  EXPECT_EQ(Shape(copy), std::pair(0, 0));
+  copy = moved;
+  EXPECT_EQ(Elements(copy), Elements(moved));
+  EXPECT_TRUE(moved.Find(8) == 4 && moved.Find(1000) == -1);
 }
 
 }  // namespace
