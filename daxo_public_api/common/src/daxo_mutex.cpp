@@ -1,4 +1,9 @@
 // DAXOMutex, DAXOMutex2 and DAXOMutexGuard over POSIX mutexes.
+//
+// The lock operations are the primitives the thread-safety analysis trusts:
+// their bodies lock through pthread, through a recursion count or through a
+// member-function pointer, none of which it can follow, so they are marked
+// DAXO_NO_THREAD_SAFETY_ANALYSIS.
 #include "daxo_mutex.h"
 
 #include <cerrno>
@@ -16,15 +21,15 @@ DAXOMutex::~DAXOMutex() {
   pthread_mutex_destroy(&m_mutex);
 }
 
-void DAXOMutex::Lock() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS void DAXOMutex::Lock() {
   pthread_mutex_lock(&m_mutex);
 }
 
-void DAXOMutex::Release() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS void DAXOMutex::Release() {
   pthread_mutex_unlock(&m_mutex);
 }
 
-bool DAXOMutex::TryLock() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutex::TryLock() {
   return pthread_mutex_trylock(&m_mutex) != EBUSY;
 }
 
@@ -36,129 +41,129 @@ void DAXOMutex::Reset() {
 // ---------------------------------------------------------------------------
 // DAXOMutex2
 
-DAXOMutex2::DAXOMutex2() : owner(0), nbRef(0), requested(false) {}
+DAXOMutex2::DAXOMutex2() : m_owner(0), m_depth(0), m_requested(false) {}
 
 DAXOMutex2::~DAXOMutex2() = default;
 
-void DAXOMutex2::Lock() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS void DAXOMutex2::Lock() {
   const DAXOThreadId self = DAXO::GetCurrentThreadId();
-  hlMutex.Lock();
-  if (nbRef > 0 && owner == self) {
-    nbRef = nbRef + 1;
+  m_hlMutex.Lock();
+  if (m_depth > 0 && m_owner == self) {
+    m_depth = m_depth + 1;
   } else {
-    requested = true;
-    // hlMutex must not be held while blocking on the base mutex: the owner
-    // needs it to release.
-    hlMutex.Release();
+    m_requested = true;
+    // m_hlMutex must not be held while blocking on the base mutex: the
+    // owner needs it to release.
+    m_hlMutex.Release();
     DAXOMutex::Lock();
-    hlMutex.Lock();
-    requested = false;
-    owner = self;
-    nbRef = 1;
+    m_hlMutex.Lock();
+    m_requested = false;
+    m_owner = self;
+    m_depth = 1;
   }
-  hlMutex.Release();
+  m_hlMutex.Release();
 }
 
-void DAXOMutex2::Release() {
-  hlMutex.Lock();
+DAXO_NO_THREAD_SAFETY_ANALYSIS void DAXOMutex2::Release() {
+  m_hlMutex.Lock();
   // A Release without a matching Lock would drive the depth negative and
   // unlock a mutex nobody holds; it is ignored.
-  if (nbRef > 0) {
-    nbRef = nbRef - 1;
-    if (nbRef == 0) DAXOMutex::Release();
+  if (m_depth > 0) {
+    m_depth = m_depth - 1;
+    if (m_depth == 0) DAXOMutex::Release();
   }
-  hlMutex.Release();
+  m_hlMutex.Release();
 }
 
-bool DAXOMutex2::TryLock() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutex2::TryLock() {
   const DAXOThreadId self = DAXO::GetCurrentThreadId();
   bool taken = false;
-  hlMutex.Lock();
-  if (nbRef > 0 && owner == self) {
-    nbRef = nbRef + 1;
+  m_hlMutex.Lock();
+  if (m_depth > 0 && m_owner == self) {
+    m_depth = m_depth + 1;
     taken = true;
   } else if (pthread_mutex_trylock(&m_mutex) == 0) {
-    // Trylock never blocks, so doing it under hlMutex is allowed.
-    owner = self;
-    nbRef = 1;
+    // Trylock never blocks, so doing it under m_hlMutex is allowed.
+    m_owner = self;
+    m_depth = 1;
     taken = true;
   }
-  hlMutex.Release();
+  m_hlMutex.Release();
   return taken;
 }
 
-int DAXOMutex2::ReleaseAll() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS int DAXOMutex2::ReleaseAll() {
   const DAXOThreadId self = DAXO::GetCurrentThreadId();
   int depth = 0;
-  hlMutex.Lock();
-  if (nbRef > 0 && owner == self) {
-    depth = nbRef;
-    nbRef = 0;
+  m_hlMutex.Lock();
+  if (m_depth > 0 && m_owner == self) {
+    depth = m_depth;
+    m_depth = 0;
     DAXOMutex::Release();
   }
-  hlMutex.Release();
+  m_hlMutex.Release();
   return depth;
 }
 
 // ---------------------------------------------------------------------------
 // DAXOMutexGuard
 
-DAXOMutexGuard::DAXOMutexGuard(DAXOMutex& mutex)
-    : m_unlock_fun(&DAXOMutexGuard::unlock_mtx),
-      m_relock_fun(&DAXOMutexGuard::relock_mtx),
-      m_mtx(&mutex),
-      m_mtx2(nullptr),
+DAXO_NO_THREAD_SAFETY_ANALYSIS DAXOMutexGuard::DAXOMutexGuard(DAXOMutex& mutex)
+    : m_unlockFun(&DAXOMutexGuard::UnlockPlain),
+      m_relockFun(&DAXOMutexGuard::RelockPlain),
+      m_plain(&mutex),
+      m_recursive(nullptr),
       m_locked(false) {
-  m_mtx->Lock();
+  m_plain->Lock();
   m_locked = true;
 }
 
-DAXOMutexGuard::DAXOMutexGuard(DAXOMutex2& mutex)
-    : m_unlock_fun(&DAXOMutexGuard::unlock_mtx2),
-      m_relock_fun(&DAXOMutexGuard::relock_mtx2),
-      m_mtx(nullptr),
-      m_mtx2(&mutex),
+DAXO_NO_THREAD_SAFETY_ANALYSIS DAXOMutexGuard::DAXOMutexGuard(DAXOMutex2& mutex)
+    : m_unlockFun(&DAXOMutexGuard::UnlockRecursive),
+      m_relockFun(&DAXOMutexGuard::RelockRecursive),
+      m_plain(nullptr),
+      m_recursive(&mutex),
       m_locked(false) {
-  m_mtx2->Lock();
+  m_recursive->Lock();
   m_locked = true;
 }
 
-DAXOMutexGuard::~DAXOMutexGuard() {
-  if (m_locked) (this->*m_unlock_fun)();
+DAXO_NO_THREAD_SAFETY_ANALYSIS DAXOMutexGuard::~DAXOMutexGuard() {
+  if (m_locked) (this->*m_unlockFun)();
 }
 
-bool DAXOMutexGuard::unlock() {
-  return (this->*m_unlock_fun)();
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutexGuard::unlock() {
+  return (this->*m_unlockFun)();
 }
 
-bool DAXOMutexGuard::relock() {
-  return (this->*m_relock_fun)();
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutexGuard::relock() {
+  return (this->*m_relockFun)();
 }
 
-bool DAXOMutexGuard::unlock_mtx() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutexGuard::UnlockPlain() {
   if (!m_locked) return false;
-  m_mtx->Release();
+  m_plain->Release();
   m_locked = false;
   return true;
 }
 
-bool DAXOMutexGuard::relock_mtx() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutexGuard::RelockPlain() {
   if (m_locked) return false;
-  m_mtx->Lock();
+  m_plain->Lock();
   m_locked = true;
   return true;
 }
 
-bool DAXOMutexGuard::unlock_mtx2() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutexGuard::UnlockRecursive() {
   if (!m_locked) return false;
-  m_mtx2->Release();
+  m_recursive->Release();
   m_locked = false;
   return true;
 }
 
-bool DAXOMutexGuard::relock_mtx2() {
+DAXO_NO_THREAD_SAFETY_ANALYSIS bool DAXOMutexGuard::RelockRecursive() {
   if (m_locked) return false;
-  m_mtx2->Lock();
+  m_recursive->Lock();
   m_locked = true;
   return true;
 }
