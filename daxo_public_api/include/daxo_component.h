@@ -29,9 +29,9 @@
 // main thread (threaded) or on the caller's (sequential). The property
 // callbacks run on the thread that writes the property, under the module's
 // value locks (see daxo_module.h); they take no other lock than the module's
-// threads lock. Lock order: lifecycle lock -> death lock -> module lock ->
-// property lock. The death lock is held around a sequential component's
-// Birth and death sequence, so that it dies once.
+// threads lock. Locks, in the SDK's order (daxo_lock_order.h): lifecycle
+// lock, death lock, then the module's. The death lock is held around a
+// sequential component's Birth and death sequence, so that it dies once.
 #pragma once
 
 #include "daxo_module.h"
@@ -207,7 +207,7 @@ class DAXOComponent : public DAXOModule {
   // the threaded model's death runs on the main thread without it.
   std::atomic<bool> m_deathCalled{true};
   DAXOEvent m_birthEvent;
-  bool m_inDynamic = false;
+  bool m_inDynamic DAXO_GUARDED_BY(m_lifecycleLock) = false;
 
  private:
   /// The death sequence proper; the caller holds the death lock or runs the

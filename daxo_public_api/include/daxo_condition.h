@@ -14,8 +14,16 @@
 // events by itself.
 //
 // Lock order: protecting mutex -> event mutexes (Signal sets events with it
-// held). Pass a plain DAXOMutex: the condition locks and releases it through
-// DAXOMutex, which would bypass the recursion count of a DAXOMutex2.
+// held); the whole order is in daxo_lock_order.h. Pass a plain DAXOMutex:
+// the condition locks and releases it through DAXOMutex, which would bypass
+// the recursion count of a DAXOMutex2.
+//
+// Lock annotations: the protecting mutex is the caller's, which the
+// thread-safety analysis cannot tie to m_mutex, so the public operations
+// carry none. DAXOCondition's work goes through member-function pointers to
+// the Internal operations, which are annotated and checked against m_mutex;
+// DAXOCondition2's fields are annotated and its operations, which run under
+// the caller's lock, are not checked.
 //
 // Failures of a wait are thrown as integers after the protecting mutex has
 // been released: DAXO::ModuleDied (57005) when the abort event is set,
@@ -70,15 +78,15 @@ class DAXOCondition {
   using Pool = DAXOList<DAXOEventInPool>;
 
   // The default operations behind the public ones.
-  void InternalWait();
-  void* InternalWaitX(DAXOEvent** out);
-  void InternalAchieveWaitX(void* handle);
-  void InternalSignal();
+  void InternalWait() DAXO_REQUIRES(m_mutex);
+  void* InternalWaitX(DAXOEvent** out) DAXO_RELEASE(m_mutex);
+  void InternalAchieveWaitX(void* handle) DAXO_ACQUIRE(m_mutex);
+  void InternalSignal() DAXO_REQUIRES(m_mutex);
   void InternalAbort();
 
   DAXOMutex* m_mutex;
   DAXOEvent* m_abortEvent;
-  Pool m_pool;  // guarded by *m_mutex
+  Pool m_pool DAXO_GUARDED_BY(m_mutex);
   DAXODelay m_timeout;
   void (DAXOCondition::*m_waitFun)();
   void* (DAXOCondition::*m_waitXFun)(DAXOEvent**);
@@ -87,8 +95,8 @@ class DAXOCondition {
   void (DAXOCondition::*m_abortFun)();
 
  private:
-  Pool::Item* Borrow();
-  void GiveBack(Pool::Item* item);
+  Pool::Item* Borrow() DAXO_REQUIRES(m_mutex);
+  void GiveBack(Pool::Item* item) DAXO_REQUIRES(m_mutex);
 };
 
 class DAXOCondition2 {
@@ -132,13 +140,12 @@ class DAXOCondition2 {
   void CutConnection();
 
  private:
-  bool Valid(int id) const;
+  bool Valid(int id) const DAXO_REQUIRES(m_mutex);
 
   DAXOMutex* m_mutex;
   DAXOEvent* m_abortEvent;
-  // Guarded by *m_mutex.
-  DAXOEvent* m_events[MaxSubscribers];
-  bool m_waiting[MaxSubscribers];
-  int m_count;
+  DAXOEvent* m_events[MaxSubscribers] DAXO_GUARDED_BY(m_mutex);
+  bool m_waiting[MaxSubscribers] DAXO_GUARDED_BY(m_mutex);
+  int m_count DAXO_GUARDED_BY(m_mutex);
   int m_timeout;
 };

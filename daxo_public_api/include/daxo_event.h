@@ -14,12 +14,17 @@
 // Memory ordering: whatever a thread did before Set() is visible to a thread
 // once its wait has returned because of that Set.
 //
-// Lock order: an event's m_mutex, then the m_mutex of ONE of its waiting
-// threads at a time (Set never holds two waiting-thread mutexes together, so
-// two events set concurrently cannot deadlock on their shared waiters). A
-// waiting thread never takes an event mutex while holding its own. No event
-// mutex is held while calling the engine kernel, so the timer service may
-// take its own lock before an event's mutex (EventTriggerFired).
+// Lock order (level 13 of daxo_lock_order.h): an event's m_mutex, then the
+// m_mutex of ONE of its waiting threads at a time (Set never holds two
+// waiting-thread mutexes together, so two events set concurrently cannot
+// deadlock on their shared waiters). A waiting thread never takes an event
+// mutex while holding its own. No event mutex is held while calling the
+// engine kernel, so the timer service may take its own lock before an
+// event's mutex (EventTriggerFired).
+//
+// The mutexes are raw pthread mutexes paired with pthread condition
+// variables, which the thread-safety analysis cannot check: what they guard
+// is documented only.
 #pragma once
 
 #include <pthread.h>

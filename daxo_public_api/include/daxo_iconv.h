@@ -14,8 +14,8 @@
 //
 // Threading: every function may be called from any thread. A conversion
 // blocks while another thread converts through the same handle. Lock order:
-// a handle's mutex, then the converter set's mutex; nothing is called out
-// while they are held.
+// a handle's mutex, then the converter set's mutex, both leaves of the SDK's
+// order (daxo_lock_order.h); nothing is called out while they are held.
 #pragma once
 
 #include <cstddef>

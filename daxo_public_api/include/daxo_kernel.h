@@ -189,7 +189,7 @@ class DAXOKernel {
   virtual void* FindSymbol(const char* fullName, DAXOSymbolKind kind) = 0;
   /// Takes the diagram lock (recursive); `reason` says why, for diagnostics.
   /// While it is held the diagram (components and connections) cannot change
-  /// under the holder.
+  /// under the holder. It is the outermost lock (daxo_lock_order.h).
   virtual void LockDiagram(const char* reason) = 0;
   virtual void UnlockDiagram() = 0;
   /// A module's state word changed (DAXO::DeadState ... StartAutomatically).

@@ -8,7 +8,8 @@
 // frees its properties. A bare module is living from construction; Start
 // makes it living again after an error or a death.
 //
-// Threading and lock order (outermost first):
+// Threading. The module's locks, outermost first (their place among the
+// SDK's: daxo_lock_order.h):
 //   module lock (DAXOMutex2: state changes, property list, registered names)
 //   -> property lock (DAXOMutex2: every property value read and write, and
 //      the callbacks, which may themselves look up, read or write properties
@@ -17,7 +18,9 @@
 // Value reads and writes take the module lock and then the property lock
 // (ValueGuard), so a callback may take the module lock again (every lookup
 // does) without inverting the order. The state word itself is atomic: the
-// write checks and the callbacks read and change it without a lock.
+// write checks and the callbacks read and change it without a lock. The
+// fields name their lock (DAXO_GUARDED_BY), which the thread-safety build
+// checks.
 // Reports and errors may be made with these locks held: the engine's report
 // and state operations never call back into the module.
 // Failures are raised with Error (report at error level, then throw the
@@ -199,8 +202,8 @@ class DAXOModule : public DAXOModuleBase {
   DAXOEvent& AllLivesLostEvent() { return m_allLivesLostEvent; }
   DAXOUInt32 State() const { return m_state.load(); }
   DAXOEvent& DieEvent() { return m_dieEvent; }
-  ErrorCode LastErrorCode();
-  DAXOString LastErrorMessage();
+  ErrorCode LastErrorCode() DAXO_EXCLUDES(m_errorLock);
+  DAXOString LastErrorMessage() DAXO_EXCLUDES(m_errorLock);
 
   // --- inputs and outputs (daxo_module_io.cpp) ----------------------------------
   // Created under the module lock while the module is not living (its
@@ -373,19 +376,23 @@ class DAXOModule : public DAXOModuleBase {
 
   /// Threads of the module (not owned): receive the "processor" and
   /// priority choices and answer the performance properties.
-  void AddThread(DAXOThread* thread);
-  void RemoveThread(DAXOThread* thread);
+  void AddThread(DAXOThread* thread) DAXO_EXCLUDES(m_threadsLock);
+  void RemoveThread(DAXOThread* thread) DAXO_EXCLUDES(m_threadsLock);
 
   /// Held around every value read and write: the module lock, then the
   /// property lock. Taking the module lock too lets a callback look up
   /// properties of its module (a lookup takes the module lock) without
   /// inverting the lock order.
-  class ValueGuard {
+  /// The two member guards do the locking, which the thread-safety analysis
+  /// does not follow into members: it trusts the annotations here.
+  class DAXO_SCOPED_CAPABILITY ValueGuard {
    public:
-    explicit ValueGuard(DAXOModule& module)
+    DAXO_NO_THREAD_SAFETY_ANALYSIS explicit ValueGuard(DAXOModule& module)
+        DAXO_ACQUIRE(module.m_moduleLock, module.m_propertyLock)
         : m_module(module.m_moduleLock), m_property(module.m_propertyLock) {}
+    DAXO_NO_THREAD_SAFETY_ANALYSIS ~ValueGuard() DAXO_RELEASE() {}
     /// Releases both (before an error report, for instance).
-    void unlock() {
+    DAXO_NO_THREAD_SAFETY_ANALYSIS void unlock() DAXO_RELEASE() {
       m_property.unlock();
       m_module.unlock();
     }
@@ -395,8 +402,8 @@ class DAXOModule : public DAXOModuleBase {
     DAXOMutexGuard m_property;
   };
 
-  DAXOMutex2& ModuleLock() { return m_moduleLock; }
-  DAXOMutex2& PropertyLock() { return m_propertyLock; }
+  DAXOMutex2& ModuleLock() DAXO_RETURN_CAPABILITY(m_moduleLock) { return m_moduleLock; }
+  DAXOMutex2& PropertyLock() DAXO_RETURN_CAPABILITY(m_propertyLock) { return m_propertyLock; }
 
   // Callbacks of the built-in properties.
   static void SetProcessorProperty(DAXOProperty& property);
@@ -424,14 +431,18 @@ class DAXOModule : public DAXOModuleBase {
   /// Tells the engine the current state.
   void NotifyState();
   /// Hands `priority` to every thread of the module.
-  void ApplyPriority(int priority);
+  void ApplyPriority(int priority) DAXO_EXCLUDES(m_threadsLock);
 
  private:
   enum class WriteKind { Bool, Integer, Float, String, Enum };
   void CheckWritable(DAXOPropertyImplementation& property, WriteKind kind, bool guarded);
-  void StoreInteger(DAXOPropertyImplementation& property, long value);
-  bool StoreString(DAXOPropertyImplementation& property, const DAXOString& value, bool guarded);
-  void FinishWrite(DAXOPropertyImplementation& property, bool guarded);
+  // The steps of a write that run under the value locks (ValueGuard).
+  void StoreInteger(DAXOPropertyImplementation& property, long value)
+      DAXO_REQUIRES(m_moduleLock, m_propertyLock);
+  bool StoreString(DAXOPropertyImplementation& property, const DAXOString& value, bool guarded)
+      DAXO_REQUIRES(m_moduleLock, m_propertyLock);
+  void FinishWrite(DAXOPropertyImplementation& property, bool guarded)
+      DAXO_REQUIRES(m_moduleLock, m_propertyLock);
   // One write: the checks, then `store` under the locks, then the flags and
   // the event (a store that returns false changed nothing).
   template <class Store>
@@ -440,35 +451,35 @@ class DAXOModule : public DAXOModuleBase {
                                bool special);
   void TearDown();
   void Unregister(const char* fullName);
-  DAXOBasicListItem* FindItem(DAXOProperty* property);
+  DAXOBasicListItem* FindItem(DAXOProperty* property) DAXO_REQUIRES(m_moduleLock);
 
   std::atomic<DAXOUInt32> m_state{DAXO::LivingState};
-  DAXOMutex m_errorLock;  // leaf; guards the two fields below
-  ErrorCode m_errorCode = DAXO::ErrorGeneric;
-  DAXOString m_lastError;
+  DAXOMutex m_errorLock;  // leaf
+  ErrorCode m_errorCode DAXO_GUARDED_BY(m_errorLock) = DAXO::ErrorGeneric;
+  DAXOString m_lastError DAXO_GUARDED_BY(m_errorLock);
   DAXOEvent m_dieEvent;
   DAXOEvent m_allLivesLostEvent;
-  int m_lives = 0;  // guarded by the module lock
+  int m_lives DAXO_GUARDED_BY(m_moduleLock) = 0;
   DAXOMutex2 m_moduleLock;
   DAXOMutex2 m_propertyLock;
-  // Guarded by the module lock.
-  DAXOList<DAXOProperty*> m_properties;  // owned pointers
-  int m_nbSpecialProperties = 0;
-  DAXOBasicListItem* m_lastSpecialProperty = nullptr;  // the boundary item
-  DAXOBasicListItem* m_dynamicPropertyCursor = nullptr;
-  DAXOList<DAXOString> m_registeredNames;  // own name first
-  DAXOMutex m_threadsLock;                 // leaf; guards m_threads
-  DAXOList<DAXOThread*> m_threads;         // not owned
+  DAXOList<DAXOProperty*> m_properties DAXO_GUARDED_BY(m_moduleLock);  // owned pointers
+  int m_nbSpecialProperties DAXO_GUARDED_BY(m_moduleLock) = 0;
+  // The boundary item.
+  DAXOBasicListItem* m_lastSpecialProperty DAXO_GUARDED_BY(m_moduleLock) = nullptr;
+  DAXOBasicListItem* m_dynamicPropertyCursor DAXO_GUARDED_BY(m_moduleLock) = nullptr;
+  DAXOList<DAXOString> m_registeredNames DAXO_GUARDED_BY(m_moduleLock);  // own name first
+  DAXOMutex m_threadsLock;                                               // leaf
+  DAXOList<DAXOThread*> m_threads DAXO_GUARDED_BY(m_threadsLock);        // not owned
 
  protected:
-  // Inputs and outputs, owned; guarded by the module lock.
-  DAXOList<DAXOInput*> m_inputs;
-  DAXOList<DAXOOutput*> m_outputs;
-  DAXOBasicListItem* m_dynamicInputCursor = nullptr;
-  DAXOBasicListItem* m_dynamicOutputCursor = nullptr;
+  // Inputs, outputs and actions, owned.
+  DAXOList<DAXOInput*> m_inputs DAXO_GUARDED_BY(m_moduleLock);
+  DAXOList<DAXOOutput*> m_outputs DAXO_GUARDED_BY(m_moduleLock);
+  DAXOBasicListItem* m_dynamicInputCursor DAXO_GUARDED_BY(m_moduleLock) = nullptr;
+  DAXOBasicListItem* m_dynamicOutputCursor DAXO_GUARDED_BY(m_moduleLock) = nullptr;
   DAXOInput* m_currentInput = nullptr;  // the input of the running sequential call
-  DAXOList<DAXOAction*> m_actions;      // owned; guarded by the module lock
-  DAXOBasicListItem* m_dynamicActionCursor = nullptr;
+  DAXOList<DAXOAction*> m_actions DAXO_GUARDED_BY(m_moduleLock);
+  DAXOBasicListItem* m_dynamicActionCursor DAXO_GUARDED_BY(m_moduleLock) = nullptr;
 
   /// Places the four dynamic cursors on the first element after the given
   /// number of own elements of each list (properties: after the special
@@ -518,17 +529,23 @@ class DAXOModule : public DAXOModuleBase {
                                bool& created, int* index);
   DAXOOutput* FindOrCreateOutput(const DAXOString& fullName, const char* definitionName,
                                  bool& created, int* index);
-  void RemoveElementProperties(const DAXOString& fullName, const char* const* suffixes);
+  void RemoveElementProperties(const DAXOString& fullName, const char* const* suffixes)
+      DAXO_REQUIRES(m_moduleLock);
   /// The property named `shortName`, or null; with `beforeCursor` only
   /// those before the dynamic cursor. Module lock held.
-  DAXOProperty* FindPropertyByName(const char* shortName, bool beforeCursor);
+  DAXOProperty* FindPropertyByName(const char* shortName, bool beforeCursor)
+      DAXO_REQUIRES(m_moduleLock);
   /// The checks every element creation makes with the module lock held by
   /// `guard` (released before raising): dying module (throws
   /// DAXO::ModuleDied), record without a name, short name not matching
   /// `pattern`. `shortName` defaults to the record's name; `kind` is
-  /// "Input", "Output" or "Action". Returns the element's full name.
-  DAXOString BeginNewElement(DAXOMutexGuard& guard, const char* definitionName,
-                             const char*& shortName, const char* kind, const char* pattern);
+  /// "Input", "Output" or "Action". Returns the element's full name. Not
+  /// checked by the thread-safety analysis, which cannot follow the guard
+  /// through the reference.
+  DAXO_NO_THREAD_SAFETY_ANALYSIS DAXOString BeginNewElement(DAXOMutexGuard& guard,
+                                                            const char* definitionName,
+                                                            const char*& shortName,
+                                                            const char* kind, const char* pattern);
   void RemoveElement(DAXOInput* input) { RemoveInput(input); }
   void RemoveElement(DAXOOutput* output) { RemoveOutput(output); }
   void RemoveElement(DAXOAction* action) { RemoveAction(action); }

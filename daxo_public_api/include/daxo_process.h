@@ -139,8 +139,8 @@ class DAXOProcess {
   bool m_searchPath;
   DAXOString m_directory;
   DAXOStringHashTable<DAXOString> m_environment;
-  mutable DAXOMutex m_mutex;  // guards m_state and m_status once running; leaf lock
-  int m_state = NotStarted;
-  int m_status = 0;
+  mutable DAXOMutex m_mutex;  // leaf lock
+  int m_state DAXO_GUARDED_BY(m_mutex) = NotStarted;
+  int m_status DAXO_GUARDED_BY(m_mutex) = 0;
   pid_t m_pid = 0;
 };

@@ -149,6 +149,9 @@ class DAXOPropertyImplementation : public DAXOProperty {
 
   // Fields. Names and owner are fixed at creation; value, definition flags,
   // callbacks and the two flags are guarded by the owner's property lock.
+  // Not annotated: the owner's class is incomplete here, and the analysis
+  // could not tie a property to the module whose locks its writer holds;
+  // DAXOModule's write steps carry the requirement instead.
   DAXOString name;
   DAXOString shortName;
   DAXOPropertyValue value;

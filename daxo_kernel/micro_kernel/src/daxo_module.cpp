@@ -1,5 +1,6 @@
 // DAXOModule: state word, reports and errors, and the property operations.
-// Lock order: module lock -> property lock -> threads lock / error lock.
+// Locks: module lock -> property lock -> threads lock / error lock, in the
+// SDK's order (daxo_lock_order.h).
 #include "daxo_module.h"
 
 #include "daxo_action.h"
@@ -369,7 +370,7 @@ bool DAXOModule::StoreString(DAXOPropertyImplementation& p, const DAXOString& v,
   return true;
 }
 
-// Called with the value locks held, after the value is stored.
+// After the value is stored.
 void DAXOModule::FinishWrite(DAXOPropertyImplementation& p, bool guarded) {
   if (guarded) {
     p.definition.needs2BeInitialized = false;
@@ -398,10 +399,11 @@ void DAXOModule::Set(DAXOProperty& property, bool v) {
 }
 
 void DAXOModule::Set(DAXOProperty& property, long v) {
-  Write(property, WriteKind::Integer, true, [&](DAXOPropertyImplementation& p) {
-    StoreInteger(p, v);
-    return true;
-  });
+  Write(property, WriteKind::Integer, true,
+        [&](DAXOPropertyImplementation& p) DAXO_REQUIRES(m_moduleLock, m_propertyLock) {
+          StoreInteger(p, v);
+          return true;
+        });
 }
 
 void DAXOModule::Set(DAXOProperty& property, double v) {
@@ -412,10 +414,11 @@ void DAXOModule::Set(DAXOProperty& property, double v) {
 }
 
 void DAXOModule::Set(DAXOProperty& property, const DAXOString& v) {
-  Write(property, WriteKind::String, true, [&](DAXOPropertyImplementation& p) {
-    StoreString(p, v, true);
-    return true;
-  });
+  Write(property, WriteKind::String, true,
+        [&](DAXOPropertyImplementation& p) DAXO_REQUIRES(m_moduleLock, m_propertyLock) {
+          StoreString(p, v, true);
+          return true;
+        });
 }
 
 void DAXOModule::Set(DAXOProperty& property, const DAXOEnumStruct& v) {
@@ -441,10 +444,11 @@ void DAXOModule::DirectSet(DAXOProperty& property, bool v) {
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, long v) {
-  Write(property, WriteKind::Integer, false, [&](DAXOPropertyImplementation& p) {
-    StoreInteger(p, v);
-    return true;
-  });
+  Write(property, WriteKind::Integer, false,
+        [&](DAXOPropertyImplementation& p) DAXO_REQUIRES(m_moduleLock, m_propertyLock) {
+          StoreInteger(p, v);
+          return true;
+        });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, double v) {
@@ -456,7 +460,8 @@ void DAXOModule::DirectSet(DAXOProperty& property, double v) {
 
 void DAXOModule::DirectSet(DAXOProperty& property, const DAXOString& v) {
   Write(property, WriteKind::String, false,
-        [&](DAXOPropertyImplementation& p) { return StoreString(p, v, false); });
+        [&](DAXOPropertyImplementation& p)
+            DAXO_REQUIRES(m_moduleLock, m_propertyLock) { return StoreString(p, v, false); });
 }
 
 void DAXOModule::DirectSet(DAXOProperty& property, const DAXOEnumStruct& v) {

@@ -137,7 +137,9 @@ void DAXOModule::ClearDynamicCursors() {
   m_dynamicPropertyCursor = m_dynamicActionCursor = nullptr;
 }
 
-void DAXOModule::RemoveFromDynamicCursors() {
+// Not checked: it runs under the diagram and lifecycle locks without the
+// module lock (each removal takes it, after the connection mutexes).
+DAXO_NO_THREAD_SAFETY_ANALYSIS void DAXOModule::RemoveFromDynamicCursors() {
   // Each removal moves its list's cursor on; a removal that throws is
   // skipped past so that the others still go.
   auto drain = [](DAXOBasicListItem*& cursor, auto remove, auto valueOf) {

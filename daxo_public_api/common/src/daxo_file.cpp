@@ -6,7 +6,8 @@
 // sharing one handle per path (reference-counted) makes the lock behave as
 // one per process. Lock order: the table's mutex, then (while a path is
 // converted for the retry) the text conversion's mutexes; nothing else is
-// locked and nothing is called out while the table's mutex is held.
+// locked and nothing is called out while the table's mutex is held (a leaf
+// of daxo_lock_order.h).
 #include "daxo_file.h"
 
 #include <fcntl.h>
@@ -96,7 +97,7 @@ DAXOTimestamp Microseconds(const struct timespec& ts) {
 
 struct LockTable {
   DAXOMutex mutex;
-  std::map<std::string, DAXOFileLockerHandle*> handles;  // guarded by mutex
+  std::map<std::string, DAXOFileLockerHandle*> handles DAXO_GUARDED_BY(mutex);
 };
 
 LockTable& Locks() {

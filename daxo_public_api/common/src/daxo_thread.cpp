@@ -75,6 +75,9 @@ void* ThreadEntry(void* p) {
 // (unknown, detached, joined already) is undefined behaviour, so JoinThread
 // joins only what it finds here, and takes it out first so that two joiners
 // of one thread cannot both get through.
+// A std::mutex, constant-initialised, so usable from static constructors;
+// not annotated (StartThread takes it only for a joinable thread, which the
+// thread-safety analysis cannot follow).
 std::mutex g_joinableLock;
 std::unordered_set<pthread_t> g_joinable;  // guarded by g_joinableLock
 

@@ -3,7 +3,7 @@
 // and must not meet a connection or a start made by another thread.
 //
 // Lock order: the diagram lock comes first, before a component's lifecycle
-// lock, connection mutexes and module locks. Without an engine (a unit
+// lock, connection mutexes and module locks (daxo_lock_order.h). Without an engine (a unit
 // test without a kernel) there is no diagram and nothing is locked.
 //
 // Threading: the scope's own thread; the engine's lock is recursive for it.
