@@ -80,7 +80,7 @@ bool Diagram::AddModel(DAXOComponentDefinition& definition) {
     return false;
   }
   definition.ResolveCounts();
-  std::lock_guard<std::mutex> guard(m_mutex);
+  MutexLock guard(m_mutex);
   m_models.push_back(&definition);
   return true;
 }
@@ -89,7 +89,7 @@ DAXOComponentDefinition* Diagram::FindModel(const std::string& model) const {
   for (const ModelInfo& info : m_packages.Models()) {
     if (info.name == model) return info.definition;
   }
-  std::lock_guard<std::mutex> guard(m_mutex);
+  MutexLock guard(m_mutex);
   for (DAXOComponentDefinition* definition : m_models) {
     if (model == definition->name) return definition;
   }
@@ -124,7 +124,7 @@ bool Diagram::Create(const std::string& model, const std::string& name) {
     return false;
   }
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     if (FindEntry(name) != nullptr) {
       Fail(what + ": the name is taken.");
       return false;
@@ -148,7 +148,7 @@ bool Diagram::Create(const std::string& model, const std::string& name) {
     return false;
   }
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     m_entries.push_back(Entry{name, model, component, static_cast<int>(component->State())});
   }
   // Its dynamic elements follow its property values from the start.
@@ -166,13 +166,13 @@ void Diagram::Notify(DAXOModule* module) const {
 }
 
 DAXOComponent* Diagram::Find(const std::string& name) const {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  MutexLock guard(m_mutex);
   const Entry* entry = FindEntry(name);
   return entry != nullptr ? entry->component : nullptr;
 }
 
 std::vector<std::string> Diagram::Names() const {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  MutexLock guard(m_mutex);
   std::vector<std::string> names;
   names.reserve(m_entries.size());
   for (const Entry& entry : m_entries) names.push_back(entry.name);
@@ -260,7 +260,7 @@ bool Diagram::Rename(const std::string& oldName, const std::string& newName) {
     return false;
   }
   component->Rename(oldName.c_str(), newName.c_str());  // virtual: its own copy
-  std::lock_guard<std::mutex> guard(m_mutex);
+  MutexLock guard(m_mutex);
   if (Entry* entry = FindEntry(oldName)) entry->name = newName;
   return true;
 }
@@ -277,7 +277,7 @@ bool Diagram::Start(const std::string& name) {
   // component: its main thread's end settles it.
   bool toldDead = false;
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     const Entry* entry = FindEntry(name);
     toldDead = entry != nullptr && ((entry->state | component->State()) & DAXO::DeadState) != 0;
   }
@@ -323,7 +323,7 @@ long Diagram::Priority(const std::string& name, DAXOComponent* component) const 
 bool Diagram::StartAll() {
   std::vector<std::pair<std::string, DAXOComponent*>> entries;
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     for (const Entry& entry : m_entries) entries.emplace_back(entry.name, entry.component);
   }
   bool all = true;
@@ -350,14 +350,14 @@ bool Diagram::Shutdown(const std::string& name) {
   }
   const bool dead = (component->State() & DAXO::DeadState) != 0;
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     if (Entry* entry = FindEntry(name)) entry->givenUp = !dead;
   }
   return dead && JoinThreads(component, kJoinAfterDeath);
 }
 
 bool Diagram::GivenUp(const std::string& name) const {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  MutexLock guard(m_mutex);
   const Entry* entry = FindEntry(name);
   return entry != nullptr && entry->givenUp;
 }
@@ -365,7 +365,7 @@ bool Diagram::GivenUp(const std::string& name) const {
 void Diagram::ShutdownAll() {
   std::vector<std::pair<std::string, DAXOComponent*>> living;
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     for (const Entry& entry : m_entries) {
       if ((entry.component->State() & DAXO::DeadState) == 0) {
         living.emplace_back(entry.name, entry.component);
@@ -403,7 +403,7 @@ bool Diagram::Destroy(const std::string& name) {
     return false;
   }
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     std::erase_if(m_entries, [&](const Entry& entry) { return entry.component == component; });
   }
   delete component;  // virtual: the model's own destructor
@@ -450,14 +450,14 @@ bool Diagram::Launch(const void* owner, std::function<void()> body) {
   auto life = std::make_unique<Life>();
   life->owner = owner;
   Life* raw = life.get();
-  std::lock_guard<std::mutex> guard(m_mutex);
+  MutexLock guard(m_mutex);
   try {
     // Started under the mutex so that the thread's own end (which takes
     // it) cannot come before the record exists.
     raw->thread = std::thread([this, raw, body = std::move(body)] {
       body();
       {
-        std::lock_guard<std::mutex> done(m_mutex);
+        MutexLock done(m_mutex);
         raw->finished = true;
       }
       m_changed.notify_all();
@@ -476,8 +476,8 @@ bool Diagram::JoinThreads(const void* owner, std::chrono::milliseconds wait) {
   std::vector<std::unique_ptr<Life>> done;
   bool allFinished = false;
   {
-    std::unique_lock<std::mutex> guard(m_mutex);
-    allFinished = m_changed.wait_for(guard, wait, [&] {
+    MutexLock guard(m_mutex);
+    allFinished = m_changed.wait_for(guard.Native(), wait, [&]() DAXO_REQUIRES(m_mutex) {
       return std::none_of(m_lives.begin(), m_lives.end(),
                           [&](const auto& life) { return mine(life) && !life->finished; });
     });
@@ -496,7 +496,7 @@ bool Diagram::JoinThreads(const void* owner, std::chrono::milliseconds wait) {
 
 void Diagram::StateChanged(const std::string& module, int state) {
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     Entry* entry = FindEntry(module);
     if (entry == nullptr) return;
     entry->state = state;
@@ -517,11 +517,11 @@ bool Diagram::AllDead() const {
 }
 
 RunEnd Diagram::Run(DAXODelay limit) {
-  std::unique_lock<std::mutex> guard(m_mutex);
-  auto done = [this] { return m_shutdownRequested || AllDead(); };
+  MutexLock guard(m_mutex);
+  auto done = [this]() DAXO_REQUIRES(m_mutex) { return m_shutdownRequested || AllDead(); };
   if (limit < 0) {
-    m_changed.wait(guard, done);
-  } else if (!m_changed.wait_for(guard, std::chrono::microseconds(limit), done)) {
+    m_changed.wait(guard.Native(), done);
+  } else if (!m_changed.wait_for(guard.Native(), std::chrono::microseconds(limit), done)) {
     return RunEnd::TimeLimit;
   }
   if (m_shutdownRequested) {
@@ -540,7 +540,7 @@ RunEnd Diagram::Run(DAXODelay limit) {
 
 void Diagram::RequestShutdown() {
   {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    MutexLock guard(m_mutex);
     m_shutdownRequested = true;
   }
   m_changed.notify_all();

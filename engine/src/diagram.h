@@ -16,7 +16,7 @@
 // while they start or die: a dying component may take it itself) -> the
 // diagram's own mutex, a leaf held only around its tables, never while a
 // component is called. State notices (StateChanged) come from component
-// threads and only take the leaf mutex.
+// threads and only take the leaf mutex. The whole order: daxo_lock_order.h.
 #pragma once
 
 #include <chrono>
@@ -24,13 +24,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "daxo_kernel.h"
 #include "daxo_types.h"
+#include "engine_mutex.h"
 #include "velquor/engine.h"
 
 class DAXOComponent;
@@ -132,13 +132,15 @@ class Diagram {
   struct Life {
     const void* owner = nullptr;  // the component (or module) whose thread it is
     std::thread thread;
-    bool finished = false;  // guarded by m_mutex; set when the thread's body returned
+    // Guarded by the diagram's m_mutex (which the analysis cannot name from
+    // here); set when the thread's body returned.
+    bool finished = false;
   };
   bool Launch(const void* owner, std::function<void()> body);
 
-  Entry* FindEntry(const std::string& name);  // m_mutex held
-  const Entry* FindEntry(const std::string& name) const;
-  bool AllDead() const;  // m_mutex held
+  Entry* FindEntry(const std::string& name) DAXO_REQUIRES(m_mutex);
+  const Entry* FindEntry(const std::string& name) const DAXO_REQUIRES(m_mutex);
+  bool AllDead() const DAXO_REQUIRES(m_mutex);
   bool GivenUp(const std::string& name) const;
   /// Joins the main threads of `component` (every component's when null)
   /// once they have finished, waiting at most `wait` for them. False when
@@ -156,12 +158,13 @@ class Diagram {
   ReportFn m_report;
   LifeFn m_life;
   SymbolRegistry& m_symbols;
-  mutable std::mutex m_mutex;  // leaf; guards everything below
+  mutable Mutex m_mutex;  // a leaf
   std::condition_variable m_changed;
-  std::vector<DAXOComponentDefinition*> m_models;  // added by the program
-  std::vector<Entry> m_entries;                    // creation order
-  std::vector<std::unique_ptr<Life>> m_lives;
-  bool m_shutdownRequested = false;
+  // Added by the program.
+  std::vector<DAXOComponentDefinition*> m_models DAXO_GUARDED_BY(m_mutex);
+  std::vector<Entry> m_entries DAXO_GUARDED_BY(m_mutex);  // creation order
+  std::vector<std::unique_ptr<Life>> m_lives DAXO_GUARDED_BY(m_mutex);
+  bool m_shutdownRequested DAXO_GUARDED_BY(m_mutex) = false;
 };
 
 }  // namespace velquor

@@ -19,12 +19,13 @@ bool DiagramLock::TakeIfAvailable(const std::string& reason) {
 void DiagramLock::Lock(const std::string& reason) {
   std::string blockedBy;
   {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (!TakeIfAvailable(reason)) {
       // One bounded wait first, to diagnose a holder that keeps the lock
       // too long; then wait for good.
-      if (!m_released.wait_for(lock, m_slow, [&] { return m_depth == 0; })) blockedBy = m_reason;
-      m_released.wait(lock, [&] { return m_depth == 0; });
+      auto isFree = [&]() DAXO_REQUIRES(m_mutex) { return m_depth == 0; };
+      if (!m_released.wait_for(lock.Native(), m_slow, isFree)) blockedBy = m_reason;
+      m_released.wait(lock.Native(), isFree);
       TakeIfAvailable(reason);
     }
   }
@@ -34,14 +35,14 @@ void DiagramLock::Lock(const std::string& reason) {
 }
 
 bool DiagramLock::TryLock(const std::string& reason) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return TakeIfAvailable(reason);
 }
 
 void DiagramLock::Unlock() {
   std::string heldLong;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (m_depth == 0 || m_owner != std::this_thread::get_id()) return;
     if (--m_depth > 0) return;
     if (std::chrono::steady_clock::now() - m_since > m_slow) heldLong = m_reason;
@@ -53,7 +54,7 @@ void DiagramLock::Unlock() {
 }
 
 std::string DiagramLock::Holder() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_depth > 0 ? m_reason : std::string();
 }
 

@@ -7,16 +7,17 @@
 // Threading: any thread. Lock blocks (no time-out) unless the caller already
 // holds it; Unlock by a thread that does not hold it is ignored. The internal
 // mutex is a leaf lock; reports are made after it is released. The diagram
-// lock itself is the outermost engine lock: its holder may call every other
-// engine service.
+// lock itself is the outermost lock (daxo_lock_order.h): its holder may
+// call every other engine service.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "engine_mutex.h"
 
 namespace velquor {
 
@@ -28,25 +29,25 @@ class DiagramLock {
   /// which they are made.
   DiagramLock(Warn warn, std::chrono::milliseconds slow);
 
-  void Lock(const std::string& reason);
+  void Lock(const std::string& reason) DAXO_EXCLUDES(m_mutex);
   /// Takes the lock only when it is free or already the caller's.
-  bool TryLock(const std::string& reason);
-  void Unlock();
+  bool TryLock(const std::string& reason) DAXO_EXCLUDES(m_mutex);
+  void Unlock() DAXO_EXCLUDES(m_mutex);
   /// The holder's reason (the one given by its outermost Lock); empty when
   /// free.
-  std::string Holder() const;
+  std::string Holder() const DAXO_EXCLUDES(m_mutex);
 
  private:
-  bool TakeIfAvailable(const std::string& reason);  // with m_mutex held
+  bool TakeIfAvailable(const std::string& reason) DAXO_REQUIRES(m_mutex);
 
   Warn m_warn;
   std::chrono::milliseconds m_slow;
-  mutable std::mutex m_mutex;  // guards everything below
+  mutable Mutex m_mutex;  // a leaf
   std::condition_variable m_released;
-  std::thread::id m_owner;
-  int m_depth = 0;
-  std::string m_reason;
-  std::chrono::steady_clock::time_point m_since;
+  std::thread::id m_owner DAXO_GUARDED_BY(m_mutex);
+  int m_depth DAXO_GUARDED_BY(m_mutex) = 0;
+  std::string m_reason DAXO_GUARDED_BY(m_mutex);
+  std::chrono::steady_clock::time_point m_since DAXO_GUARDED_BY(m_mutex);
 };
 
 }  // namespace velquor

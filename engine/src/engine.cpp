@@ -3,7 +3,6 @@
 #include "velquor/engine.h"
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include "engine_kernel.h"
@@ -31,10 +30,10 @@ namespace {
 // Engines alive in this process, newest last. libvelquor's own SDK copy is
 // bound to the newest: when it goes, to the one before it (never to an
 // engine already destroyed).
-std::mutex g_enginesLock;
-std::vector<DAXOKernel*> g_engines;  // guarded by g_enginesLock
+Mutex g_enginesLock;
+std::vector<DAXOKernel*> g_engines DAXO_GUARDED_BY(g_enginesLock);
 
-void BindNewest() {
+void BindNewest() DAXO_REQUIRES(g_enginesLock) {
   DAXOPrivate::kernel = g_engines.empty() ? nullptr : g_engines.back();
 }
 }  // namespace
@@ -61,7 +60,7 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
   parts.shutdownEvent = std::make_unique<DAXOEvent>(false);
   parts.globalMutex = std::make_unique<DAXOMutex>();
   // libvelquor's own SDK copy (the condition's events, the waits run here).
-  std::lock_guard<std::mutex> lock(g_enginesLock);
+  MutexLock lock(g_enginesLock);
   g_engines.push_back(&m_impl->kernel);
   BindNewest();
 }
@@ -79,7 +78,7 @@ Engine::~Engine() {
   parts.diagram.reset();
   parts.packages.reset();
   {
-    std::lock_guard<std::mutex> lock(g_enginesLock);
+    MutexLock lock(g_enginesLock);
     std::erase(g_engines, &m_impl->kernel);
     BindNewest();
   }

@@ -39,7 +39,7 @@ template <typename Change>
 void EngineClock::Apply(Change change) {
   m_conditionMutex.Lock();
   {
-    std::lock_guard<std::mutex> lock(m_state);
+    MutexLock lock(m_state);
     const DAXOTimestamp system = SystemMicros();
     m_reference = NowLocked(system);
     m_systemReference = system;
@@ -50,7 +50,7 @@ void EngineClock::Apply(Change change) {
 }
 
 void EngineClock::Start() {
-  Apply([this] {
+  Apply([this]() DAXO_REQUIRES(m_state) {
     m_started = true;
     m_paused = false;
     m_reference = 0;
@@ -58,52 +58,52 @@ void EngineClock::Start() {
 }
 
 void EngineClock::SetPaused(bool paused) {
-  Apply([this, paused] {
+  Apply([this, paused]() DAXO_REQUIRES(m_state) {
     if (m_started) m_paused = paused;
   });
 }
 
 void EngineClock::SetSpeed(int speed) {
-  Apply([this, speed] { m_speed = speed; });
+  Apply([this, speed]() DAXO_REQUIRES(m_state) { m_speed = speed; });
 }
 
 void EngineClock::SetTime(DAXOTimestamp t) {
-  Apply([this, t] { m_reference = t; });
+  Apply([this, t]() DAXO_REQUIRES(m_state) { m_reference = t; });
 }
 
 DAXOTimestamp EngineClock::Now() {
-  std::lock_guard<std::mutex> lock(m_state);
+  MutexLock lock(m_state);
   return NowLocked(SystemMicros());
 }
 
 int EngineClock::Speed() {
-  std::lock_guard<std::mutex> lock(m_state);
+  MutexLock lock(m_state);
   return m_speed;
 }
 
 int EngineClock::AbsoluteSpeed() {
-  std::lock_guard<std::mutex> lock(m_state);
+  MutexLock lock(m_state);
   return (!m_started || m_paused) ? 0 : m_speed;
 }
 
 int EngineClock::State() {
-  std::lock_guard<std::mutex> lock(m_state);
+  MutexLock lock(m_state);
   if (!m_started) return 2;
   return m_paused ? 1 : 0;
 }
 
 bool EngineClock::IsPaused() {
-  std::lock_guard<std::mutex> lock(m_state);
+  MutexLock lock(m_state);
   return m_paused;
 }
 
 bool EngineClock::IsStarted() {
-  std::lock_guard<std::mutex> lock(m_state);
+  MutexLock lock(m_state);
   return m_started;
 }
 
 DAXOTimestamp EngineClock::Reference() {
-  std::lock_guard<std::mutex> lock(m_state);
+  MutexLock lock(m_state);
   return m_reference;
 }
 

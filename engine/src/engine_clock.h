@@ -12,16 +12,16 @@
 // first (the one BeginTimeComputation takes), then the state lock, and signal
 // the condition with the protecting mutex still held: a waiter that holds
 // the protecting mutex between Begin and WaitX sees no change it could miss.
-// Lock order: condition mutex -> state lock -> (Signal) event mutexes.
+// Lock order: condition mutex -> state lock -> (Signal) event mutexes (see
+// daxo_lock_order.h for the whole SDK's).
 // Nothing here calls out with the state lock held.
 #pragma once
-
-#include <mutex>
 
 #include "daxo_condition.h"
 #include "daxo_event.h"
 #include "daxo_mutex.h"
 #include "daxo_types.h"
+#include "engine_mutex.h"
 
 namespace velquor {
 
@@ -60,24 +60,26 @@ class EngineClock {
 
   DAXOCondition* Condition() { return &m_condition; }
   /// Takes / gives back the condition's protecting mutex.
-  void BeginComputation() { m_conditionMutex.Lock(); }
-  void EndComputation() { m_conditionMutex.Release(); }
+  void BeginComputation() DAXO_ACQUIRE(m_conditionMutex) { m_conditionMutex.Lock(); }
+  void EndComputation() DAXO_RELEASE(m_conditionMutex) { m_conditionMutex.Release(); }
 
  private:
   template <typename Change>
-  void Apply(Change change);
-  DAXOTimestamp NowLocked(DAXOTimestamp system) const;
+  void Apply(Change change) DAXO_EXCLUDES(m_conditionMutex, m_state);
+  DAXOTimestamp NowLocked(DAXOTimestamp system) const DAXO_REQUIRES(m_state);
 
-  DAXOMutex m_conditionMutex;  // protects m_condition (see the banner)
+  // Protects m_condition (see the banner); the condition locks and releases
+  // it by itself, so m_condition is not annotated as guarded by it.
+  DAXOMutex m_conditionMutex;
   DAXOEvent m_abort;
   DAXOCondition m_condition;
 
-  std::mutex m_state;  // guards the fields below
-  bool m_started = false;
-  bool m_paused = false;
-  int m_speed = 1000;
-  DAXOTimestamp m_reference = 0;        // engine time at the rebase
-  DAXOTimestamp m_systemReference = 0;  // system time at the rebase
+  Mutex m_state;
+  bool m_started DAXO_GUARDED_BY(m_state) = false;
+  bool m_paused DAXO_GUARDED_BY(m_state) = false;
+  int m_speed DAXO_GUARDED_BY(m_state) = 1000;
+  DAXOTimestamp m_reference DAXO_GUARDED_BY(m_state) = 0;        // engine time at the rebase
+  DAXOTimestamp m_systemReference DAXO_GUARDED_BY(m_state) = 0;  // system time at the rebase
 };
 
 }  // namespace velquor

@@ -18,7 +18,7 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
+
 #include <set>
 #include <string>
 
@@ -28,6 +28,7 @@
 #include "diagram.h"
 #include "diagram_lock.h"
 #include "engine_clock.h"
+#include "engine_mutex.h"
 #include "engine_properties.h"
 #include "module_notices.h"
 #include "package_loader.h"
@@ -189,8 +190,8 @@ class EngineKernel final : public DAXOKernel {
   void Neutral(const char* service);
 
   EngineParts& m_parts;
-  std::mutex m_neutralLock;  // guards m_neutralSeen (a leaf lock)
-  std::set<std::string> m_neutralSeen;
+  Mutex m_neutralLock;  // a leaf
+  std::set<std::string> m_neutralSeen DAXO_GUARDED_BY(m_neutralLock);
 };
 
 }  // namespace velquor

@@ -17,23 +17,23 @@ void EngineProperties::Store(const std::string& name, Value value) {
 }
 
 void EngineProperties::SetBool(const std::string& name, bool value) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   Store(name, Value{Type::Bool, value ? 1L : 0L, 0.0, nullptr});
 }
 
 void EngineProperties::SetInteger(const std::string& name, long value) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   Store(name, Value{Type::Integer, value, 0.0, nullptr});
 }
 
 void EngineProperties::SetFloat(const std::string& name, double value) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   Store(name, Value{Type::Float, 0, value, nullptr});
 }
 
 void EngineProperties::SetString(const std::string& name, const std::string& value) {
   auto text = std::make_unique<std::string>(value);
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   m_texts.push_back(std::move(text));
   Store(name, Value{Type::String, 0, 0.0, m_texts.back().get()});
 }
@@ -46,7 +46,7 @@ const EngineProperties::Value* EngineProperties::Find(const std::string& name, b
 }
 
 bool EngineProperties::GetBool(const std::string& name, bool* found) const {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   const Value* value = Find(name, found);
   if (value == nullptr) return false;
   switch (value->type) {
@@ -62,7 +62,7 @@ bool EngineProperties::GetBool(const std::string& name, bool* found) const {
 }
 
 long EngineProperties::GetInteger(const std::string& name, bool* found) const {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   const Value* value = Find(name, found);
   if (value == nullptr) return 0;
   switch (value->type) {
@@ -78,7 +78,7 @@ long EngineProperties::GetInteger(const std::string& name, bool* found) const {
 }
 
 double EngineProperties::GetFloat(const std::string& name, bool* found) const {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   const Value* value = Find(name, found);
   if (value == nullptr) return 0.0;
   switch (value->type) {
@@ -94,7 +94,7 @@ double EngineProperties::GetFloat(const std::string& name, bool* found) const {
 }
 
 const char* EngineProperties::GetString(const std::string& name, bool* found) const {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   const Value* value = Find(name, found);
   if (value == nullptr || value->type != Type::String) return kEmpty;
   return value->text->c_str();

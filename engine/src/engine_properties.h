@@ -19,9 +19,10 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "engine_mutex.h"
 
 namespace velquor {
 
@@ -49,12 +50,13 @@ class EngineProperties {
     const std::string* text = nullptr;  // owned by m_texts
   };
 
-  void Store(const std::string& name, Value value);
-  const Value* Find(const std::string& name, bool* found) const;
+  void Store(const std::string& name, Value value) DAXO_REQUIRES(m_lock);
+  const Value* Find(const std::string& name, bool* found) const DAXO_REQUIRES(m_lock);
 
-  mutable std::mutex m_lock;  // guards both members (a leaf lock)
-  std::map<std::string, Value> m_values;
-  std::vector<std::unique_ptr<std::string>> m_texts;  // every text ever stored
+  mutable Mutex m_lock;  // a leaf
+  std::map<std::string, Value> m_values DAXO_GUARDED_BY(m_lock);
+  // Every text ever stored.
+  std::vector<std::unique_ptr<std::string>> m_texts DAXO_GUARDED_BY(m_lock);
 };
 
 }  // namespace velquor

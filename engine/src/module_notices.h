@@ -5,10 +5,10 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "engine_mutex.h"
 #include "velquor/engine.h"
 
 namespace velquor {
@@ -21,9 +21,9 @@ class ModuleNotices {
   std::vector<ModuleStateNotice> Log() const;
 
  private:
-  mutable std::mutex m_lock;  // guards both members
-  std::map<std::string, int> m_states;
-  std::vector<ModuleStateNotice> m_log;
+  mutable Mutex m_lock;  // a leaf
+  std::map<std::string, int> m_states DAXO_GUARDED_BY(m_lock);
+  std::vector<ModuleStateNotice> m_log DAXO_GUARDED_BY(m_lock);
 };
 
 }  // namespace velquor

@@ -19,8 +19,8 @@ constexpr const char* kComponentGroup = "DAXOComponent";
 // Libraries opened by any loader of this process, with their loader; null
 // for a library that outlived its loader (someone else keeps it mapped): it
 // is still bound to that loader's engine, which is gone.
-std::mutex g_openLock;
-std::vector<std::pair<void*, const PackageLoader*>> g_open;  // guarded by g_openLock
+Mutex g_openLock;
+std::vector<std::pair<void*, const PackageLoader*>> g_open DAXO_GUARDED_BY(g_openLock);
 
 // Whether `path` is mapped in this process (without mapping it).
 bool Mapped(const std::string& path) {
@@ -46,14 +46,14 @@ PackageLoader::~PackageLoader() {
   if (m_keepLoaded) return;
   for (auto it = m_libraries.rbegin(); it != m_libraries.rend(); ++it) {
     {
-      std::lock_guard<std::mutex> lock(g_openLock);
+      MutexLock lock(g_openLock);
       std::erase_if(g_open, [&](const auto& entry) { return entry.first == it->first; });
     }
     dlclose(it->first);
     // Still mapped: its package stays bound to this engine's kernel, and no
     // other engine may take it.
     if (Mapped(it->second)) {
-      std::lock_guard<std::mutex> lock(g_openLock);
+      MutexLock lock(g_openLock);
       g_open.emplace_back(it->first, nullptr);
     }
   }
@@ -67,7 +67,7 @@ bool PackageLoader::Load(const std::string& path, const std::string& name) {
   bool loaded = false;
   std::vector<std::string> failures;
   {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    RecursiveMutexLock lock(m_lock);
     ++m_depth;
     try {
       loaded = LoadLocked(path, name.empty() ? BaseName(path) : name);
@@ -100,7 +100,7 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
     return false;
   }
   {
-    std::lock_guard<std::mutex> lock(g_openLock);
+    MutexLock lock(g_openLock);
     // A library mapped afresh may have the handle of one unloaded since.
     if (!mappedBefore) std::erase_if(g_open, [&](const auto& e) { return e.first == library; });
     auto open = std::find_if(g_open.begin(), g_open.end(),
@@ -169,7 +169,7 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
 }
 
 bool PackageLoader::Forget(const std::string& name) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  RecursiveMutexLock lock(m_lock);
   auto package = std::find(m_packages.begin(), m_packages.end(), name);
   if (package == m_packages.end()) return false;
   m_packages.erase(package);
@@ -178,12 +178,12 @@ bool PackageLoader::Forget(const std::string& name) {
 }
 
 void PackageLoader::KeepLibrariesLoaded() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  RecursiveMutexLock lock(m_lock);
   m_keepLoaded = true;
 }
 
 std::vector<ModelInfo> PackageLoader::Models() const {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  RecursiveMutexLock lock(m_lock);
   return m_models;
 }
 

@@ -22,11 +22,11 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "daxo_kernel.h"
+#include "engine_mutex.h"
 #include "velquor/engine.h"
 
 namespace velquor {
@@ -43,7 +43,7 @@ class PackageLoader {
 
   /// Loads the file at `path` as package `name` (the file's base name without
   /// extension when empty). False after an error report that names the file.
-  bool Load(const std::string& path, const std::string& name);
+  bool Load(const std::string& path, const std::string& name) DAXO_EXCLUDES(m_lock);
   /// Forgets the package's models; false when no such package is loaded.
   bool Forget(const std::string& name);
   std::vector<ModelInfo> Models() const;
@@ -52,19 +52,22 @@ class PackageLoader {
   void KeepLibrariesLoaded();
 
  private:
-  bool LoadLocked(const std::string& path, const std::string& name);
-  void Fail(const std::string& text);  // queues a report; m_lock held
+  bool LoadLocked(const std::string& path, const std::string& name) DAXO_REQUIRES(m_lock);
+  void Fail(const std::string& text) DAXO_REQUIRES(m_lock);  // queues a report
 
   DAXOKernel* m_kernel;
   ReportFn m_report;
-  mutable std::recursive_mutex m_lock;  // guards everything below
+  // Recursive: a package's DAXOPckInit may load another through the kernel
+  // (a nested Load is checked on its own, see daxo_thread_annotations.h).
+  mutable RecursiveMutex m_lock;
   // Every library opened (handle, path), in load order.
-  std::vector<std::pair<void*, std::string>> m_libraries;
-  std::vector<std::string> m_packages;
-  std::vector<ModelInfo> m_models;
-  int m_depth = 0;  // nesting of Load calls
-  bool m_keepLoaded = false;
-  std::vector<std::string> m_failures;  // reports queued until m_depth is 0
+  std::vector<std::pair<void*, std::string>> m_libraries DAXO_GUARDED_BY(m_lock);
+  std::vector<std::string> m_packages DAXO_GUARDED_BY(m_lock);
+  std::vector<ModelInfo> m_models DAXO_GUARDED_BY(m_lock);
+  int m_depth DAXO_GUARDED_BY(m_lock) = 0;  // nesting of Load calls
+  bool m_keepLoaded DAXO_GUARDED_BY(m_lock) = false;
+  // Reports queued until m_depth is 0.
+  std::vector<std::string> m_failures DAXO_GUARDED_BY(m_lock);
 };
 
 }  // namespace velquor

@@ -4,14 +4,14 @@ namespace velquor {
 
 void ReportHub::AddSink(std::shared_ptr<ReportSink> sink) {
   if (!sink) return;
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   m_sinks.push_back(std::move(sink));
 }
 
 void ReportHub::Report(const ReportRecord& report) {
   std::vector<std::shared_ptr<ReportSink>> sinks;
   {
-    std::lock_guard<std::mutex> lock(m_lock);
+    MutexLock lock(m_lock);
     sinks = m_sinks;
   }
   for (const auto& sink : sinks) {

@@ -8,9 +8,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "engine_mutex.h"
 #include "velquor/reports.h"
 
 namespace velquor {
@@ -21,8 +21,8 @@ class ReportHub {
   void Report(const ReportRecord& report);
 
  private:
-  std::mutex m_lock;  // guards m_sinks (a leaf lock)
-  std::vector<std::shared_ptr<ReportSink>> m_sinks;
+  Mutex m_lock;  // a leaf: the sinks are called without it
+  std::vector<std::shared_ptr<ReportSink>> m_sinks DAXO_GUARDED_BY(m_lock);
 };
 
 }  // namespace velquor

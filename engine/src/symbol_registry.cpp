@@ -4,14 +4,14 @@ namespace velquor {
 
 bool SymbolRegistry::Register(const std::string& fullName, DAXOSymbolKind kind, void* object) {
   if (fullName.empty()) return false;
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   return m_symbols.emplace(fullName, Entry{kind, object}).second;
 }
 
 void SymbolRegistry::Unregister(const std::string& fullName) {
   std::vector<RemovalListener> listeners;
   {
-    std::lock_guard<std::mutex> lock(m_lock);
+    MutexLock lock(m_lock);
     m_symbols.erase(fullName);
     m_removals.push_back(fullName);
     listeners = m_listeners;
@@ -20,25 +20,25 @@ void SymbolRegistry::Unregister(const std::string& fullName) {
 }
 
 void* SymbolRegistry::Find(const std::string& fullName, DAXOSymbolKind kind) const {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   auto it = m_symbols.find(fullName);
   if (it == m_symbols.end() || it->second.kind != kind) return nullptr;
   return it->second.object;
 }
 
 std::vector<std::string> SymbolRegistry::RemovalNotices() const {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   return m_removals;
 }
 
 void SymbolRegistry::AddRemovalListener(RemovalListener listener) {
   if (!listener) return;
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   m_listeners.push_back(std::move(listener));
 }
 
 bool SymbolRegistry::RenamePrefix(const std::string& oldPrefix, const std::string& newPrefix) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   std::vector<std::pair<std::string, std::string>> moves;
   for (const auto& [name, entry] : m_symbols) {
     if (name == oldPrefix ||

@@ -7,12 +7,12 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "daxo_kernel.h"
+#include "engine_mutex.h"
 
 namespace velquor {
 
@@ -40,10 +40,10 @@ class SymbolRegistry {
     void* object;
   };
 
-  mutable std::mutex m_lock;  // guards everything below
-  std::unordered_map<std::string, Entry> m_symbols;
-  std::vector<std::string> m_removals;
-  std::vector<RemovalListener> m_listeners;
+  mutable Mutex m_lock;  // a leaf
+  std::unordered_map<std::string, Entry> m_symbols DAXO_GUARDED_BY(m_lock);
+  std::vector<std::string> m_removals DAXO_GUARDED_BY(m_lock);
+  std::vector<RemovalListener> m_listeners DAXO_GUARDED_BY(m_lock);
 };
 
 }  // namespace velquor

@@ -14,7 +14,7 @@ TimerService::~TimerService() {
 
 void TimerService::Stop() {
   {
-    std::lock_guard<std::mutex> lock(m_lock);
+    MutexLock lock(m_lock);
     m_stop = true;
   }
   m_changed.notify_all();
@@ -24,7 +24,7 @@ void TimerService::Stop() {
 bool TimerService::SetEventTrigger(DAXOEvent* event, DAXOTimestamp when) {
   if (event == nullptr) return false;
   {
-    std::lock_guard<std::mutex> lock(m_lock);
+    MutexLock lock(m_lock);
     if (m_stop) return false;
     auto found = m_armed.find(event);
     if (found != m_armed.end()) {
@@ -44,7 +44,7 @@ bool TimerService::SetEventTrigger(DAXOEvent* event, DAXOTimestamp when) {
 }
 
 void TimerService::ResetEventTrigger(DAXOEvent* event) {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   auto found = m_armed.find(event);
   if (found == m_armed.end()) return;
   m_deadlines.erase(found->second);
@@ -54,15 +54,15 @@ void TimerService::ResetEventTrigger(DAXOEvent* event) {
 }
 
 std::size_t TimerService::Armed() const {
-  std::lock_guard<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   return m_armed.size();
 }
 
 void TimerService::Run() {
-  std::unique_lock<std::mutex> lock(m_lock);
+  MutexLock lock(m_lock);
   while (!m_stop) {
     if (m_deadlines.empty()) {
-      m_changed.wait(lock);
+      m_changed.wait(lock.Native());
       continue;
     }
     const auto first = m_deadlines.begin();
@@ -80,7 +80,8 @@ void TimerService::Run() {
     // deadlines centuries away, and an overflowed wait would spin.
     constexpr DAXOTimestamp kLongestWait = 3'600'000'000;
     const DAXOTimestamp wait = first->first - now;
-    m_changed.wait_for(lock, std::chrono::microseconds(wait < kLongestWait ? wait : kLongestWait));
+    m_changed.wait_for(lock.Native(),
+                       std::chrono::microseconds(wait < kLongestWait ? wait : kLongestWait));
   }
 }
 

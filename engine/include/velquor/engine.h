@@ -15,7 +15,8 @@
 // it last (unbind KernelBinding first). Lock order inside the engine, outer
 // first: diagram lock -> clock's condition mutex -> clock state -> timer
 // service -> event mutexes; registries, properties, notices and sinks hold
-// leaf locks and never call out while holding them.
+// leaf locks and never call out while holding them. The whole order, with
+// the SDK's locks between these: daxo_lock_order.h.
 #pragma once
 
 #include <functional>

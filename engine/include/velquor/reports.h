@@ -11,7 +11,10 @@
 //
 // Threading: the engine calls Deliver from any thread, concurrently, and
 // never while holding an engine lock; every sink here serialises itself with
-// its own mutex (a leaf lock: Deliver calls nothing that could report).
+// its own mutex (a leaf lock: Deliver calls nothing that could report). Those
+// are plain std::mutex, not annotated for the thread-safety analysis: a
+// public header keeps to the standard library, and each is taken and
+// released within one function of report_sinks.cpp.
 #pragma once
 
 #include <chrono>
