@@ -18,7 +18,6 @@
 
 #include <atomic>
 #include <memory>
-
 #include <set>
 #include <string>
 
