@@ -11,6 +11,16 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(daxo_project_options INTERFACE -Wno-restrict)
 endif()
 
+# The thread-safety build: clang checks the lock annotations of
+# daxo_thread_annotations.h (guarded fields, required and excluded locks).
+option(VELQUOR_THREAD_SAFETY "Check the lock annotations with -Wthread-safety (needs clang)" OFF)
+if(VELQUOR_THREAD_SAFETY)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VELQUOR_THREAD_SAFETY needs clang (-Wthread-safety)")
+  endif()
+  target_compile_options(daxo_project_options INTERFACE -Wthread-safety)
+endif()
+
 if(VELQUOR_SANITIZER STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

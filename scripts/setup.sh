@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the fuzzers need.
+# Installs the Debian packages the build, the tests and the fuzzers need
+# (clang: the fuzzers and the thread-safety build; libclang-rt: the fuzzers).
 # Installs only what is missing, so a second run costs nothing.
 set -euo pipefail
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole test run: setup, then the suite in a release build, the suite under
-# ASan+UBSan, the concurrency tests under TSan, and a short run of every fuzzer.
+# The whole test run: setup, then the suite in a release build, the lock
+# annotations checked by clang (a build only), the suite under ASan+UBSan, the
+# concurrency tests under TSan, and a short run of every fuzzer.
 # Usage: scripts/test.sh [--quick]   (--quick: release build only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,17 +38,26 @@ run_preset() {
 
 run_preset release
 if [ $quick -eq 0 ]; then
+  # Nothing to run: a field read without its lock, or a function called
+  # without the lock it requires, fails this build.
+  echo "=== thread-safety: build with clang -Wthread-safety"
+  cmake --preset thread-safety >/dev/null
+  cmake --build --preset thread-safety -j "$jobs"
   run_preset asan
   run_preset tsan
-  if [ -f fuzz/CMakeLists.txt ]; then
-    echo "=== fuzz: build and run each target briefly"
-    cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$jobs" --target velquor_fuzzers
-    for f in build/fuzz/fuzz/*_fuzz; do
-      [ -x "$f" ] || continue
-      echo "--- $(basename "$f")"
-      "$f" -max_total_time="${VELQUOR_FUZZ_SECONDS:-20}" -print_final_stats=0 2>&1 | tail -n 2
-    done
+  echo "=== fuzz: build and run each target briefly"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs" --target velquor_fuzzers
+  fuzzers=0
+  for f in build/fuzz/fuzz/*_fuzz; do
+    [ -x "$f" ] || continue
+    echo "--- $(basename "$f")"
+    "$f" -max_total_time="${VELQUOR_FUZZ_SECONDS:-20}" -print_final_stats=0 2>&1 | tail -n 2
+    fuzzers=$((fuzzers + 1))
+  done
+  if [ $fuzzers -eq 0 ]; then
+    echo "=== fuzz: no fuzzer was built in build/fuzz/fuzz" >&2
+    exit 1
   fi
 fi
 echo "=== all test stages passed"
