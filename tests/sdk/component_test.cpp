@@ -1,7 +1,6 @@
 // Component construction from a model definition and the callbacks of the
 // standard component properties, in the real engine.
-#include "daxo_component.h"
-#include "property_test_support.h"
+#include "sdk_test_support.h"
 
 namespace velquor::test {
 namespace {
@@ -10,7 +9,6 @@ class Idle : public DAXOComponent {
  public:
   Idle(const char* name, DAXOComponentDefinition& definition) : DAXOComponent(name, definition) {}
   void Core() override {}
-  void Stop() { ChangeState(DAXO::DeadState, DAXO::LivingState); }
 };
 
 DAXOPropertyDefinition g_rows[] = {
@@ -20,15 +18,12 @@ DAXOPropertyDefinition g_rows[] = {
 };
 
 DAXOComponentDefinition Model(const char* version, DAXOUInt32 maxInstances = 0) {
-  DAXOComponentDefinition d;
-  d.name = "Model";
+  DAXOComponentDefinition d = velquor::test::Model<Idle>("Model", true);
   d.version = version;
   d.maxInstances = maxInstances;
   d.nbProperties = DAXOComponentDefinition::CountUntilZeroRow;
   d.properties = g_rows;
   d.priority = 64;
-  d.kind = DAXO::Threaded | DAXO::Sequential;
-  d.threaded = true;
   return d;
 }
 

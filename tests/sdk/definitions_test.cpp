@@ -64,12 +64,6 @@ DAXOComponentDefinition gDefinition = {
 };
 
 TEST(DAXOComponentDefinition, StaticTablesEndWithAZeroRowAndCountsResolveToTheRows) {
-  // The rows' defaults: what a row leaves out, and the all-zero rows.
-  EXPECT_TRUE(gOutputs[1].type.name == nullptr && gOutputs[2].name == nullptr);
-  EXPECT_EQ(gOutputs[2].type.value, DAXO::NoType);
-  EXPECT_TRUE(gProperties[2].locked == false && gProperties[2].unit == nullptr);
-  EXPECT_EQ(gProperties[3].value, nullptr);
-
   DAXOComponentDefinition definition = gDefinition;
   for (int pass = 0; pass < 2; ++pass) {  // a second call changes nothing
     definition.ResolveCounts();

@@ -4,9 +4,8 @@
 #include <string>
 
 #include "daxo_action.h"
-#include "daxo_component.h"
 #include "daxo_io.h"
-#include "property_test_support.h"
+#include "sdk_test_support.h"
 
 namespace velquor::test {
 namespace {
@@ -74,46 +73,27 @@ class Writer : public DAXOComponent {
   void Core() override { DieEvent().Wait(1000); }
 };
 
-DAXOComponent* NewFan(const char* name, DAXOComponentDefinition& d) {
-  return new Fan(name, d);
-}
-DAXOComponent* NewWriter(const char* name, DAXOComponentDefinition& d) {
-  return new Writer(name, d);
-}
-
 class Dynamic : public PropertyTest {
  protected:
   Dynamic() {
-    fan = DAXOComponentDefinition{"Fan", "1.0", &NewFan};
-    fan.kind = DAXO::Threaded;
-    fan.threaded = true;
-    fan.nbProperties = DAXOComponentDefinition::CountUntilZeroRow;
-    fan.properties = g_dynamicProperties;
     fan.nbInputs = 0;  // the table serves Dynamic only
-    fan.inputs = g_dynamicInputs;
-    fan.nbActions = DAXOComponentDefinition::CountUntilZeroRow;
+    fan.nbProperties = fan.nbActions = DAXOComponentDefinition::CountUntilZeroRow;
+    fan.properties = g_dynamicProperties;
     fan.actions = g_actions;
-    writer = DAXOComponentDefinition{"Writer", "1.0", &NewWriter};
-    writer.kind = DAXO::Threaded;
-    writer.threaded = true;
-    writer.nbOutputs = DAXOComponentDefinition::CountUntilZeroRow;
-    writer.outputs = g_writerOutputs;
     EXPECT_TRUE(engine.AddModel(fan));
     EXPECT_TRUE(engine.AddModel(writer));
   }
 
-  Fan* MakeFan(const char* name) {
-    EXPECT_TRUE(engine.CreateComponent("Fan", name));
-    return static_cast<Fan*>(engine.Component(name));
-  }
+  Fan* MakeFan(const char* name) { return Make<Fan>("Fan", name); }
   static std::string InputNames(DAXOModule& m) {
     std::string names;
     for (int i = 0; i < m.NbInputs(); ++i) names += std::string(m.Input(i).ShortName()) + " ";
     return names;
   }
 
-  DAXOComponentDefinition fan{};
-  DAXOComponentDefinition writer{};
+  DAXOComponentDefinition fan = Model<Fan>("Fan", true, g_dynamicInputs, nullptr, DAXO::Threaded);
+  DAXOComponentDefinition writer =
+      Model<Writer>("Writer", true, nullptr, g_writerOutputs, DAXO::Threaded);
 };
 
 TEST_F(Dynamic, InputsFollowThePropertyAndKeptOnesKeepTheirConnections) {

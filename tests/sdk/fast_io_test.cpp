@@ -8,21 +8,18 @@
 // released, so any later Set wakes it).
 #include "daxo_fast_io.h"
 
-#include <gtest/gtest.h>
-
 #include <future>
 #include <optional>
-#include <string>
-#include <thread>
 
-#include "engine_test_support.h"
+#include "sdk_test_support.h"
 
 namespace velquor::test {
 namespace {
 
 using Fifo = DAXOIOMonitorImplementation;
+const std::string kFatal = "DAXOFastIO fatal error : ";
 
-class DAXOFastIOTest : public EngineTest {
+class DAXOFastIOTest : public PropertyTest {
  protected:
   std::unique_ptr<Fifo> MakeFifo(int size, int subsampling = 1) {
     return std::unique_ptr<Fifo>(Fifo::CreateMonitor(&die, nullptr, size, subsampling));
@@ -62,41 +59,64 @@ class DAXOFastIOTest : public EngineTest {
 
   /// Blocks until some thread has entered a multi-event wait after `before`.
   bool WaitForAWaiter(long before) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (engine.MultiEventWaits() <= before) {
-      if (std::chrono::steady_clock::now() > giveUp) return false;
-      std::this_thread::yield();
-    }
-    return true;
+    return Eventually([&] { return engine.MultiEventWaits() > before; });
   }
 
-  /// Runs `call`, expects it to throw -5 after reporting `message`.
+  /// Runs `call`, expects it to throw the error exception after reporting
+  /// the fatal error `message`.
   template <class Call>
   void ExpectFatal(Call call, const std::string& message) {
-    try {
-      call();
-      ADD_FAILURE() << "expected a fatal error: " << message;
-    } catch (int code) {
-      EXPECT_EQ(code, DAXO::ErrorException);
-    }
-    EXPECT_TRUE(reports->Contains([&](const ReportRecord& r) {
-      return r.text == "External : " + message && r.level == DAXO::Error && r.code == 1;
-    })) << message;
+    ExpectError(call, "External : " + message, 1);
   }
 
   DAXOEvent die;
 };
 
-TEST_F(DAXOFastIOTest, FifoAndNeverSkippingReadersTakeEverySampleInOrder) {
-  auto fifo = MakeFifo(4);
-  const int f = fifo->RegisterReader(DAXO::FifoReader, 1);
-  const int ns = fifo->RegisterReader(DAXO::NeverSkippingReader, 1);
-  EXPECT_FALSE(fifo->DataAvailable(f));
-  EXPECT_EQ(Read(*fifo, f), -1);
+// What each reader policy takes from the samples 1..n published into a FIFO
+// of `size` slots with no other reader, read one after the other.
+struct PolicyCase {
+  const char* name;
+  int policy;
+  int size;
+  int published;
+  std::vector<DAXOTimestamp> reads;  // -1: nothing to take
+  long overflows;                    // samples overwritten before this reader had them
+  int availableAfter;                // what NbDataAvailable still counts
+};
 
+class DAXOFastIOPolicy : public DAXOFastIOTest, public ::testing::WithParamInterface<PolicyCase> {};
+
+TEST_P(DAXOFastIOPolicy, TakesWhatItsPolicyGives) {
+  const PolicyCase& c = GetParam();
+  auto fifo = MakeFifo(c.size);
+  const int r = fifo->RegisterReader(c.policy, 1);
+  EXPECT_FALSE(fifo->DataAvailable(r));
+  EXPECT_EQ(Read(*fifo, r), -1) << "nothing published yet";
+  for (int seq = 1; seq <= c.published; ++seq) Publish(*fifo, seq);
+  EXPECT_EQ(Overflows(), c.overflows);
+  for (DAXOTimestamp expected : c.reads) EXPECT_EQ(Read(*fifo, r), expected);
+  EXPECT_EQ(fifo->NbDataAvailable(r), c.availableAfter);
+  EXPECT_TRUE(fifo->IsEmpty()) << "nothing is pending for a FIFO reader any more";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPolicy, DAXOFastIOPolicy,
+    ::testing::Values(PolicyCase{"Fifo", DAXO::FifoReader, 4, 3, {1, 2, 3, -1}, 0, 0},
+                      PolicyCase{
+                          "NeverSkipping", DAXO::NeverSkippingReader, 4, 3, {1, 2, 3, -1}, 0, 0},
+                      // Samples 1 and 2 were overwritten unread.
+                      PolicyCase{"FifoFallenBehind", DAXO::FifoReader, 3, 5, {3, 4, 5, -1}, 2, 0},
+                      // The newest; what it skipped counts as had.
+                      PolicyCase{"LastOrNext", DAXO::LastOrNextReader, 6, 5, {5, -1}, 0, 0},
+                      // The newest at once, and again.
+                      PolicyCase{"Sampling", DAXO::SamplingReader, 3, 2, {2, 2}, 0, 2},
+                      // Only a sample published after it asked.
+                      PolicyCase{"Wait4Next", DAXO::Wait4NextReader, 3, 3, {-1}, 0, 3}),
+    [](const ::testing::TestParamInfo<PolicyCase>& info) { return info.param.name; });
+
+TEST_F(DAXOFastIOTest, TheMonitorWalksFromTheNewestPublicationToTheOldestSlot) {
+  auto fifo = MakeFifo(4);
   for (int seq = 1; seq <= 3; ++seq) Publish(*fifo, seq);
-  EXPECT_EQ(fifo->NbDataAvailable(f), 3);
-  // The monitor walks from the newest publication to the oldest slot.
   DAXOIOMonitor& monitor = *fifo;
   DAXOFastIOHandle walk = monitor.InitBegin();
   for (int seq : {3, 2, 1, 0}) {
@@ -105,39 +125,14 @@ TEST_F(DAXOFastIOTest, FifoAndNeverSkippingReadersTakeEverySampleInOrder) {
     monitor.InitNext(walk);
   }
   EXPECT_EQ(monitor[walk], nullptr);
-
-  for (int reader : {f, ns}) {
-    for (int seq = 1; seq <= 3; ++seq) {
-      EXPECT_TRUE(fifo->DataAvailable(reader));
-      EXPECT_EQ(Read(*fifo, reader), seq);
-    }
-    EXPECT_FALSE(fifo->DataAvailable(reader));
-    EXPECT_EQ(Read(*fifo, reader), -1);
-  }
-  Publish(*fifo, 4);
-  EXPECT_EQ(Read(*fifo, f), 4);
-  EXPECT_EQ(Overflows(), 0);
 }
 
-TEST_F(DAXOFastIOTest, FifoReaderThatFallsBehindLosesTheOverwrittenSamples) {
-  auto fifo = MakeFifo(3);
-  const int f = fifo->RegisterReader(DAXO::FifoReader, 1);
-  for (int seq = 1; seq <= 5; ++seq) Publish(*fifo, seq);
-  EXPECT_EQ(Overflows(), 2) << "samples 1 and 2 were overwritten unread";
-  EXPECT_TRUE(fifo->IsFull());
-  EXPECT_EQ(fifo->NbFreeSlots(), 0);
-  for (int seq = 3; seq <= 5; ++seq) EXPECT_EQ(Read(*fifo, f), seq);
-  EXPECT_TRUE(fifo->IsEmpty());
-  EXPECT_EQ(fifo->NbFreeSlots(), 3);
-}
-
-TEST_F(DAXOFastIOTest, LastOrNextReaderTakesTheNewestAndSkippedSamplesCountAsHad) {
+TEST_F(DAXOFastIOTest, LastOrNextReaderSkipsWithoutOverflowAndSwitchesToFifoInOrder) {
   auto fifo = MakeFifo(6);
   const int lon = fifo->RegisterReader(DAXO::LastOrNextReader, 1);
   for (int seq = 1; seq <= 5; ++seq) Publish(*fifo, seq);
   EXPECT_EQ(Read(*fifo, lon), 5);
   EXPECT_EQ(fifo->NbDataAvailable(lon), 0);
-  EXPECT_EQ(Read(*fifo, lon), -1);
   for (int seq = 6; seq <= 8; ++seq) Publish(*fifo, seq);
   EXPECT_EQ(Read(*fifo, lon), 8);
   // Everything it skipped is reusable without an overflow.
@@ -155,7 +150,7 @@ TEST_F(DAXOFastIOTest, LastOrNextReaderTakesTheNewestAndSkippedSamplesCountAsHad
   EXPECT_EQ(Read(*fifo, lon), 17);
 }
 
-TEST_F(DAXOFastIOTest, Wait4NextReaderOnlyGetsASamplePublishedAfterItAsked) {
+TEST_F(DAXOFastIOTest, Wait4NextReaderIsWokenByTheNextPublication) {
   auto fifo = MakeFifo(3);
   const int w = fifo->RegisterReader(DAXO::Wait4NextReader, 1);
   for (int seq = 1; seq <= 3; ++seq) Publish(*fifo, seq);
@@ -175,18 +170,6 @@ TEST_F(DAXOFastIOTest, Wait4NextReaderOnlyGetsASamplePublishedAfterItAsked) {
   EXPECT_EQ(fifo->SlotState(slot), DAXO::SlotReading);
   fifo->StopReading(w);
   EXPECT_EQ(fifo->SlotState(slot), DAXO::SlotPublished);
-}
-
-TEST_F(DAXOFastIOTest, SamplingReaderTakesTheNewestAtOnceAndMayGetItTwice) {
-  auto fifo = MakeFifo(3);
-  const int s = fifo->RegisterReader(DAXO::SamplingReader, 1);
-  EXPECT_EQ(Read(*fifo, s), -1) << "nothing published: it waits";
-  Publish(*fifo, 1);
-  Publish(*fifo, 2);
-  EXPECT_EQ(Read(*fifo, s), 2);
-  EXPECT_EQ(Read(*fifo, s), 2);
-  EXPECT_EQ(fifo->NbDataAvailable(s), 2);
-  EXPECT_TRUE(fifo->IsEmpty()) << "no FIFO reader: nothing is pending";
 }
 
 TEST_F(DAXOFastIOTest, HeldSlotsAreNeverGivenToTheWriter) {
@@ -272,12 +255,13 @@ TEST_F(DAXOFastIOTest, RegistrationAndReaderSettingsRefuseWhatTheyCannotDo) {
     EXPECT_EQ(fifo->RegisterReader(i % 5, 1), i);
   }
   ExpectFatal([&] { fifo->RegisterReader(DAXO::FifoReader, 1); },
-              "DAXOFastIO fatal error : DAXOFastIO monitor has too many readers.");
+              kFatal + "DAXOFastIO monitor has too many readers.");
   EXPECT_EQ(fifo->ReaderCount(), 32);
   fifo->UnregisterReader(7);
   ExpectFatal([&] { fifo->UnregisterReader(7); },
-              "DAXOFastIO fatal error : trying to unregister a reader that has never been "
-              "registered before.");
+              kFatal +
+                  "trying to unregister a reader that has never been "
+                  "registered before.");
   EXPECT_EQ(fifo->RegisterReader(DAXO::FifoReader, 4), 7) << "the lowest free number";
   EXPECT_EQ(fifo->ReaderByte(7), 3);
   EXPECT_EQ(fifo->ReaderByte(4), DAXO::SamplingReader);
@@ -291,16 +275,18 @@ TEST_F(DAXOFastIOTest, RegistrationAndReaderSettingsRefuseWhatTheyCannotDo) {
   }
   EXPECT_EQ(fifo->ReaderByte(0), 255);
   ExpectFatal([&] { fifo->SetSubsamplingRate(3, 2); },
-              "DAXOFastIO fatal error : SetSubsamplingRate works only with FIFO readers.");
+              kFatal + "SetSubsamplingRate works only with FIFO readers.");
   ExpectFatal([&] { fifo->SetReaderType(4, DAXO::FifoReader); },
-              "DAXOFastIO fatal error : SetReaderType works only with FIFO readers.");
+              kFatal + "SetReaderType works only with FIFO readers.");
   fifo->UnregisterReader(9);
   ExpectFatal([&] { fifo->SetSubsamplingRate(9, 2); },
-              "DAXOFastIO fatal error : trying to set the subsampling rate for a reader that has "
-              "never been registered before.");
+              kFatal +
+                  "trying to set the subsampling rate for a reader that has "
+                  "never been registered before.");
   ExpectFatal([&] { fifo->SetReaderType(9, DAXO::FifoReader); },
-              "DAXOFastIO fatal error : trying to set the reader type for a reader that has never "
-              "been registered before.");
+              kFatal +
+                  "trying to set the reader type for a reader that has never "
+                  "been registered before.");
 }
 
 TEST_F(DAXOFastIOTest, GivingBackASlotThatIsNotHeldIsAFatalError) {
@@ -309,16 +295,13 @@ TEST_F(DAXOFastIOTest, GivingBackASlotThatIsNotHeldIsAFatalError) {
   fifo->RegisterReader(DAXO::FifoReader, 1);
   const int r = fifo->RegisterReader(DAXO::FifoReader, 1);
   ASSERT_EQ(r, 2);
-  ExpectFatal([&] { fifo->StopReading(r); },
-              "DAXOFastIO fatal error : Stop reading without starting (X4)");
+  ExpectFatal([&] { fifo->StopReading(r); }, kFatal + "Stop reading without starting (X4)");
   DAXOFastIOHandle slot = Publish(*fifo, 1);
   std::optional<Taken> t = TryTake(*fifo, 0);
-  ExpectFatal([&] { fifo->StopReading(r, slot); },
-              "DAXOFastIO fatal error : Stop reading without starting (X4)");
+  ExpectFatal([&] { fifo->StopReading(r, slot); }, kFatal + "Stop reading without starting (X4)");
   EXPECT_EQ(fifo->SlotState(t->slot), DAXO::SlotReading);
   fifo->StopReading(0, t->slot);
-  ExpectFatal([&] { fifo->StopWriting(slot, false); },
-              "DAXOFastIO fatal error : Stop writing without starting.");
+  ExpectFatal([&] { fifo->StopWriting(slot, false); }, kFatal + "Stop writing without starting.");
   EXPECT_EQ(fifo->SlotState(slot), DAXO::SlotPublished);
 }
 
@@ -393,12 +376,7 @@ TEST_F(DAXOFastIOWriterWait, DoesNotWaitForPlainFifoReaders) {
 TEST_F(DAXOFastIOWriterWait, ThrowsModuleDiedWhenTheDieEventIsSet) {
   auto writer = StartBlockedWriter();
   die.Set();
-  try {
-    writer.get();
-    ADD_FAILURE() << "expected 0xDEAD";
-  } catch (int code) {
-    EXPECT_EQ(code, DAXO::ModuleDied);
-  }
+  EXPECT_EQ(Thrown([&] { writer.get(); }), DAXO::ModuleDied);
   EXPECT_EQ(fifo->SlotState(fifo->InitBegin()), DAXO::SlotPublished);
 }
 
@@ -411,12 +389,7 @@ TEST_F(DAXOFastIOWriterWait, ReturnsNoSlotWhenAborted) {
 
 TEST_F(DAXOFastIOWriterWait, ThrowsTimeOutAfterTheWriterTimeout) {
   fifo->SetWriterTimeout(1000);
-  try {
-    fifo->StartWriting();
-    ADD_FAILURE() << "expected a time-out";
-  } catch (int code) {
-    EXPECT_EQ(code, DAXO::TimeOut);
-  }
+  EXPECT_EQ(Thrown([&] { fifo->StartWriting(); }), DAXO::TimeOut);
 }
 
 TEST_F(DAXOFastIOTest, BlockedReaderThrowsModuleDiedWhenTheDieEventIsSet) {
@@ -433,12 +406,7 @@ TEST_F(DAXOFastIOTest, BlockedReaderThrowsModuleDiedWhenTheDieEventIsSet) {
   die.Set();
   const int result = reader.get();
   EXPECT_EQ(result, 1);
-  try {
-    fifo->AchieveStartReadingX(r, result);
-    ADD_FAILURE() << "expected 0xDEAD";
-  } catch (int code) {
-    EXPECT_EQ(code, DAXO::ModuleDied);
-  }
+  EXPECT_EQ(Thrown([&] { fifo->AchieveStartReadingX(r, result); }), DAXO::ModuleDied);
   EXPECT_THROW(fifo->AchieveStartReadingX(r, 7), int);
 }
 

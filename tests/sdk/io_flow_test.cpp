@@ -3,12 +3,11 @@
 // subsampling, reads on several inputs, blocked reads and writes ended by a
 // shutdown, detaching while a reader waits, and the special properties.
 #include <atomic>
-#include <string>
+#include <mutex>
 #include <vector>
 
-#include "daxo_component.h"
 #include "daxo_io.h"
-#include "property_test_support.h"
+#include "sdk_test_support.h"
 
 namespace velquor::test {
 namespace {
@@ -90,13 +89,6 @@ class Sink : public DAXOComponent {
   DAXOEvent* cancel = nullptr;
 };
 
-DAXOComponent* NewSource(const char* name, DAXOComponentDefinition& d) {
-  return new Source(name, d);
-}
-DAXOComponent* NewSink(const char* name, DAXOComponentDefinition& d) {
-  return new Sink(name, d);
-}
-
 DAXOOutputDefinition g_sourceOutputs[] = {
     {"out", 0, DAXOTypeInfo(DAXO::Integer32), 1, 4, 1, 0},
     {},
@@ -115,52 +107,16 @@ DAXOInputDefinition g_textInput[] = {
     {},
 };
 
-DAXOComponentDefinition Model(const char* name, DAXOComponentInstantiationFunction make,
-                              bool threaded) {
-  DAXOComponentDefinition d{name, "1.0", make};
-  d.kind = DAXO::Threaded | DAXO::Sequential;
-  d.threaded = threaded;
-  d.priority = 128;
-  return d;
-}
-
 class IOFlow : public PropertyTest {
  protected:
-  IOFlow()
-      : source(Model("Source", &NewSource, true)),
-        sink(Model("Sink", &NewSink, true)),
-        sequentialSink(Model("SequentialSink", &NewSink, false)),
-        twoInputSink(Model("TwoInputSink", &NewSink, true)),
-        textSink(Model("TextSink", &NewSink, true)) {
-    source.nbOutputs = DAXOComponentDefinition::CountUntilZeroRow;
-    source.outputs = g_sourceOutputs;
-    for (DAXOComponentDefinition* d : {&sink, &sequentialSink}) {
-      d->nbInputs = DAXOComponentDefinition::CountUntilZeroRow;
-      d->inputs = g_fifoInputs;
-    }
-    twoInputSink.nbInputs = DAXOComponentDefinition::CountUntilZeroRow;
-    twoInputSink.inputs = g_twoInputs;
-    textSink.nbInputs = DAXOComponentDefinition::CountUntilZeroRow;
-    textSink.inputs = g_textInput;
-    for (DAXOComponentDefinition* d : {&source, &sink, &sequentialSink, &twoInputSink, &textSink}) {
-      EXPECT_TRUE(engine.AddModel(*d));
-    }
+  IOFlow() {
+    for (DAXOComponentDefinition& d : models) EXPECT_TRUE(engine.AddModel(d));
   }
 
   Source* MakeSource(const std::string& name, int count) {
-    EXPECT_TRUE(engine.CreateComponent("Source", name)) << AllReports();
-    auto* s = static_cast<Source*>(engine.Component(name));
+    auto* s = Make<Source>("Source", name);
     s->count = count;
     return s;
-  }
-  Sink* MakeSink(const std::string& model, const std::string& name) {
-    EXPECT_TRUE(engine.CreateComponent(model, name)) << AllReports();
-    return static_cast<Sink*>(engine.Component(name));
-  }
-  std::string AllReports() {
-    std::string all;
-    for (const ReportRecord& r : reports->Reports()) all += r.text + "\n";
-    return all;
   }
   static std::vector<int> Sequence(int from, int to) {
     std::vector<int> v;
@@ -168,12 +124,18 @@ class IOFlow : public PropertyTest {
     return v;
   }
 
-  DAXOComponentDefinition source, sink, sequentialSink, twoInputSink, textSink;
+  DAXOComponentDefinition models[5] = {
+      Model<Source>("Source", true, nullptr, g_sourceOutputs),
+      Model<Sink>("Sink", true, g_fifoInputs),
+      Model<Sink>("SequentialSink", false, g_fifoInputs),
+      Model<Sink>("TwoInputSink", true, g_twoInputs),
+      Model<Sink>("TextSink", true, g_textInput),
+  };
 };
 
 TEST_F(IOFlow, AThreadedReaderGetsEverySampleInOrderWithItsTimestamp) {
   Source* src = MakeSource("src", 2000);
-  Sink* dst = MakeSink("Sink", "dst");
+  Sink* dst = Make<Sink>("Sink", "dst");
   dst->stopAfter = 2000;
   ASSERT_TRUE(engine.Connect("src.out", "dst.in"));
   EXPECT_TRUE(dst->Input(0).IsConnected());
@@ -199,7 +161,7 @@ TEST_F(IOFlow, AThreadedReaderGetsEverySampleInOrderWithItsTimestamp) {
 
 TEST_F(IOFlow, ASequentialReaderRunsOnTheWritersThreadWithItsSubsampling) {
   Source* src = MakeSource("src", 30);
-  Sink* dst = MakeSink("SequentialSink", "dst");
+  Sink* dst = Make<Sink>("SequentialSink", "dst");
   dst->Set(*dst->Property("in.subsampling"), 3L);
   ASSERT_TRUE(engine.Connect("src.out", "dst.in"));
   ASSERT_TRUE(engine.StartDiagram());
@@ -216,7 +178,7 @@ TEST_F(IOFlow, SeveralInputsFavourTheLowestIndexAndCancelEventsAnswerTheirNumber
   Source* a = MakeSource("a", 3);
   Source* b = MakeSource("b", 3);
   a->gated = b->gated = true;
-  Sink* dst = MakeSink("TwoInputSink", "dst");
+  Sink* dst = Make<Sink>("TwoInputSink", "dst");
   DAXOEvent cancel;
   DAXOEvent* cancels[1] = {&cancel};
   dst->cancel = cancels[0];
@@ -241,7 +203,7 @@ TEST_F(IOFlow, SeveralInputsFavourTheLowestIndexAndCancelEventsAnswerTheirNumber
 
 TEST_F(IOFlow, ShutdownEndsAReaderBlockedOnAnEmptyFifoAndAWriterBlockedOnAFullOne) {
   Source* src = MakeSource("src", 1000);
-  MakeSink("Sink", "dst");
+  Make<Sink>("Sink", "dst");
   ASSERT_TRUE(engine.Connect("src.out", "dst.in"));
   // The reader waits on an empty FIFO.
   ASSERT_TRUE(engine.StartComponent("dst"));
@@ -262,7 +224,7 @@ TEST_F(IOFlow, ADetachedReaderWaitsForItsNextConnection) {
   Source* first = MakeSource("first", 1000000);
   Source* second = MakeSource("second", 1000000);
   first->gated = second->gated = true;
-  Sink* dst = MakeSink("Sink", "dst");
+  Sink* dst = Make<Sink>("Sink", "dst");
   ASSERT_TRUE(engine.Connect("first.out", "dst.in"));
   ASSERT_TRUE(engine.StartDiagram());
   first->release.Set();
@@ -280,7 +242,7 @@ TEST_F(IOFlow, ADetachedReaderWaitsForItsNextConnection) {
 
 TEST_F(IOFlow, ConnectionsCheckTypesAndNames) {
   MakeSource("src", 1);
-  Sink* text = MakeSink("TextSink", "text");
+  Sink* text = Make<Sink>("TextSink", "text");
   EXPECT_FALSE(engine.Connect("src.out", "text.in"));
   EXPECT_FALSE(text->Input(0).IsConnected());
   EXPECT_FALSE(engine.Connect("src.nothing", "text.in"));
@@ -293,27 +255,22 @@ TEST_F(IOFlow, ConnectionsCheckTypesAndNames) {
 TEST_F(IOFlow, SpecialPropertiesFollowTheRulesOfARunningComponent) {
   Source* src = MakeSource("src", 1000000);
   src->gated = true;
-  Sink* dst = MakeSink("Sink", "dst");
+  Sink* dst = Make<Sink>("Sink", "dst");
   EXPECT_EQ(src->Property("out.fifosize")->IntegerValue(), 4);
   ASSERT_TRUE(engine.Connect("src.out", "dst.in"));
   ASSERT_TRUE(engine.StartDiagram());
 
   reports->Clear();
   src->Set(*src->Property("out.fifosize"), 8L);
-  EXPECT_TRUE(reports->Contains([](const ReportRecord& r) {
-    return r.text.find("Cannot change the output fifo sizes while module is running.") !=
-           std::string::npos;
-  }));
+  EXPECT_TRUE(Reported("*Cannot change the output fifo sizes while module is running.*"));
   EXPECT_EQ(src->Output(0).NbFreeSlotsInFIFO(), 4);
 
   DAXOProperty& readerType = *dst->Property("in.readerType");
   reports->Clear();
   dst->Set(readerType, static_cast<long>(DAXO::SamplingReader));
-  EXPECT_TRUE(reports->Contains([](const ReportRecord& r) {
-    return r.text.find(
-               "Bad parameter: The input dst.in cannot be switched to SamplingReader or "
-               "Wait4NextReader.") != std::string::npos;
-  }));
+  EXPECT_TRUE(
+      Reported("*Bad parameter: The input dst.in cannot be switched to SamplingReader or "
+               "Wait4NextReader.*"));
   EXPECT_EQ(readerType.IntegerValue(), DAXO::NeverSkippingReader) << "shows the old type again";
   dst->Set(readerType, static_cast<long>(DAXO::LastOrNextReader));
   EXPECT_EQ(static_cast<DAXOInputImplementation&>(dst->Input(0)).readerType,

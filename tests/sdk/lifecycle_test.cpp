@@ -7,21 +7,43 @@
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
-#include <string>
 
-#include "daxo_component.h"
-#include "property_test_support.h"
+#include "sdk_test_support.h"
 
 namespace velquor::test {
 namespace {
 
-enum class Throw { Nothing, Integer, CString, Standard, Other };
+enum class Throw { Nothing, Error, Integer, CString, Standard, Other, Suicide };
 
-/// A component whose Core counts its calls and may throw once.
+/// Throws what `kind` names; Suicide ends the life the normal way.
+void Raise(DAXOComponent& c, Throw kind) {
+  switch (kind) {
+    case Throw::Nothing:
+      return;
+    case Throw::Error:
+      throw DAXO::ErrorException;
+    case Throw::Integer:
+      throw 42;
+    case Throw::CString:
+      throw "bad sample";
+    case Throw::Standard:
+      throw std::runtime_error("out of range");
+    case Throw::Other:
+      throw 2.5;
+    case Throw::Suicide:
+      c.CommitSuicide();
+  }
+}
+
+/// A component that counts its Births, Cores and Deaths, notes where its
+/// Core runs, and throws from the steps a test chooses.
 class Worker : public DAXOComponent {
  public:
   Worker(const char* name, DAXOComponentDefinition& definition) : DAXOComponent(name, definition) {}
-  void Birth() override { births.Raise(); }
+  void Birth() override {
+    births.Raise();
+    Raise(*this, inBirth);
+  }
   void Core() override {
     coreThread = DAXO::CurrentTID();
     coreNice = getpriority(PRIO_PROCESS, static_cast<id_t>(coreThread.load()));
@@ -32,22 +54,15 @@ class Worker : public DAXOComponent {
       coreThreadName = threadName;
     }
     cores.Raise();
-    switch (toThrow) {
-      case Throw::Nothing:
-        break;
-      case Throw::Integer:
-        throw 42;
-      case Throw::CString:
-        throw "bad sample";
-      case Throw::Standard:
-        throw std::runtime_error("out of range");
-      case Throw::Other:
-        throw 2.5;
-    }
+    Raise(*this, inCore);
     // A step of work that also ends on the die event.
     DieEvent().Wait(kSecond / 100);
   }
-  void Death() override { deaths.Raise(); }
+  void Death() override {
+    deaths.Raise();
+    Raise(*this, inDeath);
+  }
+  void Banzai() override { Raise(*this, inBanzai); }
 
   Counter births;
   Counter cores;
@@ -56,7 +71,8 @@ class Worker : public DAXOComponent {
   std::atomic<int> coreNice{-100};
   std::mutex nameLock;
   std::string coreThreadName;
-  Throw toThrow = Throw::Nothing;
+  Throw inBirth = Throw::Nothing, inCore = Throw::Nothing, inDeath = Throw::Nothing,
+        inBanzai = Throw::Nothing;
 };
 
 DAXOPropertyDefinition g_needsInit[] = {
@@ -65,22 +81,13 @@ DAXOPropertyDefinition g_needsInit[] = {
 };
 
 DAXOComponentDefinition Model(DAXOUInt32 kind, bool threaded) {
-  DAXOComponentDefinition d;
-  d.name = "Worker";
-  d.version = "1";
-  d.nbProperties = 0;
-  d.kind = kind;
-  d.threaded = threaded;
-  d.priority = 128;
-  return d;
+  return velquor::test::Model<Worker>("Worker", threaded, nullptr, nullptr, kind);
 }
 
 class ComponentLifecycle : public PropertyTest {
  protected:
-  bool ReportedExactly(const std::string& text, int level, int code) {
-    return reports->Contains([&](const ReportRecord& r) {
-      return r.text == text && r.level == level && r.code == code;
-    });
+  static bool Dead(const DAXOModule& c, DAXOUInt32 more = 0) {
+    return (c.State() & ~DAXO::StartAutomaticallyState) == (DAXO::DeadState | more);
   }
 };
 
@@ -91,6 +98,7 @@ TEST_F(ComponentLifecycle, ThreadedComponentRunsShutsDownAndRestarts) {
     c.Start();
     EXPECT_EQ(c.State() & (DAXO::LivingState | DAXO::DeadState), DAXO::LivingState);
     ASSERT_TRUE(c.births.WaitAtLeast(round));
+    c.Start();  // on a living component: only the notice again, no second main thread
     const int before = c.cores.Value();
     ASSERT_TRUE(c.cores.WaitAtLeast(before + 3)) << "Core runs repeatedly";
     EXPECT_EQ(c.Property("primaryThreadID")->IntegerValue(), c.coreThread.load());
@@ -98,10 +106,10 @@ TEST_F(ComponentLifecycle, ThreadedComponentRunsShutsDownAndRestarts) {
     reports->Clear();
     c.Shutdown();
     EXPECT_EQ(c.Property("primaryThreadID")->IntegerValue(), -1);
-    EXPECT_EQ(c.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
+    EXPECT_TRUE(Dead(c));
     EXPECT_EQ(c.deaths.Value(), round);
     EXPECT_EQ(c.Lives(), 0);
-    EXPECT_TRUE(ReportedExactly("Component w is dead.", DAXO::Info, 0));
+    EXPECT_TRUE(Reported("Component w is dead.", DAXO::Info, 0));
     EXPECT_FALSE(c.BirthSignalled());
   }
   EXPECT_EQ(c.births.Value(), 2);
@@ -122,18 +130,6 @@ TEST_F(ComponentLifecycle, TheMainThreadCarriesTheNameAndThePriority) {
   EXPECT_EQ(c.coreThreadName, "lowly");
 }
 
-TEST_F(ComponentLifecycle, StartOnALivingComponentOnlyRepeatsTheNotice) {
-  DAXOComponentDefinition model = Model(DAXO::Threaded, true);
-  Worker c("w", model);
-  c.Start();
-  ASSERT_TRUE(c.births.WaitAtLeast(1));
-  c.Start();
-  EXPECT_TRUE(c.cores.WaitAtLeast(2));
-  c.Shutdown();
-  EXPECT_EQ(c.births.Value(), 1) << "no second main thread";
-  EXPECT_EQ(c.deaths.Value(), 1);
-}
-
 TEST_F(ComponentLifecycle, SequentialStartRunsBirthAndClearsDeadState) {
   DAXOComponentDefinition model = Model(DAXO::Sequential, false);
   Worker c("s", model);
@@ -144,7 +140,7 @@ TEST_F(ComponentLifecycle, SequentialStartRunsBirthAndClearsDeadState) {
   EXPECT_EQ(c.Property("primaryThreadID")->IntegerValue(), 0);
 
   c.Shutdown();
-  EXPECT_EQ(c.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
+  EXPECT_TRUE(Dead(c));
   EXPECT_EQ(c.deaths.Value(), 1);
   EXPECT_EQ(c.Property("primaryThreadID")->IntegerValue(), -1);
   c.SequentialDeath();
@@ -152,98 +148,59 @@ TEST_F(ComponentLifecycle, SequentialStartRunsBirthAndClearsDeadState) {
 }
 
 TEST_F(ComponentLifecycle, ExceptionsFromCoreAreReportedAndEndTheComponent) {
-  const struct {
-    Throw kind;
-    std::string text;
-  } cases[] = {
-      {Throw::Integer,
-       "component x : Fatal error : Unhandled integer exception thrown (42). Trying to catch up "
-       "but the component might crash later."},
-      {Throw::CString,
-       "component x : Fatal error : Unhandled string thrown: bad sample Trying to catch up but "
-       "the component might crash later."},
-      {Throw::Standard,
-       "component x : Fatal error : Unhandled std::exception thrown: out of range Trying to "
-       "catch up but the component might crash later."},
-      {Throw::Other,
-       "component x : Fatal error : Unhandled exception thrown. Trying to catch up but the "
-       "component might crash later."},
+  const std::pair<Throw, std::string> cases[] = {
+      {Throw::Integer, "integer exception thrown (42)."},
+      {Throw::CString, "string thrown: bad sample"},
+      {Throw::Standard, "std::exception thrown: out of range"},
+      {Throw::Other, "exception thrown."},
   };
   DAXOComponentDefinition model = Model(DAXO::Threaded, true);
-  for (const auto& c : cases) {
+  for (const auto& [kind, text] : cases) {
     reports->Clear();
     Worker w("x", model);
-    w.toThrow = c.kind;
+    w.inCore = kind;
     w.Start();
-    ASSERT_TRUE(w.deaths.WaitAtLeast(1)) << c.text;
+    ASSERT_TRUE(w.deaths.WaitAtLeast(1)) << text;
     w.Shutdown();  // waits until the main thread has made it dead
-    EXPECT_TRUE(ReportedExactly(c.text, DAXO::Error, 0)) << c.text;
-    EXPECT_TRUE(ReportedExactly("Component x is dead.", DAXO::Info, 0));
+    EXPECT_TRUE(Reported("component x : Fatal error : Unhandled " + text +
+                             " Trying to catch up but the component might crash later.",
+                         DAXO::Error, 0))
+        << text;
+    EXPECT_TRUE(Reported("Component x is dead.", DAXO::Info, 0));
     EXPECT_EQ(w.cores.Value(), 1);
     EXPECT_EQ(w.deaths.Value(), 1);
-    EXPECT_EQ(w.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
+    EXPECT_TRUE(Dead(w));
   }
 }
 
-TEST_F(ComponentLifecycle, DeathExceptionsAreContainedWithFixedTexts) {
-  class FailingDeath : public Worker {
-   public:
-    using Worker::Worker;
-    void Death() override {
-      switch (toThrow) {
-        case Throw::Integer:
-          throw DAXO::ErrorException;
-        case Throw::CString:
-          throw 7;
-        case Throw::Standard:
-          throw std::logic_error("broken");
-        default:
-          throw 1.0;
-      }
-    }
-  };
+TEST_F(ComponentLifecycle, DeathAndBanzaiExceptionsAreContainedWithFixedTexts) {
   const struct {
+    bool banzai;  // else Death
     Throw kind;
-    std::string text;
+    std::string text;  // after the component's name
     int code;
   } cases[] = {
-      {Throw::Integer, ": DAXO::ErrorException thrown from Death().", 0},
-      {Throw::CString, ": unhandled integer exception thrown from Death().", 2},
-      {Throw::Standard, ": unhandled std::exception thrown from Death() (broken).", 2},
-      {Throw::Other, ": unhandled exception thrown from Death().", 2},
+      {false, Throw::Error, ": DAXO::ErrorException thrown from Death().", 0},
+      {false, Throw::Integer, ": unhandled integer exception thrown from Death().", 2},
+      {false, Throw::Standard, ": unhandled std::exception thrown from Death() (out of range).", 2},
+      {false, Throw::Other, ": unhandled exception thrown from Death().", 2},
+      {true, Throw::Integer, ": unhandled exception thrown from Banzai().", 2},
   };
-  DAXOComponentDefinition model = Model(DAXO::Sequential, false);
+  DAXOComponentDefinition sequential = Model(DAXO::Sequential, false);
+  DAXOComponentDefinition threaded = Model(DAXO::Threaded, true);
   for (const auto& c : cases) {
     reports->Clear();
-    FailingDeath d("d", model);
-    d.toThrow = c.kind;
+    Worker d("d", c.banzai ? threaded : sequential);
+    (c.banzai ? d.inBanzai : d.inDeath) = c.kind;
     d.Start();
+    ASSERT_TRUE(!c.banzai || d.cores.WaitAtLeast(1));
     d.Shutdown();
-    EXPECT_TRUE(
-        ReportedExactly("d" + c.text + " Trying to catch up. The component might crash later.",
-                        DAXO::Error, c.code))
+    EXPECT_TRUE(Reported("d" + c.text + " Trying to catch up. The component might crash later.",
+                         DAXO::Error, c.code))
         << c.text;
-    EXPECT_EQ(d.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
+    EXPECT_EQ(d.deaths.Value(), 1) << c.text;
+    EXPECT_TRUE(Dead(d)) << "a failing step does not keep the component alive";
   }
-}
-
-TEST_F(ComponentLifecycle, AFailingBanzaiDoesNotKeepTheComponentAlive) {
-  class BadBanzai : public Worker {
-   public:
-    using Worker::Worker;
-    void Banzai() override { throw 3; }
-  };
-  DAXOComponentDefinition model = Model(DAXO::Threaded, true);
-  BadBanzai b("b", model);
-  b.Start();
-  ASSERT_TRUE(b.cores.WaitAtLeast(1));
-  b.Shutdown();
-  EXPECT_TRUE(ReportedExactly(
-      "b: unhandled exception thrown from Banzai(). Trying to catch up. The component might crash "
-      "later.",
-      DAXO::Error, 2));
-  EXPECT_EQ(b.deaths.Value(), 1);
-  EXPECT_EQ(b.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
 }
 
 TEST_F(ComponentLifecycle, AThreadedStartWithoutEngineFailsAndStaysDead) {
@@ -251,36 +208,20 @@ TEST_F(ComponentLifecycle, AThreadedStartWithoutEngineFailsAndStaysDead) {
   Worker c("c", model);
   DAXOKernel* bound = DAXOPrivate::kernel;
   DAXOPrivate::kernel = nullptr;  // nobody to run the main thread
-  int thrown = 0;
-  try {
-    c.Start();
-  } catch (int code) {
-    thrown = code;
-  }
+  const int thrown = Thrown([&] { c.Start(); });
   DAXOPrivate::kernel = bound;
   EXPECT_EQ(thrown, DAXO::ErrorException);
   EXPECT_EQ(c.LastErrorMessage(), "Failed to start component main thread");
-  EXPECT_EQ(c.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState | DAXO::ErrorState);
+  EXPECT_TRUE(Dead(c, DAXO::ErrorState));
   EXPECT_EQ(c.Lives(), 0);
   c.Shutdown();  // nothing to wait for
   EXPECT_EQ(c.births.Value(), 0);
 }
 
 TEST_F(ComponentLifecycle, CommitSuicideEndsBothModels) {
-  class Suicidal : public Worker {
-   public:
-    using Worker::Worker;
-    void Birth() override {
-      Worker::Birth();
-      if (!IsThreaded()) CommitSuicide();
-    }
-    void Core() override {
-      cores.Raise();
-      CommitSuicide();
-    }
-  };
   DAXOComponentDefinition threaded = Model(DAXO::Threaded, true);
-  Suicidal t("t", threaded);
+  Worker t("t", threaded);
+  t.inCore = Throw::Suicide;
   t.Start();
   ASSERT_TRUE(t.deaths.WaitAtLeast(1));
   t.Shutdown();
@@ -288,41 +229,33 @@ TEST_F(ComponentLifecycle, CommitSuicideEndsBothModels) {
   EXPECT_FALSE(ErrorReported()) << "ModuleDied is the normal end";
 
   DAXOComponentDefinition sequential = Model(DAXO::Sequential, false);
-  Suicidal s("s", sequential);
+  Worker s("s", sequential);
+  s.inBirth = Throw::Suicide;
   s.Start();
-  EXPECT_EQ(s.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState)
-      << "a Birth that ended its life leaves the component dead";
+  EXPECT_TRUE(Dead(s)) << "a Birth that ended its life leaves the component dead";
   EXPECT_EQ(s.deaths.Value(), 1);
   s.Shutdown();
   EXPECT_EQ(s.deaths.Value(), 1);
 }
 
 TEST_F(ComponentLifecycle, SequentialBirthFailuresRunTheDeathSequence) {
-  class BadBirth : public Worker {
-   public:
-    using Worker::Worker;
-    void Birth() override {
-      if (toThrow == Throw::Integer) throw DAXO::ErrorException;
-      throw std::runtime_error("no device");
-    }
-  };
   DAXOComponentDefinition model = Model(DAXO::Sequential, false);
-  BadBirth b("b", model);
-  b.toThrow = Throw::Integer;
+  Worker b("b", model);
+  b.inBirth = Throw::Error;
   b.Start();
-  EXPECT_TRUE(ReportedExactly("External : component b (sequential) died due to an error.",
-                              DAXO::Warning, 1));
-  EXPECT_EQ(b.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
+  EXPECT_TRUE(
+      Reported("External : component b (sequential) died due to an error.", DAXO::Warning, 1));
+  EXPECT_TRUE(Dead(b));
   EXPECT_EQ(b.deaths.Value(), 1);
 
   reports->Clear();
-  b.toThrow = Throw::Standard;
+  b.inBirth = Throw::Standard;
   b.Start();
-  EXPECT_TRUE(ReportedExactly(
-      "External : component b : Fatal error : Unhandled std::exception thrown: no device Trying "
+  EXPECT_TRUE(Reported(
+      "External : component b : Fatal error : Unhandled std::exception thrown: out of range Trying "
       "to catch up but the component might crash later.",
       DAXO::Error, 0));
-  EXPECT_EQ(b.State() & ~DAXO::StartAutomaticallyState, DAXO::DeadState);
+  EXPECT_TRUE(Dead(b));
   EXPECT_EQ(b.deaths.Value(), 2);
 }
 
@@ -336,17 +269,13 @@ TEST_F(ComponentLifecycle, SequentialStartWaitsForBirthWhenAsked) {
   EXPECT_EQ(c.births.Value(), 1);
   c.Shutdown();
 
-  class DiesAtBirth : public Worker {
-   public:
-    using Worker::Worker;
-    void Birth() override { throw DAXO::ErrorException; }
-  };
   reports->Clear();
-  DiesAtBirth d("d", model);
+  Worker d("d", model);
+  d.inBirth = Throw::Error;
   d.Start();
-  EXPECT_TRUE(ReportedExactly(
-      "component d: Couldn't start. Birth didn't occur correctly (died at birth).", DAXO::Info, 0));
-  EXPECT_TRUE(ReportedExactly("component d (threaded) died due to an error.", DAXO::Warning, 1));
+  EXPECT_TRUE(Reported("component d: Couldn't start. Birth didn't occur correctly (died at birth).",
+                       DAXO::Info, 0));
+  EXPECT_TRUE(Reported("component d (threaded) died due to an error.", DAXO::Warning, 1));
   d.Shutdown();
 }
 
@@ -355,15 +284,8 @@ TEST_F(ComponentLifecycle, UninitialisedPropertyBlocksStart) {
   model.nbProperties = DAXOComponentDefinition::CountUntilZeroRow;
   model.properties = g_needsInit;
   Worker c("c", model);
-  reports->Clear();
-  try {
-    c.Start();
-    ADD_FAILURE() << "started";
-  } catch (int code) {
-    EXPECT_EQ(code, DAXO::ErrorException);
-  }
-  EXPECT_TRUE(ReportedExactly(
-      "Unable to start component c. Its property c.path needs to be initialized.", DAXO::Error, 1));
+  ExpectError([&] { c.Start(); },
+              "Unable to start component c. Its property c.path needs to be initialized.", 1);
   EXPECT_NE(c.State() & DAXO::ErrorState, 0u);
   EXPECT_EQ(c.State() & DAXO::LivingState, 0u);
   EXPECT_EQ(c.births.Value(), 0);
@@ -376,28 +298,26 @@ TEST_F(ComponentLifecycle, UninitialisedPropertyBlocksStart) {
 }
 
 TEST_F(ComponentLifecycle, ThreadingModelFollowsTheDefinition) {
-  DAXOComponentDefinition threadedOnly = Model(DAXO::Threaded, false);
-  Worker t("t", threadedOnly);
-  t.Start();
-  EXPECT_TRUE(ReportedExactly(
-      "component t: Sequential behaviour is not allowed anymore for this component (its "
-      "threading model may have changed since last save operation).",
-      DAXO::Warning, 0));
-  EXPECT_TRUE(t.IsThreaded());
-  EXPECT_TRUE(t.Property("threaded")->BoolValue());
-  ASSERT_TRUE(t.cores.WaitAtLeast(1)) << "runs on its main thread";
-  t.Shutdown();
-
-  DAXOComponentDefinition sequentialOnly = Model(DAXO::Sequential, true);
-  Worker s("s", sequentialOnly);
-  s.Start();
-  EXPECT_TRUE(ReportedExactly(
-      "component s: Threaded behaviour is not allowed anymore for this component (its threading "
-      "model may have changed since last save operation).",
-      DAXO::Warning, 0));
-  EXPECT_FALSE(s.IsThreaded());
-  EXPECT_EQ(s.births.Value(), 1);
-  s.Shutdown();
+  // A model that allows one behaviour only overrides the other as default.
+  for (const bool threadedOnly : {true, false}) {
+    DAXOComponentDefinition model =
+        Model(threadedOnly ? DAXO::Threaded : DAXO::Sequential, !threadedOnly);
+    Worker c("c", model);
+    reports->Clear();
+    c.Start();
+    EXPECT_TRUE(Reported(std::string("component c: ") + (threadedOnly ? "Sequential" : "Threaded") +
+                             " behaviour is not allowed anymore for this component (its threading "
+                             "model may have changed since last save operation).",
+                         DAXO::Warning, 0));
+    EXPECT_EQ(c.IsThreaded(), threadedOnly);
+    EXPECT_EQ(c.Property("threaded")->BoolValue(), threadedOnly);
+    if (threadedOnly) {
+      EXPECT_TRUE(c.cores.WaitAtLeast(1)) << "runs on its main thread";
+    } else {
+      EXPECT_EQ(c.births.Value(), 1);
+    }
+    c.Shutdown();
+  }
 }
 
 TEST_F(ComponentLifecycle, Wait4DeathReportsTheTimeOutInItsUnit) {
@@ -408,20 +328,18 @@ TEST_F(ComponentLifecycle, Wait4DeathReportsTheTimeOutInItsUnit) {
   m.LoseOneLife();
   EXPECT_FALSE(m.AllLivesLostEvent().State());
 
-  engine.SetIntegerProperty("Engine.shutdownTimeout", 500000);
-  EXPECT_FALSE(m.Wait4Death());
   const std::string tail =
       ". The model must be bugged. If this is considered as normal however, consider increase "
       "the value of the Engine.shutdownTimeout property. I destroy the component anyway. This "
       "might result in a system crash.";
-  EXPECT_TRUE(
-      ReportedExactly("module m: Some threads are still running after 500000 microsecond(s)" + tail,
-                      DAXO::Warning, 2));
-  engine.SetIntegerProperty("Engine.shutdownTimeout", 2000000);
-  EXPECT_FALSE(m.Wait4Death());
-  EXPECT_TRUE(ReportedExactly("module m: Some threads are still running after 2 second(s)" + tail,
-                              DAXO::Warning, 2));
-
+  for (const auto& [timeout, text] :
+       {std::pair{500000, "500000 microsecond(s)"}, {2000000, "2 second(s)"}}) {
+    engine.SetIntegerProperty("Engine.shutdownTimeout", timeout);
+    EXPECT_FALSE(m.Wait4Death());
+    EXPECT_TRUE(
+        Reported("module m: Some threads are still running after " + std::string(text) + tail,
+                 DAXO::Warning, 2));
+  }
   m.LoseOneLife();
   EXPECT_TRUE(m.AllLivesLostEvent().State());
   EXPECT_TRUE(m.Wait4Death());

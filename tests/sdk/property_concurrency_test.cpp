@@ -2,28 +2,22 @@
 // same module and readers of another module's property, all at once, while
 // the property list changes.
 #include <atomic>
-#include <thread>
-#include <vector>
 
-#include "property_test_support.h"
+#include "sdk_test_support.h"
 
 namespace velquor::test {
 namespace {
 
-const DAXOPropertyDefinition kCount{"count", new DAXOPropertyValue(0L), nullptr, false, true, false,
-                                    false};
-const DAXOPropertyDefinition kMirror{
-    "mirror", new DAXOPropertyValue(0L), nullptr, false, true, false, false};
-const DAXOPropertyDefinition kChoice{
-    "choice", new DAXOPropertyValue("a|b|c|d", 0), nullptr, false, true, false, false};
-const DAXOPropertyDefinition kScratch{
-    "scratch", new DAXOPropertyValue(0L), nullptr, false, true, false, false};
+using Def = DAXOPropertyDefinition;
+const Def kCount = AnyTimeProperty("count", new DAXOPropertyValue(0L));
+const Def kMirror = AnyTimeProperty("mirror", new DAXOPropertyValue(0L));
+const Def kChoice = AnyTimeProperty("choice", new DAXOPropertyValue("a|b|c|d", 0));
+const Def kScratch = AnyTimeProperty("scratch", new DAXOPropertyValue(0L));
 
 using PropertyConcurrency = PropertyTest;
 
 TEST_F(PropertyConcurrency, ConcurrentReadsWritesAndListChangesStayConsistent) {
   TestModule m("m", true, true);
-  TestModule observer("observer");
   DAXOProperty* count = m.NewProperty(kCount);
   DAXOProperty* mirror = m.NewProperty(kMirror);
   DAXOProperty* choice = m.NewProperty(kChoice);
@@ -35,13 +29,11 @@ TEST_F(PropertyConcurrency, ConcurrentReadsWritesAndListChangesStayConsistent) {
 
   constexpr int kWriters = 3;
   constexpr int kWrites = 400;
-  std::atomic<bool> go{false};
   std::atomic<int> writersLeft{kWriters};
   std::atomic<int> torn{0};
-  std::vector<std::thread> threads;
+  ThreadGroup group;  // all start together
   for (int w = 0; w < kWriters; ++w) {
-    threads.emplace_back([&, w] {
-      while (!go.load()) std::this_thread::yield();
+    group.Add([&, w] {
       for (int i = 0; i < kWrites; ++i) {
         count->Set(static_cast<long>(w * kWrites + i));
         choice->Set(static_cast<long>(i % 4));
@@ -53,8 +45,7 @@ TEST_F(PropertyConcurrency, ConcurrentReadsWritesAndListChangesStayConsistent) {
   // Readers: an enumeration's text always matches one of its values, and the
   // mirror is always a value some writer wrote.
   for (int r = 0; r < 2; ++r) {
-    threads.emplace_back([&] {
-      while (!go.load()) std::this_thread::yield();
+    group.Add([&] {
       while (writersLeft.load() > 0) {
         DAXOString text;
         if (!DAXOModule::Get(m, *choice, text)) torn.fetch_add(1);
@@ -69,8 +60,7 @@ TEST_F(PropertyConcurrency, ConcurrentReadsWritesAndListChangesStayConsistent) {
     });
   }
   // The list changes while the others look properties up.
-  threads.emplace_back([&] {
-    while (!go.load()) std::this_thread::yield();
+  group.Add([&] {
     while (writersLeft.load() > 0) {
       DAXOProperty* scratch = m.NewProperty(kScratch);
       if (!m.HasProperty("count")) torn.fetch_add(1);
@@ -80,8 +70,7 @@ TEST_F(PropertyConcurrency, ConcurrentReadsWritesAndListChangesStayConsistent) {
       if (!found) torn.fetch_add(1);
     }
   });
-  go.store(true);
-  for (std::thread& t : threads) t.join();
+  group.Join();
 
   EXPECT_EQ(torn.load(), 0);
   EXPECT_EQ(m.NbProperties(), 3);

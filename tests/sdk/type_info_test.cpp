@@ -7,18 +7,14 @@
 
 namespace {
 
-TEST(DAXOTypeInfo, SetNameOfNullGivesAnEmptyNameThatExists) {
+TEST(DAXOTypeInfo, SetNameKeepsOneStringOfAnyLengthAndNullGivesAnEmptyOne) {
   DAXOTypeInfo type(DAXO::Integer32);
   EXPECT_EQ(type.name, nullptr);
   type.SetName(nullptr);
   type.SetUnit(nullptr);
   ASSERT_TRUE(type.name != nullptr && type.unit != nullptr);
   EXPECT_TRUE(*type.name == "" && *type.unit == "");
-}
 
-TEST(DAXOTypeInfo, SetNameReusesTheStringAndHasNoLengthLimit) {
-  DAXOTypeInfo type;
-  type.SetName("short");
   DAXOString* first = type.name;
   const std::string longName(100, 'n');
   type.SetName(longName.c_str());
@@ -29,7 +25,7 @@ TEST(DAXOTypeInfo, SetNameReusesTheStringAndHasNoLengthLimit) {
   EXPECT_EQ(*type.name, longName.c_str());
 }
 
-TEST(DAXOTypeInfo, CopiesAreDeep) {
+TEST(DAXOTypeInfo, CopiesAreDeepAndAnAbsentStringDeletesTheTargets) {
   DAXOTypeInfo source(DAXO::DynamicStructure | DAXO::VectorFlag, "DAXOpcap_data_t", "packets");
   DAXOTypeInfo copy(source);
   EXPECT_EQ(copy.value, source.value);
@@ -47,20 +43,16 @@ TEST(DAXOTypeInfo, CopiesAreDeep) {
   assigned = assigned;
   ASSERT_NE(assigned.name, nullptr);
   EXPECT_EQ(*assigned.name, "DAXOpcap_data_t");
-
   DAXOTypeInfo moved(std::move(copy));
   EXPECT_EQ(*moved.name, "other");
-}
 
-TEST(DAXOTypeInfo, CopyingAnAbsentStringDeletesTheTargets) {
-  DAXOTypeInfo target(DAXO::Integer64, "name", "unit");
-  target = DAXOTypeInfo(DAXO::Integer8, "kept");
-  EXPECT_EQ(target.value, DAXO::Integer8);
-  ASSERT_NE(target.name, nullptr);
-  EXPECT_TRUE(*target.name == "kept" && target.unit == nullptr);
+  assigned = DAXOTypeInfo(DAXO::Integer8, "kept");
+  EXPECT_EQ(assigned.value, DAXO::Integer8);
+  ASSERT_NE(assigned.name, nullptr);
+  EXPECT_TRUE(*assigned.name == "kept" && assigned.unit == nullptr);
   const DAXOTypeInfo bare(DAXO::Float32);
-  target = bare;
-  EXPECT_EQ(target.name, nullptr);
+  assigned = bare;
+  EXPECT_EQ(assigned.name, nullptr);
 }
 
 }  // namespace
