@@ -8,7 +8,7 @@
 #include "daxo_component.h"
 #include "daxo_generic_components_helper.h"
 #include "daxo_io.h"
-#include "property_test_support.h"
+#include "sdk_test_support.h"
 
 namespace velquor::test {
 namespace {
@@ -216,17 +216,11 @@ TEST(GenericComponentsHelper, ClearingTrianglesKeepsTheArrays) {
 
 // --- with the engine ----------------------------------------------------------------
 
-DAXOComponent* NewHolder(const char* name, DAXOComponentDefinition& d);
-
 class Holder : public DAXOComponent {
  public:
   Holder(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
   void Core() override { CommitSuicide(); }
 };
-
-DAXOComponent* NewHolder(const char* name, DAXOComponentDefinition& d) {
-  return new Holder(name, d);
-}
 
 DAXOOutputDefinition g_anyOutputs[] = {
     {"o0", 0, DAXOTypeInfo(DAXO::AnyType), 0, 4, 1, 0},
@@ -240,14 +234,10 @@ DAXOPropertyDefinition g_threshold{"threshold", new DAXOPropertyValue(3L)};
 
 class GenericComponentsHelperInEngine : public PropertyTest {
  protected:
-  GenericComponentsHelperInEngine() : model{"Holder", "1.0", &NewHolder} {
-    model.kind = DAXO::Threaded;
-    model.threaded = true;
-    model.nbOutputs = DAXOComponentDefinition::CountUntilZeroRow;
-    model.outputs = g_anyOutputs;
+  GenericComponentsHelperInEngine()
+      : model(Model<Holder>("Holder", true, nullptr, g_anyOutputs, DAXO::Threaded)) {
     EXPECT_TRUE(engine.AddModel(model));
-    EXPECT_TRUE(engine.CreateComponent("Holder", "h"));
-    holder = engine.Component("h");
+    holder = Make<Holder>("Holder", "h");
   }
   DAXOComponentDefinition model;
   DAXOComponent* holder = nullptr;
