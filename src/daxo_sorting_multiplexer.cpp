@@ -16,11 +16,13 @@
 #include "daxo_property_value.h"
 #include "daxo_services.h"
 
-// Exported for peer packages; the same fields as DAXOpcap::StreamFilter.
-const DAXOTypeFilterBase DAXOFilterPCAPStructure{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
-                                                 DAXOpcap::TypeName, nullptr};
-const DAXOTypeFilterBase DAXOFilterPCAPStructureStrict{0xFFFFFFFF, 0x40000, DAXO::TypeMask,
-                                                       DAXOpcap::TypeName, nullptr};
+// Exported for peer packages, which name them; the multiplexer itself uses
+// pcap_stream::StreamFilter. A filter cannot be copied (it caches compiled
+// patterns): these are objects of their own, of the stream's kind and name.
+constinit const DAXOTypeFilterBase DAXOFilterPCAPStructure{
+    pcap_stream::TypeValue, pcap_stream::TypeValue, DAXO::TypeMask, pcap_stream::TypeName, nullptr};
+constinit const DAXOTypeFilterBase DAXOFilterPCAPStructureStrict{
+    DAXO::TypeMask, pcap_stream::TypeValue, DAXO::TypeMask, pcap_stream::TypeName, nullptr};
 
 namespace {
 
@@ -49,9 +51,9 @@ DAXOPropertyDefinition s_properties[] = {
 
 DAXOActionDefinition s_actions[] = {{}};
 
-constexpr DAXODelay kIdleRest = 100;
-constexpr DAXODelay kDrainRest = 1000;
-constexpr std::int64_t kNoPacketYet = std::numeric_limits<std::int64_t>::min();
+constexpr DAXODelay KyIdleRest = 100;
+constexpr DAXODelay KyDrainRest = 1000;
+constexpr std::int64_t KyNoPacketYet = std::numeric_limits<std::int64_t>::min();
 
 // a + b, held at the limits: the largest latency or flush delay means "no
 // limit", not a time that wrapped round to the far past.
@@ -135,7 +137,7 @@ void daxo_sorting_multiplexer::Dynamic() {
   DAXOInput* first = m_inputEofPair.dataInputs[0];
   if (first->IsConnected()) {
     const DAXOTypeInfo& type = first->ConnectedOutput()->Type();
-    if (DAXO::TypeFilter(type, DAXOFilterPCAPStructure)) {
+    if (DAXO::TypeFilter(type, pcap_stream::StreamFilter)) {
       m_selectedDataType = DAXOpcap;
     } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
       m_selectedDataType = DAXOcan;
@@ -208,9 +210,9 @@ void daxo_sorting_multiplexer::Birth() {
     InsertBeforeEqual(m_inputsToRead, 0, i);
   }
   const auto lanes = static_cast<std::size_t>(m_nbInputs);
-  m_pcapQueue.Reset(lanes, m_exactOrder ? LaneTies::kByLane : LaneTies::kOldestFirst);
-  m_canQueue.Reset(lanes, m_exactOrder ? LaneTies::kByLane : LaneTies::kNewestFirst);
-  m_genericQueue.Reset(lanes, m_exactOrder ? LaneTies::kByLane : LaneTies::kNewestFirst);
+  m_pcapQueue.Reset(lanes, m_exactOrder ? LaneTies::KyByLane : LaneTies::KyOldestFirst);
+  m_canQueue.Reset(lanes, m_exactOrder ? LaneTies::KyByLane : LaneTies::KyNewestFirst);
+  m_genericQueue.Reset(lanes, m_exactOrder ? LaneTies::KyByLane : LaneTies::KyNewestFirst);
   m_openStreams.clear();
   m_streamMark.assign(lanes, MarkOf(std::numeric_limits<std::int64_t>::min()));
   m_streamOpen.assign(lanes, m_exactOrder);
@@ -224,7 +226,7 @@ void daxo_sorting_multiplexer::Birth() {
   UpdateLeastMark();
   m_linkType = 0;
   m_wrongOrderCount = 0;
-  m_lastPacketTimestamp = kNoPacketYet;
+  m_lastPacketTimestamp = KyNoPacketYet;
   m_maxNegTimestampJump = 0;
   m_firstRun = true;
   m_isBufferFlushed = false;
@@ -240,8 +242,8 @@ void daxo_sorting_multiplexer::PrepareOutput(DAXOOutput& output, const DAXOTypeI
     ReleasePacketBuffers();
   }
   try {
-    if (DAXO::TypeFilter(type, DAXOFilterPCAPStructure)) {
-      output.AllocOutputBuffer(DAXOpcap::DataSize, true);
+    if (DAXO::TypeFilter(type, pcap_stream::StreamFilter)) {
+      output.AllocOutputBuffer(pcap_stream::DataSize, true);
       DAXOpcap_component::Birth(output);
     } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
       output.AllocOutputBuffer(KyMaxCanFramesOut, true);
@@ -265,7 +267,7 @@ void daxo_sorting_multiplexer::Core() {
       CommitSuicide();
       return;
     }
-    Rest(kDrainRest);
+    Rest(KyDrainRest);
     return;
   }
   const int idx = SelectInputToRead();
@@ -276,7 +278,7 @@ void daxo_sorting_multiplexer::Core() {
       if (!FlushInternalBuffer() || !WriteEof()) return;
       m_isBufferFlushed = true;
     }
-    Rest(kIdleRest);
+    Rest(KyIdleRest);
     return;
   }
   if (m_exactOrder && IsOpen(idx)) {
@@ -472,15 +474,15 @@ void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
         } else if (sample->link_type != m_linkType) {
           Error("Cannot multiplex different link_types!");
         }
-        pcap_data_reader reader(*this, *sample);
-        pkthdr header;
+        pcap_stream::pcap_data_reader reader(*this, *sample);
+        pcap_stream::pkthdr header;
         const std::uint8_t* data = nullptr;
         const DAXOpcap_packet_header_t* packet = nullptr;
-        while (reader.get_next_packet(&header, &data, &packet) == PCAP_NO_ERROR) {
+        while (reader.get_next_packet(&header, &data, &packet) == pcap_stream::PCAP_NO_ERROR) {
           DAXOpcap_packet_header_t copy;
           std::memcpy(&copy, packet, sizeof copy);
           std::memcpy(m_pcapQueue.Push(lane, copy, copy.caplen), data, copy.caplen);
-          key = DAXOpcap::Microseconds(copy);
+          key = pcap_stream::Microseconds(copy);
           mark = MarkOf(copy);
           any = true;
         }
@@ -553,7 +555,7 @@ long daxo_sorting_multiplexer::WriteData(std::int64_t minKept, std::int32_t size
       return WriteCan(minKept, std::min(sizeLimit, KyMaxCanFramesOut), latencyLimit);
     case DAXOpcap:
       // nb_packets is 16 bits.
-      return WritePcap(minKept, std::min(sizeLimit, DAXOpcap::MaxPackets), latencyLimit);
+      return WritePcap(minKept, std::min(sizeLimit, pcap_stream::MaxPackets), latencyLimit);
     case DAXOany:
       return WriteAny(minKept);
     default:
@@ -594,16 +596,16 @@ long daxo_sorting_multiplexer::WriteCan(std::int64_t minKept, std::int32_t sizeL
 
 long daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t sizeLimit,
                                          std::int64_t latencyLimit) {
-  pcap_data_writer writer(*this, Output("output"), m_linkType, 0);
+  pcap_stream::pcap_data_writer writer(*this, Output("output"), m_linkType, 0);
   if (!writer.Ok()) return -1;  // reported
   if (static_cast<std::int64_t>(m_pcapQueue.Size()) > minKept && MayWriteFront()) {
-    const std::int64_t first = DAXOpcap::Microseconds(m_pcapQueue.FrontKey());
-    writer.SetTimestamp(first);
+    const std::int64_t first = pcap_stream::Microseconds(m_pcapQueue.FrontKey());
+    writer.set_timestamp(first);
     const std::int64_t deadline = SaturatingAdd(first, latencyLimit);
     try {
       while (writer.GetNbPackets() < sizeLimit && !m_pcapQueue.Empty()) {
         const DAXOpcap_packet_header_t& header = m_pcapQueue.FrontKey();
-        const std::int64_t time = DAXOpcap::Microseconds(header);
+        const std::int64_t time = pcap_stream::Microseconds(header);
         if (time > deadline || !MayWrite(MarkOf(header))) break;
         CheckPacketTiming(time);
         writer.set_next_packet(header, m_pcapQueue.FrontData());
@@ -636,7 +638,7 @@ long daxo_sorting_multiplexer::WriteAny(std::int64_t minKept) {
 }
 
 void daxo_sorting_multiplexer::CheckPacketTiming(std::int64_t timestamp) {
-  if (m_lastPacketTimestamp != kNoPacketYet) {
+  if (m_lastPacketTimestamp != KyNoPacketYet) {
     const std::int64_t d = timestamp - m_lastPacketTimestamp;
     if (d < 0) {
       ++m_wrongOrderCount;

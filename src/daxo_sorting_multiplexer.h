@@ -56,7 +56,7 @@
 #include "pcap_data.h"
 #include "sorted_lane_queue.h"
 
-/// Accepts PCAP stream samples: dynamic structures named "DAXOpcap_data_t".
+/// Accepts PCAP stream samples: the fields of pcap_stream::StreamFilter.
 extern const DAXOTypeFilterBase DAXOFilterPCAPStructure;
 /// The same with every kind bit fixed; declared for peers, used by nothing.
 extern const DAXOTypeFilterBase DAXOFilterPCAPStructureStrict;
@@ -207,10 +207,10 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   std::int64_t m_wrongOrderCount = 0;
   std::int64_t m_lastPacketTimestamp = 0;
   std::int64_t m_maxNegTimestampJump = 0;
-  PcapQueue m_pcapQueue{LaneTies::kOldestFirst};
+  PcapQueue m_pcapQueue{LaneTies::KyOldestFirst};
   std::int32_t m_linkType = 0;
-  CanQueue m_canQueue{LaneTies::kNewestFirst};
-  GenericQueue m_genericQueue{LaneTies::kNewestFirst};
+  CanQueue m_canQueue{LaneTies::KyNewestFirst};
+  GenericQueue m_genericQueue{LaneTies::KyNewestFirst};
   bool m_isBufferFlushed = false;
   std::int64_t m_lastDataTs = 0;
   // Exact order (set by Birth from "exact_order").

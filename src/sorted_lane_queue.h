@@ -3,9 +3,9 @@
 // always arrive in order.
 //
 // Order: by key under `Less`; records with equal keys by the tie rule given
-// to Reset: by insertion, the first inserted first (kOldestFirst) or the
-// last inserted first (kNewestFirst); or by lane, the lower lane first and
-// within a lane the first inserted first (kByLane). Every record carries an
+// to Reset: by insertion, the first inserted first (KyOldestFirst) or the
+// last inserted first (KyNewestFirst); or by lane, the lower lane first and
+// within a lane the first inserted first (KyByLane). Every record carries an
 // insertion number and its lane, so the order is total and the front is
 // always the one least record.
 //
@@ -15,7 +15,7 @@
 // every lane, so a run allocates and first-touches about as much memory as
 // its largest content, and records are never moved. A record that would
 // break its lane's order (a backwards step in its stream, or an equal key
-// under kNewestFirst) goes to a binary heap of its own with its own
+// under KyNewestFirst) goes to a binary heap of its own with its own
 // allocation. The front is the lesser of the least lane head (the
 // non-empty lanes are kept in a binary heap keyed by their heads) and the
 // heap's top: Push and Pop cost O(1) plus O(log lanes) in the common case
@@ -39,9 +39,9 @@
 
 /// How records of equal keys are ordered.
 enum class LaneTies {
-  kOldestFirst,  // insertion order
-  kNewestFirst,  // the last inserted first
-  kByLane,       // the lower lane first; within a lane, insertion order
+  KyOldestFirst,  // insertion order
+  KyNewestFirst,  // the last inserted first
+  KyByLane,       // the lower lane first; within a lane, insertion order
 };
 
 template <class Key, class Less>
@@ -49,7 +49,7 @@ class SortedLaneQueue {
   static_assert(std::is_trivially_copyable_v<Key>, "keys are stored as bytes");
 
  public:
-  static constexpr std::size_t kChunkSize = 64 * 1024;
+  static constexpr std::size_t KyChunkSize = 64 * 1024;
 
   explicit SortedLaneQueue(LaneTies ties) : m_ties(ties) {}
   ~SortedLaneQueue() { Clear(); }
@@ -192,12 +192,12 @@ class SortedLaneQueue {
     if (Less{}(a.key, b.key)) return true;
     if (Less{}(b.key, a.key)) return false;
     switch (m_ties) {
-      case LaneTies::kNewestFirst:
+      case LaneTies::KyNewestFirst:
         return a.seq > b.seq;
-      case LaneTies::kByLane:
+      case LaneTies::KyByLane:
         if (a.lane != b.lane) return a.lane < b.lane;
         return a.seq < b.seq;
-      case LaneTies::kOldestFirst:
+      case LaneTies::KyOldestFirst:
         break;
     }
     return a.seq < b.seq;
@@ -237,11 +237,11 @@ class SortedLaneQueue {
 
   Chunk* NewChunk(std::size_t need) {
     Chunk* chunk = nullptr;
-    if (need <= kChunkSize && m_pool != nullptr) {
+    if (need <= KyChunkSize && m_pool != nullptr) {
       chunk = m_pool;
       m_pool = chunk->next;
     } else {
-      const std::size_t capacity = std::max(need, kChunkSize);
+      const std::size_t capacity = std::max(need, KyChunkSize);
       // Not zero-filled: every byte is written before it is read.
       chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + capacity));
       chunk->capacity = capacity;
@@ -258,7 +258,7 @@ class SortedLaneQueue {
     l.first = chunk->next;
     if (l.first == nullptr) l.last = nullptr;
     l.head = 0;
-    if (chunk->capacity == kChunkSize) {
+    if (chunk->capacity == KyChunkSize) {
       chunk->next = m_pool;
       m_pool = chunk;
     } else {
@@ -322,7 +322,7 @@ class SortedLaneQueue {
   }
 
   std::vector<Lane> m_lanes;
-  Chunk* m_pool = nullptr;  // free chunks of kChunkSize, along `next`
+  Chunk* m_pool = nullptr;  // free chunks of KyChunkSize, along `next`
   std::vector<std::uint32_t> m_laneHeap;
   std::vector<Spill> m_spill;  // min-heap under Before
   std::size_t m_size = 0;

@@ -78,8 +78,8 @@ bool LineReader::Next(std::string_view& line) {
   line = std::string_view(m_buffer, length);
   // Editors on Windows start UTF-8 text with a byte order mark: it is no
   // part of the first line's content.
-  constexpr std::string_view kBom = "\xEF\xBB\xBF";
-  if (m_lineNumber == 1 && line.substr(0, kBom.size()) == kBom) line.remove_prefix(kBom.size());
+  constexpr std::string_view KyBom = "\xEF\xBB\xBF";
+  if (m_lineNumber == 1 && line.substr(0, KyBom.size()) == KyBom) line.remove_prefix(KyBom.size());
   return true;
 }
 

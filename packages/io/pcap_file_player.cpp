@@ -24,8 +24,8 @@ DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size, FIFO size, subsampling, shareable
     // The vector flag: a sample is 49 bytes (VectorSize() 49); without it the
     // allocation of a 49-byte element is reported as an error.
-    {"output", 0, DAXOTypeInfo(DAXO::DynamicStructure | DAXO::VectorFlag, DAXOpcap::TypeName),
-     DAXOpcap::DataSize, 16, 1, 1},
+    {"output", 0, DAXOTypeInfo(pcap_stream::TypeValue | DAXO::VectorFlag, pcap_stream::TypeName),
+     pcap_stream::DataSize, 16, 1, 1},
     {"end_of_file", 0, DAXOTypeInfo(DAXO::Integer64), 1, 16, 1, 1},
     {},
 };
@@ -105,7 +105,7 @@ void PcapFilePlayer::Birth() {
   m_fault = nullptr;
   DirectSet(*Property(KyPropPackets), 0L);
   Get(*Property(KyPropBatchSize), m_batchSize);
-  if (m_batchSize < 1 || m_batchSize > DAXOpcap::MaxPackets) {
+  if (m_batchSize < 1 || m_batchSize > pcap_stream::MaxPackets) {
     Error("velquor_io: batch_size must be between 1 and 65535");
   }
   Get(*Property(KyPropSalvage), m_salvage);
@@ -177,7 +177,7 @@ void PcapFilePlayer::Take(const pcap_pkthdr& header, const unsigned char* bytes)
 void PcapFilePlayer::Append(const pcap_pkthdr& header, const unsigned char* bytes) {
   const std::int64_t seconds = Seconds(header);
   const std::int64_t time = seconds * 1000000 + header.ts.tv_usec;
-  if (m_writer->GetNbPackets() == 0) m_writer->SetTimestamp(SampleTimestamp(time));
+  if (m_writer->GetNbPackets() == 0) m_writer->set_timestamp(SampleTimestamp(time));
   const DAXOpcap_packet_header_t h{header.caplen, header.len, static_cast<std::uint64_t>(seconds),
                                    static_cast<std::uint64_t>(header.ts.tv_usec)};
   m_writer->set_next_packet(h, bytes);
@@ -186,7 +186,7 @@ void PcapFilePlayer::Append(const pcap_pkthdr& header, const unsigned char* byte
 }
 
 void PcapFilePlayer::Core() {
-  pcap_data_writer writer(*this, Output(0), m_linkType, 0);
+  pcap_stream::pcap_data_writer writer(*this, Output(0), m_linkType, 0);
   if (!writer.Ok()) return;  // failed: the life ends with this Core
   m_writer = &writer;
   bool atEnd = false;

@@ -87,8 +87,9 @@ class PcapFilePlayer : public DAXOpcap_component {
   long m_batchSize = 256;
   std::int32_t m_linkType = 0;
   long m_packets = 0;
-  pcap_data_writer* m_writer = nullptr;  // the sample being filled, during pcap_dispatch
-  const char* m_fault = nullptr;         // noted by Take, raised after pcap_dispatch
+  // The sample being filled, during pcap_dispatch.
+  pcap_stream::pcap_data_writer* m_writer = nullptr;
+  const char* m_fault = nullptr;  // noted by Take, raised after pcap_dispatch
   // A packet read but left out of the previous sample (it did not fit).
   bool m_pending = false;
   pcap_pkthdr m_pendingHeader{};

@@ -19,14 +19,14 @@ namespace {
 
 DAXOInputDefinition s_inputs[] = {
     // name, reserved, type filter, reader type, subsampling
-    {"input", 0, &DAXOpcap::StreamFilter, DAXO::NeverSkippingReader, 1},
+    {"input", 0, &pcap_stream::StreamFilter, DAXO::NeverSkippingReader, 1},
     {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
     {},
 };
 DAXOOutputDefinition s_outputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
-constexpr int kEthernet = 1;  // DLT_EN10MB: the link type of an empty capture
+constexpr int KyEthernet = 1;  // DLT_EN10MB: the link type of an empty capture
 
 // What the last failed write said, e.g. "write error: No space left on device".
 std::string WriteError() {
@@ -97,10 +97,10 @@ void PcapFileRecorder::Write(DAXOIOElt& element) {
   } else if (sample->link_type != m_linkType) {
     Fail("samples of different link types cannot go into one capture file");
   }
-  pcap_data_reader reader(*this, *sample);
-  pkthdr header;
+  pcap_stream::pcap_data_reader reader(*this, *sample);
+  pcap_stream::pkthdr header;
   const std::uint8_t* data = nullptr;
-  while (reader.get_next_packet(&header, &data, nullptr) == PCAP_NO_ERROR) {
+  while (reader.get_next_packet(&header, &data, nullptr) == pcap_stream::PCAP_NO_ERROR) {
     // pcap seconds are 32 bits unsigned (up to the year 2106); a pcapng
     // time can lie beyond, and would be written wrapped round.
     if (header.ts.tv_sec < 0 || header.ts.tv_sec > std::numeric_limits<std::uint32_t>::max()) {
@@ -117,7 +117,7 @@ void PcapFileRecorder::Write(DAXOIOElt& element) {
 // writer's byte order, 32-bit seconds and microseconds), staged here:
 // pcap_dump's checks and two stdio calls per packet cost several times the
 // copy itself.
-void PcapFileRecorder::Stage(const pkthdr& header, const std::uint8_t* data) {
+void PcapFileRecorder::Stage(const pcap_stream::pkthdr& header, const std::uint8_t* data) {
   const std::uint32_t record[4] = {static_cast<std::uint32_t>(header.ts.tv_sec),
                                    static_cast<std::uint32_t>(header.ts.tv_usec), header.caplen,
                                    header.len};
@@ -144,7 +144,7 @@ void PcapFileRecorder::CheckWritten() {
 }
 
 void PcapFileRecorder::Finish() {
-  if (m_dumper == nullptr) Create(kEthernet);
+  if (m_dumper == nullptr) Create(KyEthernet);
   FlushStage();
   if (pcap_dump_flush(m_dumper) != 0) Fail(WriteError());
   CheckWritten();

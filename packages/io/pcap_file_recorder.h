@@ -50,7 +50,7 @@ class PcapFileRecorder : public IoRecorder, public DAXOpcap_class {
   void Create(int linkType);
   void CheckWritten();
   /// Adds one packet's record to m_stage (written out when full).
-  void Stage(const pkthdr& header, const std::uint8_t* data);
+  void Stage(const pcap_stream::pkthdr& header, const std::uint8_t* data);
   void FlushStage();
 
   pcap* m_dead = nullptr;

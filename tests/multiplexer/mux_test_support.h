@@ -158,7 +158,7 @@ class PcapSource : public DAXOpcap_component {
       return;
     }
     if (pace) Rest(std::uniform_int_distribution<int>(0, 200)(random));
-    pcap_data_writer writer(*this, Output("output"), linkType, 0);
+    pcap_stream::pcap_data_writer writer(*this, Output("output"), linkType, 0);
     if (!writer.Ok()) return;
     for (int k = 0; k < batches[batch]; ++k, ++next) {
       const Packet& p = packets[next];
@@ -166,7 +166,7 @@ class PcapSource : public DAXOpcap_component {
                                  static_cast<std::uint64_t>(p.time / 1000000),
                                  static_cast<std::uint64_t>(p.time % 1000000)};
       writer.set_next_packet(h, p.bytes.data());
-      if (k == 0) writer.SetTimestamp(p.time);
+      if (k == 0) writer.set_timestamp(p.time);
     }
     writer.End();
     ++batch;
@@ -207,7 +207,7 @@ class PcapSink : public RecordingSink {
       DAXOpcap_packet_header_t h;
       std::memcpy(&h, s->data + s->packet_offsets[k], sizeof h);
       const std::uint8_t* bytes = s->data + s->packet_offsets[k] + s->packet_header_size;
-      Packet p{DAXOpcap::Microseconds(h), h.len,
+      Packet p{pcap_stream::Microseconds(h), h.len,
                std::vector<std::uint8_t>(bytes, bytes + h.caplen)};
       if (k == 0) first = p.time;
       last = p.time;

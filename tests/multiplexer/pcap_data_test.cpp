@@ -10,6 +10,8 @@
 
 namespace {
 
+using pcap_stream::Buffer;
+
 /// Records the reader's fatal errors instead of raising them.
 class Owner : public DAXOpcap_class {
  public:
@@ -36,12 +38,12 @@ struct Block {
 };
 
 int Count(Owner& owner, const DAXOpcap_data_t& sample) {
-  pcap_data_reader reader(owner, sample);
-  pkthdr h{};
+  pcap_stream::pcap_data_reader reader(owner, sample);
+  pcap_stream::pkthdr h{};
   const std::uint8_t* data = nullptr;
   const DAXOpcap_packet_header_t* raw = nullptr;
   int n = 0;
-  while (reader.get_next_packet(&h, &data, &raw) == PCAP_NO_ERROR) {
+  while (reader.get_next_packet(&h, &data, &raw) == pcap_stream::PCAP_NO_ERROR) {
     EXPECT_EQ(data, reinterpret_cast<const std::uint8_t*>(raw) + 24);
     EXPECT_EQ(h.ts.tv_sec, 100 + n);
     EXPECT_EQ(data[0], n + 1) << "the packet's own bytes";
@@ -109,8 +111,8 @@ TEST(PcapBuffer, GrowsByPowersOfTwoAndKeepsItsContent) {
   EXPECT_EQ(Buffer::SizeToAllocate(24), 32u);
   EXPECT_EQ(Buffer::SizeToAllocate(4096), 4096u);
 
-  Buffer buffer(DAXOpcap::InitialBufferSize);
-  std::vector<std::uint8_t> filler(DAXOpcap::InitialBufferSize - 12, 0xAB);
+  Buffer buffer(pcap_stream::InitialBufferSize);
+  std::vector<std::uint8_t> filler(pcap_stream::InitialBufferSize - 12, 0xAB);
   EXPECT_EQ(buffer.Append(filler.data(), filler.size()), 0u);
   const std::uint8_t header[24] = {1, 2, 3};
   EXPECT_EQ(buffer.Append(header, sizeof header), filler.size());

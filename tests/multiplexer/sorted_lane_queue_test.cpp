@@ -26,8 +26,8 @@ class Reference {
  public:
   explicit Reference(LaneTies ties) : m_ties(ties) {}
   void Push(std::int64_t key, std::size_t lane, Bytes bytes) {
-    const std::pair<std::int64_t, std::size_t> k{key, m_ties == LaneTies::kByLane ? lane : 0};
-    if (m_ties == LaneTies::kNewestFirst) {
+    const std::pair<std::int64_t, std::size_t> k{key, m_ties == LaneTies::KyByLane ? lane : 0};
+    if (m_ties == LaneTies::KyNewestFirst) {
       m_map.emplace_hint(m_map.lower_bound(k), k, std::move(bytes));
     } else {
       m_map.emplace(k, std::move(bytes));
@@ -50,7 +50,7 @@ void RunAgainstReference(LaneTies ties, std::uint32_t seed, std::size_t lanes,
                          int backwardsPercent) {
   SCOPED_TRACE(testing::Message() << "seed " << seed << ", lanes " << lanes);
   std::mt19937 rng(seed);
-  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::kOldestFirst);
+  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::KyOldestFirst);
   Reference reference(ties);
   queue.Reset(lanes, ties);
   std::vector<std::int64_t> laneTime(lanes, 0);
@@ -112,11 +112,11 @@ TEST_P(SortedLaneQueueTies, MatchesAMultimapWithTheSameTieRule) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRule, SortedLaneQueueTies,
-                         testing::Values(LaneTies::kOldestFirst, LaneTies::kNewestFirst,
-                                         LaneTies::kByLane));
+                         testing::Values(LaneTies::KyOldestFirst, LaneTies::KyNewestFirst,
+                                         LaneTies::KyByLane));
 
 TEST(SortedLaneQueue, ByLaneTiesPutTheLowerLaneFirstWhateverTheInsertionOrder) {
-  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::kByLane);
+  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::KyByLane);
   queue.Reset(3);
   *queue.Push(2, 5, 1) = 20;
   *queue.Push(1, 5, 1) = 10;
@@ -134,7 +134,7 @@ TEST(SortedLaneQueue, ByLaneTiesPutTheLowerLaneFirstWhateverTheInsertionOrder) {
 }
 
 TEST(SortedLaneQueue, ResetEmptiesAndTheQueueServesAnotherRun) {
-  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::kOldestFirst);
+  SortedLaneQueue<std::int64_t, IntLess> queue(LaneTies::KyOldestFirst);
   queue.Reset(2);
   for (int k = 0; k < 1000; ++k) queue.Push(static_cast<std::size_t>(k % 2), 1000 - k, 8);
   queue.Reset(3);

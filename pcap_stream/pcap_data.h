@@ -4,6 +4,12 @@
 // one output element's packets, and DAXOpcap_component, the component base
 // that owns one Buffer per FIFO element of its PCAP output.
 //
+// The record, the packet header and the two component classes keep their
+// DAXO names in the global namespace; everything else of the format is in
+// namespace pcap_stream, away from libpcap's own pcap_* and PCAP_* names.
+// Installed with the SDK as include/velquor/pcap_stream/pcap_data.h, next to
+// the static library velquor_pcap_stream.
+//
 // A sample's record points to a block of packets (header, then caplen bytes
 // each) owned by the producing component: a reader copies nothing and the
 // addresses stay valid while it holds the element.
@@ -24,6 +30,7 @@
 
 #include "daxo_component.h"
 #include "daxo_io.h"
+#include "daxo_type_filter.h"
 
 #pragma pack(push, 1)
 /// The record in a PCAP stream element's data (packed, little-endian).
@@ -51,14 +58,29 @@ struct DAXOpcap_packet_header_t {
 static_assert(sizeof(DAXOpcap_data_t) == 49);
 static_assert(sizeof(DAXOpcap_packet_header_t) == 24);
 
-namespace DAXOpcap {
+/// What the reader and writer report inconsistent data to.
+class DAXOpcap_class {
+ public:
+  /// Reports `message` as its owner's failure; a component raises its error
+  /// (does not return).
+  virtual void FatalError(const char* message) = 0;
+
+ protected:
+  ~DAXOpcap_class() = default;
+};
+
+namespace pcap_stream {
+
 /// The type name of a PCAP stream's samples.
 inline constexpr const char* TypeName = "DAXOpcap_data_t";
-/// Accepts PCAP stream samples: dynamic structures of that name, single or
-/// vectors (the one declaration of the stream's filter: the packages, the
-/// benchmark and the tests copy it from here).
-inline const DAXOTypeFilterBase StreamFilter{DAXO::DynamicStructure, 0x40000, DAXO::TypeMask,
-                                             TypeName, nullptr};
+/// The kind of a PCAP stream's samples; a producer may add DAXO::VectorFlag.
+inline constexpr DAXOTypeInfoValue TypeValue = DAXO::DynamicStructure;
+/// Accepts PCAP stream samples: types with the TypeValue bit and that name,
+/// single or vectors. The one declaration of the stream's filter: the
+/// packages, the benchmark and the tests use it. Constant-initialised, so
+/// that other static initialisers may use it whatever the order.
+inline constinit const DAXOTypeFilterBase StreamFilter{TypeValue, TypeValue, DAXO::TypeMask,
+                                                       TypeName, nullptr};
 /// Element size of a PCAP stream output and VectorSize() of its samples.
 constexpr int DataSize = 49;
 /// Header size written by this package.
@@ -72,7 +94,6 @@ constexpr int MaxPackets = 65535;
 inline std::int64_t Microseconds(const DAXOpcap_packet_header_t& h) {
   return static_cast<std::int64_t>(h.ts_seconds * 1000000 + h.ts_microseconds);
 }
-}  // namespace DAXOpcap
 
 /// The header handed to a reader's caller.
 struct pkthdr {
@@ -82,17 +103,6 @@ struct pkthdr {
 };
 
 enum pcap_data_access_error { PCAP_NO_ERROR = 0, PCAP_END_OF_DATA = 1 };
-
-/// What the reader and writer report inconsistent data to.
-class DAXOpcap_class {
- public:
-  /// Reports `message` as its owner's failure; a component raises its error
-  /// (does not return).
-  virtual void FatalError(const char* message) = 0;
-
- protected:
-  ~DAXOpcap_class() = default;
-};
 
 /// Growable byte storage (C allocator); grows by powers of two.
 class Buffer {
@@ -117,11 +127,11 @@ class Buffer {
   void Reset() { m_size = 0; }
   std::uint8_t* GetData() const { return m_data; }
   std::size_t GetSize() const { return m_size; }
-  std::size_t GetAllocatedSize() const { return m_allocated_size; }
+  std::size_t GetAllocatedSize() const { return m_allocatedSize; }
 
  private:
   std::uint8_t* m_data = nullptr;
-  std::size_t m_allocated_size = 0;
+  std::size_t m_allocatedSize = 0;
   std::size_t m_size = 0;
 };
 
@@ -144,6 +154,8 @@ class pcap_data_reader {
   std::uint16_t m_index = 0;
   const std::uint8_t* m_end;
 };
+
+}  // namespace pcap_stream
 
 /// The component base of PCAP stream producers: one Buffer and one offset
 /// vector per FIFO element of its PCAP output.
@@ -170,11 +182,14 @@ class DAXOpcap_component : public virtual DAXOComponent, public DAXOpcap_class {
  protected:
   // One per FIFO element; each element's sample points into its own (the
   // addresses stay put while the element is in the FIFO).
-  std::vector<std::unique_ptr<Buffer>> m_data_buffers;
+  std::vector<std::unique_ptr<pcap_stream::Buffer>> m_data_buffers;
   std::vector<std::unique_ptr<std::vector<std::uint64_t>>> m_packet_offsets_vec;
 };
 
-/// Fills one PCAP output sample (start, packets, end).
+namespace pcap_stream {
+
+/// Fills one PCAP output sample: construct (start), set_timestamp when the
+/// time is known only later, set_next_packet for each packet, End.
 class pcap_data_writer {
  public:
   /// Starts writing on `output` (StartWriting): an empty sample of
@@ -188,7 +203,8 @@ class pcap_data_writer {
   pcap_data_writer& operator=(const pcap_data_writer&) = delete;
 
   bool Ok() const { return m_element != nullptr; }
-  void SetTimestamp(DAXOTimestamp t) { m_element->Timestamp() = t; }
+  /// Stamps the sample `t` instead of the time given at the start.
+  void set_timestamp(DAXOTimestamp t) { m_element->Timestamp() = t; }
   /// Appends one packet (its 24-byte header, then caplen bytes).
   void set_next_packet(const DAXOpcap_packet_header_t& header, const std::uint8_t* data);
   std::uint16_t GetNbPackets() const { return m_count; }
@@ -214,3 +230,5 @@ class pcap_data_writer {
   bool m_discard = true;
   bool m_ended = false;
 };
+
+}  // namespace pcap_stream

@@ -8,6 +8,8 @@
 
 #include "daxo_kernel.h"
 
+namespace pcap_stream {
+
 // --- Buffer --------------------------------------------------------------------------
 
 Buffer::Buffer(std::size_t size) {
@@ -17,7 +19,7 @@ Buffer::Buffer(std::size_t size) {
     DAXO::ReportError("Unable to allocate the component's PCAP output data buffer.");
     throw std::bad_alloc();
   }
-  m_allocated_size = size;
+  m_allocatedSize = size;
 }
 
 Buffer::~Buffer() {
@@ -32,7 +34,7 @@ std::size_t Buffer::SizeToAllocate(std::size_t n) {
 }
 
 void Buffer::Reserve(std::size_t n) {
-  if (m_allocated_size >= n) return;
+  if (m_allocatedSize >= n) return;
   const std::size_t size = SizeToAllocate(n);
   auto* grown = static_cast<std::uint8_t*>(size != 0 ? std::realloc(m_data, size) : nullptr);
   if (grown == nullptr) {
@@ -40,7 +42,7 @@ void Buffer::Reserve(std::size_t n) {
     throw std::bad_alloc();
   }
   m_data = grown;
-  m_allocated_size = size;
+  m_allocatedSize = size;
 }
 
 std::uint8_t* Buffer::IncreaseSize(std::size_t n) {
@@ -60,14 +62,14 @@ std::size_t Buffer::Append(const void* bytes, std::size_t n) {
 
 namespace {
 
-constexpr const char kReadFailure[] = "Unable to read next PCAP packet in input data. \n";
-constexpr const char kNoHeaderRoom[] =
+constexpr const char KyReadFailure[] = "Unable to read next PCAP packet in input data. \n";
+constexpr const char KyNoHeaderRoom[] =
     "Data state is inconsistent: a PCAP packet is supposed to exist but there is not enough "
     "space for even the packet header. \n";
-constexpr const char kNoDataRoom[] =
+constexpr const char KyNoDataRoom[] =
     "Data state is inconsistent: a PCAP packet is supposed to exist but there is not enough "
     "space for packet data. \n";
-constexpr const char kCheckUse[] =
+constexpr const char KyCheckUse[] =
     "Component developer: please check that the PCAP data access objects are used correctly; "
     "if the problem persists, contact the supplier of the component.";
 
@@ -89,13 +91,13 @@ pcap_data_access_error pcap_data_reader::get_next_packet(
   // The header fields read below must be inside the block too, whatever
   // header size the sample announces.
   if (headerSize > left || headerSize < sizeof(DAXOpcap_packet_header_t)) {
-    m_owner.FatalError((std::string(kReadFailure) + kNoHeaderRoom + kCheckUse).c_str());
+    m_owner.FatalError((std::string(KyReadFailure) + KyNoHeaderRoom + KyCheckUse).c_str());
     return PCAP_END_OF_DATA;
   }
   DAXOpcap_packet_header_t h;
   std::memcpy(&h, m_position, sizeof h);
   if (h.caplen > left - headerSize) {
-    m_owner.FatalError((std::string(kReadFailure) + kNoDataRoom + kCheckUse).c_str());
+    m_owner.FatalError((std::string(KyReadFailure) + KyNoDataRoom + KyCheckUse).c_str());
     return PCAP_END_OF_DATA;
   }
   const std::uint8_t* packet = m_position + headerSize;
@@ -114,6 +116,8 @@ pcap_data_access_error pcap_data_reader::get_next_packet(
   return PCAP_NO_ERROR;
 }
 
+}  // namespace pcap_stream
+
 // --- component base ----------------------------------------------------------------
 
 DAXOpcap_component::~DAXOpcap_component() {
@@ -122,6 +126,7 @@ DAXOpcap_component::~DAXOpcap_component() {
 }
 
 void DAXOpcap_component::Birth(DAXOOutput& output) {
+  using pcap_stream::Buffer;
   // Buffers of an earlier run are normally released by FreeBuffers; any
   // left (the output was not freed) are released here, not leaked.
   ReleasePacketBuffers();
@@ -140,11 +145,12 @@ void DAXOpcap_component::Birth(DAXOOutput& output) {
       auto* sample = static_cast<DAXOpcap_data_t*>(element->Data());
       if (sample == nullptr) continue;  // not allocated: nothing to prepare
       Buffer* buffer =
-          m_data_buffers.emplace_back(std::make_unique<Buffer>(DAXOpcap::InitialBufferSize)).get();
+          m_data_buffers.emplace_back(std::make_unique<Buffer>(pcap_stream::InitialBufferSize))
+              .get();
       sample->version = 1;
       sample->nb_packets = 0;
       sample->packet_offsets = nullptr;
-      sample->packet_header_size = DAXOpcap::PacketHeaderSize;
+      sample->packet_header_size = pcap_stream::PacketHeaderSize;
       sample->data_size = 0;
       sample->data = buffer->GetData();
       sample->reserved = buffer;
@@ -170,6 +176,8 @@ void DAXOpcap_component::FreeBuffers() {
   DAXOComponent::FreeBuffers();
 }
 
+namespace pcap_stream {
+
 // --- writer --------------------------------------------------------------------------
 
 pcap_data_writer::pcap_data_writer(DAXOpcap_component& owner, DAXOOutput& output,
@@ -178,7 +186,7 @@ pcap_data_writer::pcap_data_writer(DAXOpcap_component& owner, DAXOOutput& output
   m_element = owner.StartWriting(output);
   if (m_element == nullptr) return;
   m_element->Timestamp() = timestamp;
-  m_element->VectorSize() = DAXOpcap::DataSize;
+  m_element->VectorSize() = DataSize;
   m_sample = static_cast<DAXOpcap_data_t*>(m_element->Data());
   m_sample->link_type = linkType;
   m_buffer = static_cast<Buffer*>(m_sample->reserved);
@@ -215,3 +223,5 @@ void pcap_data_writer::End() {
   m_sample->data = m_buffer->GetData();
   m_owner.StopWriting(m_element, m_discard);
 }
+
+}  // namespace pcap_stream
