@@ -36,8 +36,8 @@
 // waits: readers wait on their condition event after WaitX released the
 // mutex, the writer waits on its events after releasing it. No callback or
 // report is made with it held.
-// Lock order: FIFO mutex -> event mutexes (Signal and Set are called with the
-// FIFO mutex held). Nothing else is ever taken under the FIFO mutex.
+// Lock order (daxo_lock_order.h, level 8): only event mutexes are taken
+// under the FIFO mutex (Signal and Set are called with it held).
 //
 // Failures: every "DAXOFastIO fatal error" (and the writer's "Output buffer
 // fatal error") is reported with DAXO::ReportError(message, 1) after the
@@ -55,6 +55,7 @@
 #include "daxo_io_elt.h"
 #include "daxo_list.h"
 #include "daxo_mutex.h"
+#include "daxo_thread_annotations.h"
 
 namespace DAXO {
 // Slot states.
@@ -153,8 +154,9 @@ class DAXOFastIO {
   /// longer waits, call StartReadingX again. Blocks only on the FIFO mutex.
   DAXOFastIOHandle AchieveStartReadingX(int reader, int waitResult);
   /// Abandons a wait prepared by StartReadingX (the reader is no longer
-  /// marked waiting). Blocks only on the FIFO mutex.
-  void AbortStartReadingX(int reader);
+  /// marked waiting). Blocks only on the FIFO mutex. (The condition takes
+  /// the mutex and leaves it held, beyond what the analysis can follow.)
+  void AbortStartReadingX(int reader) DAXO_NO_THREAD_SAFETY_ANALYSIS;
   /// Gives back the newest slot the reader holds; fatal error when it holds
   /// none. The caller loses the slot once this returns.
   void StopReading(int reader);
@@ -219,29 +221,35 @@ class DAXOFastIO {
 
  protected:
   /// Holds the FIFO mutex for a scope; can let go early (before a report or
-  /// a wait) or hand the release over to someone else (WaitX).
-  class Hold {
+  /// a wait) or hand the release over to someone else (WaitX). For the
+  /// thread-safety analysis the mutex is held from construction (also with
+  /// `lockNow` false: the caller has it locked for us before touching
+  /// anything, see Adopt) until Release, Dismiss or the end of the scope.
+  class DAXO_SCOPED_CAPABILITY Hold {
    public:
-    explicit Hold(DAXOMutex& mutex, bool lockNow = true) : m_mutex(mutex), m_held(lockNow) {
+    explicit Hold(DAXOMutex& mutex, bool lockNow = true)
+        DAXO_ACQUIRE(mutex) DAXO_NO_THREAD_SAFETY_ANALYSIS : m_mutex(mutex),
+                                                             m_held(lockNow) {
       if (lockNow) m_mutex.Lock();
     }
-    ~Hold() { Release(); }
+    ~Hold() DAXO_RELEASE() DAXO_NO_THREAD_SAFETY_ANALYSIS { Release(); }
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
-    void Release() {
+    void Release() DAXO_RELEASE() DAXO_NO_THREAD_SAFETY_ANALYSIS {
       if (m_held) {
         m_held = false;
         m_mutex.Release();
       }
     }
-    void Relock() {
+    void Relock() DAXO_ACQUIRE() DAXO_NO_THREAD_SAFETY_ANALYSIS {
       if (!m_held) {
         m_mutex.Lock();
         m_held = true;
       }
     }
-    void Adopt() { m_held = true; }     // somebody else locked it for us
-    void Dismiss() { m_held = false; }  // somebody else released it
+    void Adopt() { m_held = true; }  // somebody else locked it for us
+    // Somebody else releases it (WaitX).
+    void Dismiss() DAXO_RELEASE() DAXO_NO_THREAD_SAFETY_ANALYSIS { m_held = false; }
 
    private:
     DAXOMutex& m_mutex;
@@ -254,14 +262,14 @@ class DAXOFastIO {
   }
   static DAXOUInt32 Bit(int reader) { return DAXOUInt32{1} << reader; }
   static bool ValidNumber(int reader) { return reader >= 0 && reader < DAXO::MaxFifoReaders; }
-  bool IsFifoFamily(DAXOUInt32 b) const { return (fifoMask & b) != 0; }
+  bool IsFifoFamily(DAXOUInt32 b) const DAXO_REQUIRES(mutex) { return (fifoMask & b) != 0; }
 
   // The rest of the protected members run with the FIFO mutex held.
-  DAXOBasicListItem* NewestReadable() const;
-  DAXOBasicListItem* TakeForFifoReader(DAXOUInt32 b);
-  void Take(Slot& s, DAXOUInt32 b, bool fifoFamily);
-  void MarkRead(Slot& s, DAXOUInt32 b);
-  void GiveBack(Slot& s, DAXOUInt32 b);
+  DAXOBasicListItem* NewestReadable() const DAXO_REQUIRES(mutex);
+  DAXOBasicListItem* TakeForFifoReader(DAXOUInt32 b) DAXO_REQUIRES(mutex);
+  void Take(Slot& s, DAXOUInt32 b, bool fifoFamily) DAXO_REQUIRES(mutex);
+  void MarkRead(Slot& s, DAXOUInt32 b) DAXO_REQUIRES(mutex);
+  void GiveBack(Slot& s, DAXOUInt32 b) DAXO_REQUIRES(mutex);
   static bool HeldBy(const Slot& s, DAXOUInt32 b) {
     return s.state == DAXO::SlotReading && (s.readingMask & b) != 0;
   }
@@ -269,8 +277,10 @@ class DAXOFastIO {
   static DAXOBasicListItem* NextHeld(DAXOBasicListItem* from, DAXOUInt32 b);
   /// StopReading's one step: gives back `item`, or the newest held slot when
   /// `newest`; a slot the reader does not hold is a fatal error.
-  void GiveBackHeld(int reader, DAXOBasicListItem* item, bool newest);
-  void CallOverflow(Hold& hold);  // releases the mutex, then calls out
+  void GiveBackHeld(int reader, DAXOBasicListItem* item, bool newest) DAXO_EXCLUDES(mutex);
+  // Releases the mutex through `hold`, then calls out; the caller's scope
+  // touches nothing guarded afterwards.
+  void CallOverflow(Hold& hold) DAXO_NO_THREAD_SAFETY_ANALYSIS;
 
   DAXOMutex mutex;
   DAXOCondition2* readerCondition;  // on `mutex` and `dieEvent`, no time-out
@@ -279,18 +289,18 @@ class DAXOFastIO {
   DAXOEvent writerAbortEvent;
   DAXOEvent* dieEvent;
   // Everything below is guarded by `mutex`.
-  SlotList slots;  // head = newest publication
-  int readerCount = 0;
-  int outputSubsampling;
-  int subsamplingCountdown;
-  DAXOUInt32 registeredMask = 0;
-  DAXOUInt32 fifoMask = 0;
-  DAXOUInt32 neverSkippingMask = 0;
-  DAXOUInt32 lastOrNextMask = 0;
-  int writerTimeout = -1;
-  unsigned char readerByte[DAXO::MaxFifoReaders] = {};
-  void (*overflowCallback)(void*) = nullptr;
-  void* overflowArgument = nullptr;
+  SlotList slots DAXO_GUARDED_BY(mutex);  // head = newest publication
+  int readerCount DAXO_GUARDED_BY(mutex) = 0;
+  int outputSubsampling DAXO_GUARDED_BY(mutex);
+  int subsamplingCountdown DAXO_GUARDED_BY(mutex);
+  DAXOUInt32 registeredMask DAXO_GUARDED_BY(mutex) = 0;
+  DAXOUInt32 fifoMask DAXO_GUARDED_BY(mutex) = 0;
+  DAXOUInt32 neverSkippingMask DAXO_GUARDED_BY(mutex) = 0;
+  DAXOUInt32 lastOrNextMask DAXO_GUARDED_BY(mutex) = 0;
+  int writerTimeout DAXO_GUARDED_BY(mutex) = -1;
+  unsigned char readerByte[DAXO::MaxFifoReaders] DAXO_GUARDED_BY(mutex) = {};
+  void (*overflowCallback)(void*) DAXO_GUARDED_BY(mutex) = nullptr;
+  void* overflowArgument DAXO_GUARDED_BY(mutex) = nullptr;
 };
 
 /// The read-only view of an output's slots.

@@ -21,9 +21,10 @@
 // - The input mutex guards the held count, `detaching` and the inside-a-read
 //   mark together: a detachment decides whether to wait for an
 //   acknowledgement from all three at once. It is held only around them,
-//   never across a FIFO call or a wait (lock order: input mutex and FIFO
-//   mutex are never nested; see daxo_io.h).
-// - The ...Locked operations need the input mutex held by the caller.
+//   never across a FIFO call or a wait: it never nests with a FIFO mutex
+//   (daxo_lock_order.h, level 8).
+// - The ...Locked operations need the input mutex held by the caller, taken
+//   through Mutex() so that the thread-safety analysis sees which one.
 //
 // Failures: the FIFO reports and throws DAXO::ErrorException for a protocol
 // fault; the waits throw DAXO::ModuleDied when the owner dies. Neither leaves
@@ -34,13 +35,16 @@
 
 #include "daxo_event.h"
 #include "daxo_io_elt.h"
+#include "daxo_mutex.h"
+#include "daxo_thread_annotations.h"
 
 class DAXOInputImplementation;
 class DAXOIOMonitorImplementation;
 
 class DAXOInputReader {
  public:
-  explicit DAXOInputReader(DAXOInputImplementation& input);
+  /// The reading side of `input`, whose mutex is `mutex`.
+  DAXOInputReader(DAXOInputImplementation& input, DAXOMutex& mutex);
   ~DAXOInputReader();
   DAXOInputReader(const DAXOInputReader&) = delete;
   DAXOInputReader& operator=(const DAXOInputReader&) = delete;
@@ -89,7 +93,9 @@ class DAXOInputReader {
   /// detachment.
   void GiveBackAll();
 
-  int HeldCount() const { return m_heldCount; }
+  /// Without the input mutex: only the reading thread may call it (it is
+  /// the only writer while the input is connected).
+  int HeldCount() const DAXO_NO_THREAD_SAFETY_ANALYSIS { return m_heldCount; }
   DAXOFastIOHandle Held(int i) const { return m_held[i]; }
   bool Detaching() const { return m_detaching.load(); }
   /// Tells the connecting side that nothing is held any more and spins
@@ -102,23 +108,26 @@ class DAXOInputReader {
   /// waits for its acknowledgement when it reads or holds slots (at most
   /// 10 s). False when it did not acknowledge in time (reported).
   bool BeginDetaching();
+  /// The input mutex, for the ...Locked operations below.
+  DAXOMutex& Mutex() DAXO_RETURN_CAPABILITY(m_mutex) { return m_mutex; }
   /// The input mutex held: the detachment is over.
-  void EndDetachingLocked() { m_detaching = false; }
+  void EndDetachingLocked() DAXO_REQUIRES(m_mutex) { m_detaching = false; }
   /// The input mutex held: forgets the holds (the FIFO reader is new, gone,
   /// or its slots were released wholesale).
-  void ForgetHoldsLocked() { m_heldCount = 0; }
+  void ForgetHoldsLocked() DAXO_REQUIRES(m_mutex) { m_heldCount = 0; }
   /// The input mutex held: no reading call is in progress any more (the
   /// component's clean-up after its threads ended).
-  void LeaveLocked() { m_insideStartReading = false; }
+  void LeaveLocked() DAXO_REQUIRES(m_mutex) { m_insideStartReading = false; }
 
  private:
   /// One slot, waiting as TakeNext describes, subsampling aside.
   DAXOFastIOHandle TakeOne(bool msg);
 
   DAXOInputImplementation& m_input;
+  DAXOMutex& m_mutex;        // the input's
   DAXOFastIOHandle* m_held;  // oldest first; the reading thread's
   int m_heldCapacity = 1;
-  int m_heldCount = 0;                   // written under the input mutex
-  std::atomic<bool> m_detaching{false};  // written under the input mutex
-  bool m_insideStartReading = false;     // guarded by the input mutex
+  int m_heldCount DAXO_GUARDED_BY(m_mutex) = 0;  // read by the reading thread without it
+  std::atomic<bool> m_detaching{false};          // written under m_mutex
+  bool m_insideStartReading DAXO_GUARDED_BY(m_mutex) = false;
 };

@@ -18,10 +18,8 @@
 //   never across a FIFO call or a wait, so it never nests with a FIFO mutex.
 // - The output's connection mutex guards its list of connected inputs; it is
 //   held while sequential components are called after a publication, and
-//   while the engine links or unlinks an input. Lock order: connection mutex
-//   -> (reader's module locks, in its SequentialCore) -> input mutex -> FIFO
-//   mutex (never the reverse): no connection mutex is taken with a module
-//   lock held.
+//   while the engine links or unlinks an input. Where both stand in the
+//   SDK's lock order: daxo_lock_order.h (levels 5 and 8).
 // - Buffer allocation runs while the owning component is not producing
 //   (construction, Start, the component's own Birth).
 // - The timestamp history belongs to the writing thread.
@@ -234,7 +232,7 @@ class DAXOInputImplementation : public DAXOInput {
   DAXOEvent detachAckEvent;
   int subsamplingCounter = 0;  // the reading thread's
   // The held slots, the detaching hand-shake and the inside-a-read mark.
-  DAXOInputReader reader{*this};
+  DAXOInputReader reader{*this, mutex};
 };
 
 namespace DAXO {

@@ -399,7 +399,7 @@ void DAXOComponent::CleanUp() {
     DAXOMutexGuard guard(ModuleLock());
     for (DAXOListIterator it = m_inputs.First(); it != nullptr; ++it) {
       auto& in = static_cast<DAXOInputImplementation&>(*m_inputs.Value(it));
-      DAXOMutexGuard input(in.mutex);
+      DAXOMutexGuard input(in.reader.Mutex());
       in.reader.LeaveLocked();
       in.reader.ForgetHoldsLocked();
       in.subsamplingCounter = 0;

@@ -53,7 +53,7 @@ bool DAXOInputImplementation::EngineConnect(DAXOOutput& target) {
     out.connectedInputs.PushBack(this);
   }
   {
-    DAXOMutexGuard guard(mutex);
+    DAXOMutexGuard guard(reader.Mutex());
     readerNumber = number;
     subsamplingCounter = 0;
     reader.ForgetHoldsLocked();
@@ -68,7 +68,7 @@ void DAXOInputImplementation::Handshake() {
   DAXOIOMonitorImplementation* f = fifo;
   if (f == nullptr) return;
   if (!reader.BeginDetaching()) f->ReleaseReader(readerNumber);
-  DAXOMutexGuard guard(mutex);
+  DAXOMutexGuard guard(reader.Mutex());
   reader.EndDetachingLocked();
 }
 
@@ -88,7 +88,7 @@ void DAXOInputImplementation::EngineDisconnect() {
     // Reported by the FIFO; the input is disconnected all the same.
   }
   {
-    DAXOMutexGuard guard(mutex);
+    DAXOMutexGuard guard(reader.Mutex());
     fifo = nullptr;
     output = nullptr;
     readerNumber = -1;

@@ -18,8 +18,8 @@ bool WaitFailed(int result, int n) {
 }
 }  // namespace
 
-DAXOInputReader::DAXOInputReader(DAXOInputImplementation& input)
-    : m_input(input), m_held(new DAXOFastIOHandle[1]) {}
+DAXOInputReader::DAXOInputReader(DAXOInputImplementation& input, DAXOMutex& mutex)
+    : m_input(input), m_mutex(mutex), m_held(new DAXOFastIOHandle[1]) {}
 
 DAXOInputReader::~DAXOInputReader() {
   delete[] m_held;
@@ -28,7 +28,7 @@ DAXOInputReader::~DAXOInputReader() {
 // --- the reading thread ---------------------------------------------------------------
 
 void DAXOInputReader::Enter() {
-  DAXOMutexGuard guard(m_input.mutex);
+  DAXOMutexGuard guard(m_mutex);
   while (m_detaching.load()) {
     guard.unlock();
     DAXO::Wait4AWhile();
@@ -38,7 +38,7 @@ void DAXOInputReader::Enter() {
 }
 
 void DAXOInputReader::MarkInside() {
-  DAXOMutexGuard guard(m_input.mutex);
+  DAXOMutexGuard guard(m_mutex);
   m_insideStartReading = true;
 }
 
@@ -48,7 +48,7 @@ void DAXOInputReader::Exit() {
   // for an acknowledgement that never comes.
   for (;;) {
     {
-      DAXOMutexGuard guard(m_input.mutex);
+      DAXOMutexGuard guard(m_mutex);
       if (!m_detaching.load() || m_heldCount != 0) {
         m_insideStartReading = false;
         return;
@@ -111,7 +111,7 @@ DAXOFastIOHandle DAXOInputReader::TakeOne(bool msg) {
   // earlier calls (a sliding window) are given back and the call gives up
   // (null handle), leaving the acknowledgement to Exit.
   auto detached = [&] {
-    if (m_heldCount == 0) {
+    if (HeldCount() == 0) {
       AcknowledgeDetachment();
       return false;
     }
@@ -153,29 +153,29 @@ DAXOFastIOHandle DAXOInputReader::TakeOne(bool msg) {
 }
 
 void DAXOInputReader::HoldOnly(DAXOIOMonitorImplementation* fifo, DAXOFastIOHandle slot) {
-  for (int h = 0; h < m_heldCount; ++h) GiveBack(fifo, m_held[h]);
+  for (int h = 0; h < HeldCount(); ++h) GiveBack(fifo, m_held[h]);
   m_held[0] = slot;
-  DAXOMutexGuard guard(m_input.mutex);
+  DAXOMutexGuard guard(m_mutex);
   m_heldCount = 1;
 }
 
 void DAXOInputReader::HoldInWindow(DAXOIOMonitorImplementation* fifo, DAXOFastIOHandle slot,
                                    int n) {
-  int held = m_heldCount;
+  int held = HeldCount();
   while (held >= n) {
     GiveBack(fifo, m_held[0]);
     for (int i = 1; i < held; ++i) m_held[i - 1] = m_held[i];
     --held;
   }
   m_held[held++] = slot;
-  DAXOMutexGuard guard(m_input.mutex);
+  DAXOMutexGuard guard(m_mutex);
   m_heldCount = held;
 }
 
 void DAXOInputReader::ReserveHeld(int n) {
   if (n <= m_heldCapacity) return;
   auto* grown = new DAXOFastIOHandle[static_cast<size_t>(n)];
-  for (int i = 0; i < m_heldCount; ++i) grown[i] = m_held[i];
+  for (int i = 0; i < HeldCount(); ++i) grown[i] = m_held[i];
   delete[] m_held;
   m_held = grown;
   m_heldCapacity = n;
@@ -183,7 +183,7 @@ void DAXOInputReader::ReserveHeld(int n) {
 
 void DAXOInputReader::GiveBackAll() {
   if (DAXOIOMonitorImplementation* fifo = m_input.fifo) {
-    for (int i = 0; i < m_heldCount; ++i) {
+    for (int i = 0; i < HeldCount(); ++i) {
       try {
         GiveBack(fifo, m_held[i]);
       } catch (int) {
@@ -193,7 +193,7 @@ void DAXOInputReader::GiveBackAll() {
   }
   bool acknowledge = false;
   {
-    DAXOMutexGuard guard(m_input.mutex);
+    DAXOMutexGuard guard(m_mutex);
     m_heldCount = 0;
     if (!m_insideStartReading && m_detaching.load()) {
       m_input.interruptEvent.Reset();
@@ -208,7 +208,7 @@ void DAXOInputReader::GiveBackAll() {
 bool DAXOInputReader::BeginDetaching() {
   bool mustWait = false;
   {
-    DAXOMutexGuard guard(m_input.mutex);
+    DAXOMutexGuard guard(m_mutex);
     m_input.detachAckEvent.Reset();
     m_detaching = true;
     mustWait = m_insideStartReading || m_heldCount > 0;
