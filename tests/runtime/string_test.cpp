@@ -369,19 +369,14 @@ TEST(DAXOStreamedString, BoolCharPointerAndSmallIntegersHaveFixedForms) {
 }
 
 TEST(DAXOStreamedString, PrintHelpersIgnoreTheStreamBase) {
+  using namespace DAXOSManip;
   DAXOStreamedString s;
-  DAXOSManip::_printHex16(s, static_cast<unsigned short>(-1));
-  s << " ";
-  DAXOSManip::_printOct16(s, 8);
-  s << " ";
-  DAXOSManip::_printHex32(s, 0xABCDu);
-  s << " ";
-  DAXOSManip::_printOct32(s, 64);
-  s << " ";
-  DAXOSManip::_printHex64(s, 0x1234567890UL);
-  s << " ";
-  DAXOSManip::_printOct64(s, 8UL);
-  EXPECT_EQ(Str(s), "ffff 10 abcd 100 1234567890 10");
+  _printHex16(s, 0xFFFF) << " ";
+  _printOct16(s, 8) << " ";
+  _printHex32(s, 0xABCDu) << " ";
+  _printOct32(s, 64) << " ";
+  _printHex64(s, 0x1234567890UL) << " ";
+  EXPECT_EQ(Str(_printOct64(s, 8UL)), "ffff 10 abcd 100 1234567890 10");
 }
 
 TEST(DAXOStreamedString, LongMessagesGrowByTheAppendRule) {

@@ -7,6 +7,8 @@
 
 #include <clocale>
 #include <csignal>
+#include <optional>
+#include <utility>
 
 #include "runtime_test_support.h"
 
@@ -84,63 +86,40 @@ TEST(DAXOThreads, NamesAreCutToFifteenCharacters) {
   EXPECT_STREQ(shortName, "worker");
 }
 
-/// The calling thread's priority after SetCurrentThreadPriority(level).
-int PriorityAfterSetting(int level) {
-  DAXO::SetCurrentThreadPriority(level);
-  int policy = 0;
-  sched_param param{};
-  pthread_getschedparam(pthread_self(), &policy, &param);
-  return param.sched_priority;
+/// The nice value and the scheduling priority of a new thread put under
+/// `policy` after SetCurrentThreadPriority(level); none when the policy is
+/// not permitted here. A thread of its own each time: a raised nice value
+/// cannot be lowered again without privileges.
+std::optional<std::pair<int, int>> After(int level, int policy = SCHED_OTHER) {
+  std::optional<std::pair<int, int>> result;
+  RunInDaxoThread([&] {
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(policy);
+    if (pthread_setschedparam(pthread_self(), policy, &param) != 0) return;
+    EXPECT_EQ(DAXO::SetCurrentThreadPriority(level), 1);
+    pthread_getschedparam(pthread_self(), &policy, &param);
+    result = {getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), param.sched_priority};
+  });
+  return result;
 }
 
-TEST(DAXOThreads, UnderTimeSharingALowerPriorityIsAHigherNiceValue) {
+TEST(DAXOThreads, PriorityMapsOntoTheNiceValueOrThePolicyRange) {
   if (getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) != 0) {
     GTEST_SKIP() << "the tests run with a nice value already";
   }
-  // Each in a thread of its own: a raised nice value cannot be lowered again
-  // without privileges.
-  const auto niceAfter = [](int level) {
-    int nice = -100;
-    RunInDaxoThread([&] {
-      DAXO::SetCurrentThreadPriority(level);
-      nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-    });
-    return nice;
-  };
-  EXPECT_EQ(niceAfter(128), 0);
-  EXPECT_EQ(niceAfter(64), 10);
-  EXPECT_EQ(niceAfter(0), 19);
+  // Time-sharing has the single priority 0: a lower level is a higher nice value.
+  EXPECT_EQ(After(128), std::pair(0, 0));
+  EXPECT_EQ(After(64), std::pair(10, 0));
+  EXPECT_EQ(After(0), std::pair(19, 0));
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), 0)
       << "only the calling thread changes";
-}
 
-TEST(DAXOThreads, PriorityMapsOntoThePolicyRange) {
-  int result = -1, priority = -1;
-  RunInDaxoThread([&] {
-    result = DAXO::SetCurrentThreadPriority(255);
-    priority = PriorityAfterSetting(255);
-  });
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(priority, 0) << "the default policy has the single priority 0";
-
-  // A real-time policy makes the mapping observable, when allowed here.
-  int lowest = -1, highest = -1, middle = -1;
-  bool allowed = false;
-  RunInDaxoThread([&] {
-    sched_param param{};
-    param.sched_priority = sched_get_priority_min(SCHED_RR);
-    allowed = pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
-    if (!allowed) return;
-    highest = PriorityAfterSetting(255);
-    middle = PriorityAfterSetting(128);
-    lowest = PriorityAfterSetting(0);
-  });
-  if (!allowed) GTEST_SKIP() << "real-time scheduling is not permitted here";
+  if (!After(0, SCHED_RR)) GTEST_SKIP() << "real-time scheduling is not permitted here";
   const int min = sched_get_priority_min(SCHED_RR);
   const int max = sched_get_priority_max(SCHED_RR);
-  EXPECT_EQ(lowest, min);
-  EXPECT_EQ(highest, max);
-  EXPECT_EQ(middle, min + ((max - min) * 128) / 255);
+  EXPECT_EQ(After(0, SCHED_RR)->second, min);
+  EXPECT_EQ(After(128, SCHED_RR)->second, min + ((max - min) * 128) / 255);
+  EXPECT_EQ(After(255, SCHED_RR)->second, max);
 }
 
 TEST(DAXOThreads, NewThreadsFormatNumbersWithAPointWhateverTheGlobalLocale) {
