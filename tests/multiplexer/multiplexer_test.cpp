@@ -34,27 +34,8 @@ TEST_F(Multiplexer, TwoInterleavedPcapStreamsComeOutInTimeOrderWithinTheLimits) 
   EXPECT_TRUE(Sink().eofSeen);
   EXPECT_EQ(Sink().eofValue, 3);
   EXPECT_EQ(Sink().eofTimestamp, Source(1).packets.back().time);
-  EXPECT_TRUE(Reported("Flush Delay reached", DAXO::Info));
-  EXPECT_FALSE(Reported("wrong order", DAXO::Error));
-}
-
-TEST_F(Multiplexer, EightStreamsWithRandomBatchesAndPacingLoseNothing) {
-  Build(8, "PcapSource", "PcapSink");
-  SetMux("buffer_packet_count", 400);
-  SetMux("vector_max_size", 64);
-  std::vector<Packet> all;
-  for (int i = 0; i < 8; ++i) {
-    Source(i).packets = MakePackets(i, 800, 3 * i, 25, 1, 300, 100u + i);
-    Source(i).batches = Batches(800, 40, 200u + i);
-    Source(i).pace = true;
-    all.insert(all.end(), Source(i).packets.begin(), Source(i).packets.end());
-  }
-  Run();
-  ASSERT_EQ(Sink().packets.size(), all.size());
-  std::vector<Packet> out = Sink().packets;
-  std::sort(out.begin(), out.end());
-  std::sort(all.begin(), all.end());
-  EXPECT_TRUE(out == all);
+  EXPECT_TRUE(ReportHas("Flush Delay reached", DAXO::Info));
+  EXPECT_FALSE(ReportHas("wrong order", DAXO::Error));
 }
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
@@ -80,32 +61,8 @@ TEST_F(Multiplexer, StressEightStreamsRandomSizesAndPacing) {
   // Every backwards step the sink sees is one the multiplexer counted.
   long descents = 0;
   for (size_t i = 1; i < out.size(); ++i) descents += out[i].time < out[i - 1].time ? 1 : 0;
-  long reported = 0;
-  for (const ReportRecord& r : reports->Reports()) {
-    reported += r.text.find("has wrong order!") != std::string::npos ? 1 : 0;
-  }
-  EXPECT_EQ(descents, reported);
-  std::vector<Packet> sorted = out;
-  std::sort(sorted.begin(), sorted.end());
-  std::sort(all.begin(), all.end());
-  EXPECT_TRUE(sorted == all);
-}
-
-TEST_F(Multiplexer, OutOfOrderInputIsWrittenCountedAndReported) {
-  Build(1, "PcapSource", "PcapSink");
-  SetMux("buffer_packet_count", 0);
-  // One packet 1.5 ms older than the one before it, in its own sample.
-  std::vector<Packet> packets = MakePackets(0, 3, 2000000, 1000, 10, 10, 1);
-  packets[2].time = packets[1].time - 1500;
-  Source(0).packets = packets;
-  Source(0).batches = {1, 1, 1};
-  Run();
-  EXPECT_EQ(Sink().packets.size(), 3u);
-  EXPECT_TRUE(Reported("The signal with the timestamp 1.9995 s has wrong order!", DAXO::Error));
-  EXPECT_TRUE(
-      Reported("Wrong order count: 1 (maximum time-jump: -1.5 ms). Please, adjust buffer "
-               "size!",
-               DAXO::Error));
+  EXPECT_EQ(descents, ReportCount("has wrong order!"));
+  EXPECT_TRUE(SamePackets(out, all));
 }
 
 TEST_F(Multiplexer, DifferentLinkTypesStopTheComponent) {
@@ -183,7 +140,7 @@ TEST_F(Multiplexer, SamplesOfAnyTypeAreRestoredWithTheirTimestampsInOrder) {
 TEST_F(Multiplexer, ConfigurationFailuresGiveTheirMessages) {
   ASSERT_TRUE(engine.CreateComponent("SortingMultiplexer", "mux"));
   SetMux("nb_inputs", 0);
-  EXPECT_TRUE(Reported("Number of inputs has to be >= 1", DAXO::Error));
+  EXPECT_TRUE(ReportHas("Number of inputs has to be >= 1", DAXO::Error));
   SetMux("nb_inputs", 2);
   ASSERT_TRUE(engine.CreateComponent("PcapSource", "src0"));
   ASSERT_TRUE(engine.Connect("src0.output", "mux.input_0"));
@@ -193,7 +150,7 @@ TEST_F(Multiplexer, ConfigurationFailuresGiveTheirMessages) {
   reports->Clear();
   ASSERT_TRUE(engine.StartComponent("mux"));  // Birth runs on its thread
   EXPECT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead) << "the failed start ends it";
-  EXPECT_TRUE(Reported("All inputs have to be connected and of same type!", DAXO::Error));
+  EXPECT_TRUE(ReportHas("All inputs have to be connected and of same type!", DAXO::Error));
 
   ASSERT_TRUE(engine.Connect("src0.end_of_file", "mux.iEndOfFile_1"));
   auto failsWith = [&](const std::string& text) {
@@ -219,14 +176,7 @@ TEST_F(Multiplexer, ConfigurationFailuresGiveTheirMessages) {
   failsWith("All inputs have to be connected and of same type!");
   ASSERT_TRUE(engine.Connect("src0.output", "mux.input_1"));
   SetMux("vector_max_latency", 999);
-  reports->Clear();
-  ASSERT_TRUE(engine.StartComponent("mux"));
-  EXPECT_TRUE(reports->WaitFor(
-      [](const ReportRecord& r) {
-        return r.text.find("vector_max_latency must be >= 1 ms") != std::string::npos;
-      },
-      std::chrono::seconds(10)));
-  engine.ShutdownDiagram();
+  failsWith("vector_max_latency must be >= 1 ms");
 }
 
 // --- exact order ----------------------------------------------------------------------
@@ -247,7 +197,7 @@ class HeldStream : public Multiplexer, public testing::WithParamInterface<bool> 
 TEST_P(HeldStream, TheLiveRuleWritesPastAHeldStreamTheExactRuleWaitsForIt) {
   const bool exact = GetParam();
   Build(2, "PcapSource", "PcapSink");
-  SetMuxFlag("exact_order", exact);
+  SetMux("exact_order", exact);
   SetMux("buffer_packet_count", 0);
   SetMux("vector_max_size", 100);
   Source(0).packets = PacketsAt(0, {100, 200});
@@ -275,13 +225,13 @@ TEST_P(HeldStream, TheLiveRuleWritesPastAHeldStreamTheExactRuleWaitsForIt) {
   ASSERT_EQ(engine.RunDiagram(60 * kSecond), RunEnd::AllDead);
   if (exact) {
     ExpectSortedAndComplete(Sink().packets, all);
-    EXPECT_FALSE(Reported("has wrong order!", DAXO::Error));
+    EXPECT_FALSE(ReportHas("has wrong order!", DAXO::Error));
   } else {
     // Whichever packet lagged (200, or 100 when stream 1 came first), it
     // was written after later ones, counted and reported.
     EXPECT_FALSE(std::is_sorted(Sink().packets.begin(), Sink().packets.end(),
                                 [](const Packet& a, const Packet& b) { return a.time < b.time; }));
-    EXPECT_TRUE(Reported("has wrong order!", DAXO::Error));
+    EXPECT_TRUE(ReportHas("has wrong order!", DAXO::Error));
   }
 }
 
@@ -295,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(LiveAndExact, HeldStream, testing::Bool(),
 TEST_F(Multiplexer, ExactMergesAreIdenticalOnEveryRunWithTiesInInputOrder) {
   constexpr int kStreams = 4;
   Build(kStreams, "PcapSource", "PcapSink");
-  SetMuxFlag("exact_order", true);
+  SetMux("exact_order", true);
   SetMux("buffer_packet_count", 0);
   SetMux("vector_max_size", 7);
   std::vector<std::pair<std::int64_t, int>> expected;  // (time, stream), then input order
@@ -322,7 +272,7 @@ TEST_F(Multiplexer, ExactMergesAreIdenticalOnEveryRunWithTiesInInputOrder) {
     Run();
     ASSERT_EQ(Sink().packets.size(), want.size());
     EXPECT_TRUE(Sink().packets == want) << "not the one exact order";
-    EXPECT_FALSE(Reported("has wrong order!", DAXO::Error));
+    EXPECT_FALSE(ReportHas("has wrong order!", DAXO::Error));
   }
 }
 
@@ -331,7 +281,7 @@ TEST_F(Multiplexer, ExactMergesAreIdenticalOnEveryRunWithTiesInInputOrder) {
 TEST_F(Multiplexer, ExactTiesFollowTheInputsForCanFramesAndOtherSamples) {
   {
     Build(2, "CanSource", "CanSink");
-    SetMuxFlag("exact_order", true);
+    SetMux("exact_order", true);
     SetMux("buffer_packet_count", 0);
     SetMux("vector_max_size", 256);
     auto& a = *static_cast<CanSource*>(engine.Component("src0"));
@@ -348,7 +298,7 @@ TEST_F(Multiplexer, ExactTiesFollowTheInputsForCanFramesAndOtherSamples) {
   ASSERT_TRUE(engine.DestroyComponent("sink"));
   for (const char* src : {"src0", "src1"}) ASSERT_TRUE(engine.DestroyComponent(src));
   Build(2, "AnySource", "AnySink");
-  SetMuxFlag("exact_order", true);
+  SetMux("exact_order", true);
   SetMux("buffer_packet_count", 0);
   auto& a = *static_cast<AnySource*>(engine.Component("src0"));
   auto& b = *static_cast<AnySource*>(engine.Component("src1"));
@@ -374,8 +324,8 @@ TEST_F(Multiplexer, RestartsCarryAnyKindAfterAnyOther) {
   SetMux("flush_delay", 1000);
   SetMux("buffer_packet_count", 2);
   SetMux("vector_max_size", 8);
-  SetMuxFlag("exact_order", true);  // the same order whatever the threads do
-  engine.StartClock();              // components are started one by one
+  SetMux("exact_order", true);  // the same order whatever the threads do
+  engine.StartClock();          // components are started one by one
   int run = 0;
   // Every change of kind: Any->Can->Pcap->Can->Any->Pcap->Any.
   for (const std::string kind : {"Any", "Can", "Pcap", "Can", "Any", "Pcap", "Any"}) {
@@ -447,7 +397,7 @@ TEST_F(Multiplexer, RestartsCarryAnyKindAfterAnyOther) {
 // an error that names it, once.
 TEST_F(Multiplexer, ExactRuleFailsOnceWhenTheAwaitedStreamIsDisconnected) {
   Build(2, "PcapSource", "PcapSink");
-  SetMuxFlag("exact_order", true);
+  SetMux("exact_order", true);
   SetMux("buffer_packet_count", 0);
   Source(0).packets = PacketsAt(0, {100, 200});
   Source(0).batches = {1, 1};
@@ -465,11 +415,7 @@ TEST_F(Multiplexer, ExactRuleFailsOnceWhenTheAwaitedStreamIsDisconnected) {
   Source(0).release.Set();
   engine.ShutdownDiagram();
   EXPECT_NE(engine.ModuleState("mux") & DAXO::ErrorState, 0);
-  long count = 0;
-  for (const ReportRecord& r : reports->Reports()) {
-    count += r.text.find(text) != std::string::npos ? 1 : 0;
-  }
-  EXPECT_EQ(count, 1) << "the failed read ends the run; no step runs after it";
+  EXPECT_EQ(ReportCount(text), 1) << "the failed read ends the run; no step runs after it";
 }
 
 }  // namespace

@@ -69,21 +69,27 @@ inline std::vector<int> Batches(int n, int maxBatch, unsigned seed) {
   return batches;
 }
 
-/// Writes the end-of-file sample (`value`, `timestamp`) on "end_of_file" and
-/// ends `source`: what every test source does once its data is played.
-inline void EndStream(DAXOComponent& source, std::int64_t value, DAXOTimestamp timestamp) {
+/// Writes the end-of-file sample (`value`, `timestamp`) on "end_of_file".
+inline void WriteEndOfFile(DAXOComponent& source, std::int64_t value, DAXOTimestamp timestamp) {
   DAXOIOElt* eof = source.StartWriting(source.Output("end_of_file"));
-  if (eof != nullptr) {
-    *eof->Integer64(0) = value;
-    eof->Timestamp() = timestamp;
-    source.StopWriting(eof);
-  }
+  if (eof == nullptr) return;
+  *eof->Integer64(0) = value;
+  eof->Timestamp() = timestamp;
+  source.StopWriting(eof);
+}
+
+/// What every test source does once its data is played: an end of file of
+/// `value`, then its end.
+inline void EndStream(DAXOComponent& source, std::int64_t value, DAXOTimestamp timestamp) {
+  WriteEndOfFile(source, value, timestamp);
   source.CommitSuicide();
 }
 
 /// The loop of every test sink: reads "input" and "eof" together, records
 /// each data sample (Record, under `lock`) and the end-of-file sample, and
-/// ends once the end of file came and "input" is drained.
+/// ends once the end of file came and "input" is drained. `entries` is
+/// raised once per entry (packet, frame, sample) recorded, so that a test
+/// can wait for what the multiplexer wrote.
 class RecordingSink : public DAXOComponent {
  public:
   RecordingSink(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
@@ -108,7 +114,7 @@ class RecordingSink : public DAXOComponent {
       eofTimestamp = e->Timestamp();
       eofSeen = true;
     } else {
-      Record(*e);
+      for (int n = Record(*e); n > 0; --n) entries.Raise();
     }
     changed.notify_all();
   }
@@ -120,13 +126,14 @@ class RecordingSink : public DAXOComponent {
   }
   std::mutex lock;
   std::condition_variable changed;
+  Counter entries;
   bool eofSeen = false;
   std::int64_t eofValue = 0;
   DAXOTimestamp eofTimestamp = 0;
 
  protected:
-  /// One data sample, under `lock`.
-  virtual void Record(DAXOIOElt& e) = 0;
+  /// One data sample, under `lock`; how many entries it held.
+  virtual int Record(DAXOIOElt& e) = 0;
   /// Drops what was recorded, under `lock`.
   virtual void Forget() = 0;
 };
@@ -199,7 +206,7 @@ class PcapSink : public RecordingSink {
     sampleTimestamps.clear();
     linkTypes.clear();
   }
-  void Record(DAXOIOElt& e) override {
+  int Record(DAXOIOElt& e) override {
     const auto* s = static_cast<const DAXOpcap_data_t*>(e.Data());
     std::int64_t first = 0;
     std::int64_t last = 0;
@@ -218,6 +225,7 @@ class PcapSink : public RecordingSink {
     sampleSizes.push_back(int{s->nb_packets});
     sampleSpans.push_back(last - first);
     sampleTimestamps.push_back(e.Timestamp() == first);
+    return s->nb_packets;
   }
   std::vector<Packet> packets;
   std::vector<int> sampleSizes;
@@ -228,12 +236,20 @@ class PcapSink : public RecordingSink {
 
 // --- CAN ---------------------------------------------------------------------------------
 
-/// Plays vectors of CAN frames (96-byte records) on "output".
+/// Plays vectors of CAN frames (96-byte records) on "output". With
+/// `reopenAt`, writes an end of file of value 0 before that vector (which
+/// leaves the stream open), sets `paused` and waits for `release` (once).
 class CanSource : public DAXOComponent {
  public:
   CanSource(const char* name, DAXOComponentDefinition& d) : DAXOComponent(name, d) {}
   void Birth() override { batch = 0; }
   void Core() override {
+    if (batch == reopenAt && !reopened) {
+      reopened = true;
+      WriteEndOfFile(*this, 0, vectors[batch - 1].back().ts);
+      paused.Set();
+      Wait4Event(release, -1);  // throws when the diagram shuts down first
+    }
     if (batch >= vectors.size()) {
       EndStream(*this, 1, vectors.empty() ? 0 : vectors.back().back().ts);
       return;
@@ -249,16 +265,21 @@ class CanSource : public DAXOComponent {
   }
   std::vector<std::vector<DAXOCANUniFrame>> vectors;
   size_t batch = 0;
+  size_t reopenAt = SIZE_MAX;
+  bool reopened = false;
+  DAXOEvent paused;
+  DAXOEvent release;
 };
 
 /// Records CAN frames.
 class CanSink : public RecordingSink {
  public:
   CanSink(const char* name, DAXOComponentDefinition& d) : RecordingSink(name, d) {}
-  void Record(DAXOIOElt& e) override {
+  int Record(DAXOIOElt& e) override {
     const auto* f = static_cast<const DAXOCANUniFrame*>(e.Data());
     frames.insert(frames.end(), f, f + e.VectorSize());
     sampleSizes.push_back(e.VectorSize());
+    return e.VectorSize();
   }
   void Forget() override {
     frames.clear();
@@ -297,11 +318,12 @@ class AnySource : public DAXOComponent {
 class AnySink : public RecordingSink {
  public:
   AnySink(const char* name, DAXOComponentDefinition& d) : RecordingSink(name, d) {}
-  void Record(DAXOIOElt& e) override {
+  int Record(DAXOIOElt& e) override {
     std::vector<double> v;
     for (int k = 0; k < e.VectorSize(); ++k) v.push_back(*e.Float64(k));
     samples.push_back(v);
     timestamps.push_back(e.Timestamp());
+    return 1;
   }
   void Forget() override {
     samples.clear();
