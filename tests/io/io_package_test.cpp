@@ -11,8 +11,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "daxo_component.h"
@@ -48,69 +50,46 @@ std::vector<Packet> MakePackets(int stream, int count, std::int64_t start, std::
 
 enum class Layout { Micro, MicroSwapped, Nano, NanoSwapped, PcapNg };
 
-std::uint32_t Swap(std::uint32_t v) {
-  return __builtin_bswap32(v);
-}
-
 /// Writes a capture by hand, in the byte order and time unit asked.
 void WriteCapture(const std::string& path, const std::vector<Packet>& packets, Layout layout,
                   std::uint32_t linkType = 1) {
+  const bool swap = layout == Layout::MicroSwapped || layout == Layout::NanoSwapped;
+  const bool nano = layout == Layout::Nano || layout == Layout::NanoSwapped;
   std::string out;
-  auto put32 = [&](std::uint32_t v, bool swap) {
-    if (swap) v = Swap(v);
-    out.append(reinterpret_cast<const char*>(&v), 4);
+  const auto put = [&](std::initializer_list<std::uint32_t> words) {
+    for (std::uint32_t v : words) {
+      if (swap) v = __builtin_bswap32(v);
+      out.append(reinterpret_cast<const char*>(&v), 4);
+    }
   };
-  auto put16 = [&](std::uint16_t v, bool swap) {
-    if (swap) v = static_cast<std::uint16_t>((v >> 8) | (v << 8));
-    out.append(reinterpret_cast<const char*>(&v), 2);
+  // Two 16-bit fields in one word, `a` first in the file.
+  const auto halves = [&](std::uint32_t a, std::uint32_t b) {
+    return swap ? (a << 16) | b : (b << 16) | a;
   };
+  const auto bytes = [&](const Packet& p) {
+    out.append(reinterpret_cast<const char*>(p.bytes.data()), p.bytes.size());
+  };
+  const auto caplen = [](const Packet& p) { return static_cast<std::uint32_t>(p.bytes.size()); };
   if (layout == Layout::PcapNg) {
-    put32(0x0A0D0D0A, false);  // section header
-    put32(28, false);
-    put32(0x1A2B3C4D, false);
-    put16(1, false);
-    put16(0, false);
-    put32(0xFFFFFFFF, false);
-    put32(0xFFFFFFFF, false);
-    put32(28, false);
-    put32(1, false);  // interface description, default µs resolution
-    put32(20, false);
-    put16(static_cast<std::uint16_t>(linkType), false);
-    put16(0, false);
-    put32(262144, false);
-    put32(20, false);
+    // A section header, then an interface (default µs resolution).
+    put({0x0A0D0D0A, 28, 0x1A2B3C4D, halves(1, 0), ~0u, ~0u, 28});
+    put({1, 20, halves(linkType, 0), 262144, 20});
     for (const Packet& p : packets) {
-      const auto padded = static_cast<std::uint32_t>((p.bytes.size() + 3) / 4 * 4);
-      const std::uint32_t total = 32 + padded;
+      const std::uint32_t padded = (caplen(p) + 3) / 4 * 4;
       const auto t = static_cast<std::uint64_t>(p.time);
-      put32(6, false);  // enhanced packet
-      put32(total, false);
-      put32(0, false);
-      put32(static_cast<std::uint32_t>(t >> 32), false);
-      put32(static_cast<std::uint32_t>(t), false);
-      put32(static_cast<std::uint32_t>(p.bytes.size()), false);
-      put32(p.len, false);
-      out.append(reinterpret_cast<const char*>(p.bytes.data()), p.bytes.size());
-      out.append(padded - p.bytes.size(), '\0');
-      put32(total, false);
+      put({6, 32 + padded, 0, static_cast<std::uint32_t>(t >> 32), static_cast<std::uint32_t>(t),
+           caplen(p), p.len});
+      bytes(p);
+      out.append(padded - caplen(p), '\0');
+      put({32 + padded});
     }
   } else {
-    const bool swap = layout == Layout::MicroSwapped || layout == Layout::NanoSwapped;
-    const bool nano = layout == Layout::Nano || layout == Layout::NanoSwapped;
-    put32(nano ? 0xA1B23C4D : 0xA1B2C3D4, swap);
-    put16(2, swap);
-    put16(4, swap);
-    put32(0, swap);
-    put32(0, swap);
-    put32(65535, swap);
-    put32(linkType, swap);
+    put({nano ? 0xA1B23C4D : 0xA1B2C3D4, halves(2, 4), 0, 0, 65535, linkType});
     for (const Packet& p : packets) {
-      put32(static_cast<std::uint32_t>(p.time / 1000000), swap);
       const auto fraction = static_cast<std::uint32_t>(p.time % 1000000);
-      put32(nano ? fraction * 1000 + 789 : fraction, swap);
-      put32(static_cast<std::uint32_t>(p.bytes.size()), swap);
-      put32(p.len, swap);
-      out.append(reinterpret_cast<const char*>(p.bytes.data()), p.bytes.size());
+      put({static_cast<std::uint32_t>(p.time / 1000000), nano ? fraction * 1000 + 789 : fraction,
+           caplen(p), p.len});
+      bytes(p);
     }
   }
   std::ofstream(path, std::ios::binary) << out;
@@ -173,15 +152,16 @@ class IoPackage : public EngineTest {
     return static_cast<DAXOProperty*>(
         engine.FindSymbol(component + "." + name, DAXOSymbolKind::Property));
   }
-  void Set(const std::string& component, const std::string& name, const std::string& value) {
+  /// Sets a property from a text or an integer.
+  template <class V>
+  void Set(const std::string& component, const std::string& name, const V& value) {
     DAXOProperty* p = Property(component, name);
     ASSERT_NE(p, nullptr) << component << "." << name;
-    p->Set(value.c_str());
-  }
-  void Set(const std::string& component, const std::string& name, long value) {
-    DAXOProperty* p = Property(component, name);
-    ASSERT_NE(p, nullptr) << component << "." << name;
-    p->Set(static_cast<DAXOInt64>(value));
+    if constexpr (std::is_same_v<V, std::string>) {
+      p->Set(value.c_str());
+    } else {
+      p->Set(static_cast<DAXOInt64>(value));
+    }
   }
   long Integer(const std::string& component, const std::string& name) {
     DAXOProperty* p = Property(component, name);
@@ -220,13 +200,6 @@ class IoPackage : public EngineTest {
     ASSERT_EQ(engine.RunDiagram(60 * kSecond), RunEnd::AllDead);
   }
 
-  bool ErrorNamed(const std::vector<std::string>& parts) {
-    return reports->Contains([&](const ReportRecord& r) {
-      if (r.level != DAXO::Error) return false;
-      return std::all_of(parts.begin(), parts.end(),
-                         [&](const std::string& s) { return r.text.find(s) != std::string::npos; });
-    });
-  }
   std::string Errors() {
     std::string all;
     for (const ReportRecord& r : reports->Reports()) {
@@ -235,6 +208,21 @@ class IoPackage : public EngineTest {
     return all;
   }
 
+  /// Merges the text files `inputs` (played by `player`) through the
+  /// multiplexer into "out" (written by `recorder`); returns what it wrote.
+  std::string MergeTexts(const std::string& player, const std::string& recorder,
+                         const std::vector<std::string>& inputs) {
+    std::vector<std::string> players;
+    for (const std::string& input : inputs) {
+      players.push_back("play" + std::to_string(players.size()));
+      Player(player, players.back(), File(input));
+    }
+    Multiplexer(players);
+    Recorder(recorder, File("out"), "mux");
+    Run();
+    EXPECT_EQ(Errors(), "");
+    return ReadText(File("out"));
+  }
   /// Plays `in` (written as `layout`) straight into a PcapFileRecorder with
   /// "batch_size" `batch`; returns what it wrote.
   Capture PlayAndRecord(const std::vector<Packet>& in, Layout layout, long batch,
@@ -283,80 +271,10 @@ TEST_F(IoPackage, APacketThatDoesNotFitItsSampleStartsTheNextOne) {
   EXPECT_EQ(Integer("play", "packets"), 2000);
 }
 
-TEST_F(IoPackage, PcapStreamsMergeInTimeOrderWithExactlyTheirPackets) {
-  std::vector<Packet> all;
-  std::vector<std::string> players;
-  for (int i = 0; i < 3; ++i) {
-    const std::vector<Packet> in = MakePackets(i, 400 + 50 * i, 1700000000000000 + 7 * i, 20);
-    all.insert(all.end(), in.begin(), in.end());
-    WriteCapture(File("in" + std::to_string(i)), in, i == 1 ? Layout::PcapNg : Layout::Micro);
-    players.push_back("play" + std::to_string(i));
-    Player("PcapFilePlayer", players.back(), File("in" + std::to_string(i)));
-    Set(players.back(), "batch_size", 33L);
-  }
-  Multiplexer(players);
-  Recorder("PcapFileRecorder", File("out.pcap"), "mux");
-  Run();
-  EXPECT_EQ(Errors(), "");
-
-  const Capture out = ReadCapture(File("out.pcap"));
-  ASSERT_TRUE(out.ok);
-  ASSERT_EQ(out.packets.size(), all.size());
-  for (size_t i = 1; i < out.packets.size(); ++i) {
-    ASSERT_LE(out.packets[i - 1].time, out.packets[i].time) << "at packet " << i;
-  }
-  std::vector<Packet> sorted = out.packets;
-  std::sort(sorted.begin(), sorted.end());
-  std::sort(all.begin(), all.end());
-  EXPECT_TRUE(sorted == all);
-  EXPECT_EQ(Integer("rec", "out_of_order"), 0);
-  EXPECT_EQ(Integer("rec", "packets"), static_cast<long>(all.size()));
-}
-
 TEST_F(IoPackage, AnEmptyCaptureGivesAnEmptyCapture) {
-  WriteCapture(File("in.pcap"), {}, Layout::Micro);
-  Player("PcapFilePlayer", "play", File("in.pcap"));
-  Recorder("PcapFileRecorder", File("out.pcap"), "play");
-  Run();
-  EXPECT_EQ(Errors(), "");
-  const Capture out = ReadCapture(File("out.pcap"));
+  const Capture out = PlayAndRecord({}, Layout::Micro, 7);
   EXPECT_TRUE(out.ok);
   EXPECT_TRUE(out.packets.empty());
-}
-
-TEST_F(IoPackage, BadCapturesStopThePlayerWithTheFileAndPacketNamed) {
-  const std::vector<Packet> good = MakePackets(0, 3, 1700000000000000, 10);
-  WriteCapture(File("good.pcap"), good, Layout::Micro);
-  const std::string bytes = ReadText(File("good.pcap"));
-  WriteText(File("magic.pcap"), "this is not a capture file at all, only text\n");
-  WriteText(File("header.pcap"), bytes.substr(0, 10));
-  WriteText(File("packet.pcap"), bytes.substr(0, bytes.size() - 5));  // in packet 3
-  std::vector<Packet> huge = good;
-  huge[1].bytes.assign(300000, 0xAB);
-  huge[1].len = 300000;
-  WriteCapture(File("huge.pcap"), huge, Layout::Micro);
-
-  struct Case {
-    const char* file;
-    const char* packet;
-  };
-  const Case cases[] = {{"magic.pcap", nullptr},
-                        {"header.pcap", nullptr},
-                        {"packet.pcap", "packet 3: "},
-                        {"huge.pcap", "packet 2: "},
-                        {"missing.pcap", nullptr}};
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    reports->Clear();
-    const std::string name = "play" + std::to_string(n++);
-    Player("PcapFilePlayer", name, File(c.file));
-    ASSERT_TRUE(engine.StartComponent(name));
-    ASSERT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
-    std::vector<std::string> parts = {"velquor_io: " + File(c.file) + ": "};
-    if (c.packet != nullptr) parts.emplace_back(c.packet);
-    EXPECT_TRUE(ErrorNamed(parts)) << Errors();
-  }
 }
 
 // --- candump logs ----------------------------------------------------------------------
@@ -406,16 +324,10 @@ TEST_F(IoPackage, CandumpLogsMergeInTimeOrderAcrossSamples) {
   }
   WriteText(File("a.log"), a);
   WriteText(File("b.log"), b);
-  Player("CanLogPlayer", "pa", File("a.log"));
-  Player("CanLogPlayer", "pb", File("b.log"));
-  Multiplexer({"pa", "pb"});
-  Recorder("CanLogRecorder", File("out.log"), "mux");
-  Run();
-  EXPECT_EQ(Errors(), "");
   std::sort(expected.begin(), expected.end());
   std::string merged;
   for (const auto& e : expected) merged += e.second;
-  EXPECT_EQ(ReadText(File("out.log")), merged);
+  EXPECT_EQ(MergeTexts("CanLogPlayer", "CanLogRecorder", {"a.log", "b.log"}), merged);
   EXPECT_EQ(Integer("rec", "packets"), 1200);
 }
 
@@ -456,20 +368,24 @@ TEST_F(IoPackage, CsvSeriesMergeInTimeOrder) {
   }
   WriteText(File("x.csv"), x);
   WriteText(File("y.csv"), y);
-  Player("CsvPlayer", "px", File("x.csv"));
-  Player("CsvPlayer", "py", File("y.csv"));
-  Multiplexer({"px", "py"});
-  Recorder("CsvRecorder", File("out.csv"), "mux");
-  Run();
-  EXPECT_EQ(Errors(), "");
   std::string merged = header + "\n";
   for (const std::string& r : rows) merged += r + "\n";
-  EXPECT_EQ(ReadText(File("out.csv")), merged);
+  EXPECT_EQ(MergeTexts("CsvPlayer", "CsvRecorder", {"x.csv", "y.csv"}), merged);
 }
 
 // --- faults ------------------------------------------------------------------------------
 
-TEST_F(IoPackage, MalformedTextLinesStopThePlayerWithTheFileAndLineNamed) {
+TEST_F(IoPackage, BadInputsStopThePlayerWithTheFileAndWhereNamed) {
+  const std::vector<Packet> good = MakePackets(0, 3, 1700000000000000, 10);
+  WriteCapture(File("good.pcap"), good, Layout::Micro);
+  const std::string bytes = ReadText(File("good.pcap"));
+  WriteText(File("magic.pcap"), "this is not a capture file at all, only text\n");
+  WriteText(File("header.pcap"), bytes.substr(0, 10));
+  WriteText(File("packet.pcap"), bytes.substr(0, bytes.size() - 5));  // in packet 3
+  std::vector<Packet> huge = good;
+  huge[1].bytes.assign(300000, 0xAB);
+  huge[1].len = 300000;
+  WriteCapture(File("huge.pcap"), huge, Layout::Micro);
   WriteText(File("bad.log"), "(1.000000) can0 123#00\n(1.000001) can0 123#0\n");
   WriteText(File("bad.csv"), "timestamp_us,a\n5,1\n6,x\n");
   WriteText(File("zero.csv"), "timestamp_us,a\n5,1\n7,2\n0,3\n");
@@ -477,9 +393,14 @@ TEST_F(IoPackage, MalformedTextLinesStopThePlayerWithTheFileAndLineNamed) {
   struct Case {
     const char* model;
     const char* file;
-    const char* line;
+    const char* where;
   };
-  const Case cases[] = {{"CanLogPlayer", "bad.log", "line 2: "},
+  const Case cases[] = {{"PcapFilePlayer", "magic.pcap", ""},
+                        {"PcapFilePlayer", "header.pcap", ""},
+                        {"PcapFilePlayer", "packet.pcap", "packet 3: "},
+                        {"PcapFilePlayer", "huge.pcap", "packet 2: "},
+                        {"PcapFilePlayer", "missing.pcap", ""},
+                        {"CanLogPlayer", "bad.log", "line 2: "},
                         {"CsvPlayer", "bad.csv", "line 3: "},
                         {"CsvPlayer", "zero.csv", "line 4: "},
                         {"CsvPlayer", "header.csv", "line 1: "},
@@ -492,7 +413,7 @@ TEST_F(IoPackage, MalformedTextLinesStopThePlayerWithTheFileAndLineNamed) {
     Player(c.model, name, File(c.file));
     ASSERT_TRUE(engine.StartComponent(name));
     ASSERT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
-    EXPECT_TRUE(ErrorNamed({"velquor_io: " + File(c.file) + ": " + c.line})) << Errors();
+    EXPECT_TRUE(ReportHas("velquor_io: " + File(c.file) + ": " + c.where, DAXO::Error)) << Errors();
   }
 }
 
@@ -518,7 +439,7 @@ TEST_F(IoPackage, UnwritableOutputsStopTheRecorderWithTheFileNamed) {
     Player(c.player, "play", File(c.input));
     Recorder(c.recorder, c.output, "play");
     Run();
-    EXPECT_TRUE(ErrorNamed({"velquor_io: " + c.output + ": "})) << Errors();
+    EXPECT_TRUE(ReportHas("velquor_io: " + c.output + ": ", DAXO::Error)) << Errors();
     ASSERT_TRUE(engine.DestroyComponent("rec"));
     ASSERT_TRUE(engine.DestroyComponent("play"));
   }
