@@ -204,7 +204,6 @@ class PcapSink : public RecordingSink {
     sampleSizes.clear();
     sampleSpans.clear();
     sampleTimestamps.clear();
-    linkTypes.clear();
   }
   int Record(DAXOIOElt& e) override {
     const auto* s = static_cast<const DAXOpcap_data_t*>(e.Data());
@@ -221,7 +220,6 @@ class PcapSink : public RecordingSink {
       packets.push_back(std::move(p));
     }
     // Copies: the record is packed, its fields may not be bound to references.
-    linkTypes.push_back(std::int32_t{s->link_type});
     sampleSizes.push_back(int{s->nb_packets});
     sampleSpans.push_back(last - first);
     sampleTimestamps.push_back(e.Timestamp() == first);
@@ -231,7 +229,6 @@ class PcapSink : public RecordingSink {
   std::vector<int> sampleSizes;
   std::vector<std::int64_t> sampleSpans;
   std::vector<bool> sampleTimestamps;  // each: stamped with its first packet's time
-  std::vector<std::int32_t> linkTypes;
 };
 
 // --- CAN ---------------------------------------------------------------------------------

@@ -35,9 +35,6 @@ class Ticker : public DAXOComponent {
     }
     g_changed.notify_all();
     switch (g_mode.load()) {
-      case 1:
-        CommitSuicide();
-        return;
       case 2:
         g_mode = 0;
         DAXOPrivate::kernel->Shutdown();

@@ -15,7 +15,7 @@ struct VelquorEngineTestProbe {
   /// Death() calls of every ticker so far.
   long (*tickerDeaths)();
   /// What the following Core calls do after counting: 0 rest a millisecond
-  /// (or until death), 1 CommitSuicide, 2 ask the engine to shut down
+  /// (or until death), 2 ask the engine to shut down
   /// (kernel Shutdown) once, then rest, 4 block, deaf to the die event,
   /// until setTickerMode sets another mode.
   void (*setTickerMode)(int mode);
