@@ -6,15 +6,13 @@
 // of its payload; a reader that sees the two disagree, or the payload change
 // while it holds the slot, caught the writer rewriting a held slot. A
 // watchdog sets the die event if the run hangs, which ends every wait.
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <latch>
-#include <thread>
 #include <vector>
 
 #include "daxo_fast_io.h"
 #include "engine_test_support.h"
+// Shared with the runtime tests: ThreadGroup.
+#include "../runtime/runtime_test_support.h"
 
 namespace velquor::test {
 namespace {
@@ -54,14 +52,13 @@ TEST_F(DAXOFastIOStress, OneWriterAndFourMixedReadersLoseNothingTheyMustSee) {
     results.push_back(ReaderResult{policy});
   }
 
-  std::latch start(static_cast<std::ptrdiff_t>(std::size(policies)) + 1);
-  std::vector<std::thread> threads;
+  // Started together; the watchdog below ends a hung run before the group's own.
+  daxo_test::ThreadGroup group(2 * kWatchdog);
   for (std::size_t i = 0; i < results.size(); ++i) {
-    threads.emplace_back([&, i] {
+    group.Add([&, i] {
       ReaderResult& out = results[i];
       const int r = numbers[i];
       long last = 0;
-      start.arrive_and_wait();
       try {
         while (last < kSamples) {
           DAXOListIterator slot;
@@ -90,8 +87,7 @@ TEST_F(DAXOFastIOStress, OneWriterAndFourMixedReadersLoseNothingTheyMustSee) {
   }
 
   bool writerDied = false;
-  threads.emplace_back([&] {
-    start.arrive_and_wait();
+  group.Add([&] {
     try {
       for (long seq = 1; seq <= kSamples; ++seq) {
         DAXOFastIOHandle slot = fifo->StartWriting();
@@ -109,7 +105,7 @@ TEST_F(DAXOFastIOStress, OneWriterAndFourMixedReadersLoseNothingTheyMustSee) {
   std::thread watchdog([&] {
     if (finished.Wait(kWatchdog) != 0) die.Set();
   });
-  for (std::thread& t : threads) t.join();
+  group.Join();
   finished.Set();
   watchdog.join();
 

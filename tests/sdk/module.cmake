@@ -1,5 +1,5 @@
 # The module and component bases and their properties, in the real engine.
-foreach(test property_test property_concurrency_test component_test lifecycle_test
+foreach(test property_test property_concurrency_test lifecycle_test
              io_flow_test output_buffer_test read_write_test)
   set(concurrency)
   if(test MATCHES "concurrency|lifecycle|io_flow|read_write")

@@ -7,10 +7,8 @@
 #include <climits>
 #include <fstream>
 #include <iterator>
-#include <latch>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +17,8 @@
 #include "daxo_kernel.h"
 #include "daxo_package.h"
 #include "test_pck_probe.h"
+// Shared with the runtime tests: ThreadGroup.
+#include "../runtime/runtime_test_support.h"
 
 namespace {
 
@@ -77,16 +77,10 @@ TEST(DAXOPckInit, ConcurrentCallsBindOneKernelAndInitializeOnce) {
   Package package(DAXO_TEST_PCK_CONCURRENT);
   ASSERT_NE(package.init, nullptr);
   constexpr int kThreads = 8;
-  std::latch start(kThreads);
   std::vector<int> results(kThreads, -1);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      start.arrive_and_wait();
-      results[i] = package.init(DummyKernel(i), kInterface);
-    });
-  }
-  for (std::thread& t : threads) t.join();
+  daxo_test::ThreadGroup(kThreads, [&](int i) {
+    results[i] = package.init(DummyKernel(i), kInterface);
+  }).Join();
 
   for (int result : results) EXPECT_EQ(result, 4);
   DAXOTestPackageProbe* probe = package.Probe();

@@ -1,13 +1,10 @@
 #include "daxo_type_filter.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <latch>
-#include <thread>
-#include <vector>
 
 #include "daxo_regexp.h"
+// Shared with the runtime tests: ThreadGroup.
+#include "../runtime/runtime_test_support.h"
 
 namespace {
 
@@ -184,19 +181,13 @@ TEST(DAXOTypeFilterBaseConcurrency, ThreadsMatchOneFreshFilterTogether) {
     const DAXOTypeInfo types[] = {DAXOTypeInfo(DAXO::Float64, "sample_42", "us"),
                                   DAXOTypeInfo(DAXO::Float64, "sample_x", "us"),
                                   DAXOTypeInfo(DAXO::Float64, "sample_7", "s")};
-    std::latch start(kThreads);
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        start.arrive_and_wait();
-        for (int i = 0; i < kRounds; ++i) {
-          const int which = (i + t) % 3;
-          if (filter.Match(types[which]) != (which == 0)) wrong.fetch_add(1);
-        }
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
+    daxo_test::ThreadGroup(kThreads, [&](int t) {
+      for (int i = 0; i < kRounds; ++i) {
+        const int which = (i + t) % 3;
+        if (filter.Match(types[which]) != (which == 0)) wrong.fetch_add(1);
+      }
+    }).Join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_NE(filter.nameRegExp.load(), nullptr);
     EXPECT_NE(filter.unitRegExp.load(), nullptr);
