@@ -145,12 +145,12 @@ void DAXOpcap_component::Birth(DAXOOutput& output) {
       auto* sample = static_cast<DAXOpcap_data_t*>(element->Data());
       if (sample == nullptr) continue;  // not allocated: nothing to prepare
       Buffer* buffer =
-          m_data_buffers.emplace_back(std::make_unique<Buffer>(pcap_stream::InitialBufferSize))
+          m_data_buffers.emplace_back(std::make_unique<Buffer>(pcap_stream::KyInitialBufferSize))
               .get();
       sample->version = 1;
       sample->nb_packets = 0;
       sample->packet_offsets = nullptr;
-      sample->packet_header_size = pcap_stream::PacketHeaderSize;
+      sample->packet_header_size = pcap_stream::KyPacketHeaderSize;
       sample->data_size = 0;
       sample->data = buffer->GetData();
       sample->reserved = buffer;
@@ -186,7 +186,7 @@ pcap_data_writer::pcap_data_writer(DAXOpcap_component& owner, DAXOOutput& output
   m_element = owner.StartWriting(output);
   if (m_element == nullptr) return;
   m_element->Timestamp() = timestamp;
-  m_element->VectorSize() = DataSize;
+  m_element->VectorSize() = KyDataSize;
   m_sample = static_cast<DAXOpcap_data_t*>(m_element->Data());
   m_sample->link_type = linkType;
   m_buffer = static_cast<Buffer*>(m_sample->reserved);

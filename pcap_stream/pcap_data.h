@@ -72,23 +72,23 @@ class DAXOpcap_class {
 namespace pcap_stream {
 
 /// The type name of a PCAP stream's samples.
-inline constexpr const char* TypeName = "DAXOpcap_data_t";
+inline constexpr const char* KyTypeName = "DAXOpcap_data_t";
 /// The kind of a PCAP stream's samples; a producer may add DAXO::VectorFlag.
-inline constexpr DAXOTypeInfoValue TypeValue = DAXO::DynamicStructure;
-/// Accepts PCAP stream samples: types with the TypeValue bit and that name,
+inline constexpr DAXOTypeInfoValue KyTypeValue = DAXO::DynamicStructure;
+/// Accepts PCAP stream samples: types with the KyTypeValue bit and that name,
 /// single or vectors. The one declaration of the stream's filter: the
 /// packages, the benchmark and the tests use it. Constant-initialised, so
 /// that other static initialisers may use it whatever the order.
-inline constinit const DAXOTypeFilterBase StreamFilter{TypeValue, TypeValue, DAXO::TypeMask,
-                                                       TypeName, nullptr};
+inline constinit const DAXOTypeFilterBase KyStreamFilter{KyTypeValue, KyTypeValue, DAXO::TypeMask,
+                                                         KyTypeName, nullptr};
 /// Element size of a PCAP stream output and VectorSize() of its samples.
-constexpr int DataSize = 49;
+constexpr int KyDataSize = 49;
 /// Header size written by this package.
-constexpr int PacketHeaderSize = 24;
+constexpr int KyPacketHeaderSize = 24;
 /// Capacity of each output element's Buffer at start.
-constexpr std::size_t InitialBufferSize = 131072;
+constexpr std::size_t KyInitialBufferSize = 131072;
 /// Packets per sample: nb_packets is 16 bits.
-constexpr int MaxPackets = 65535;
+constexpr int KyMaxPackets = 65535;
 
 /// Time of a packet in microseconds.
 inline std::int64_t Microseconds(const DAXOpcap_packet_header_t& h) {

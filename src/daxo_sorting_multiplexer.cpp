@@ -17,12 +17,13 @@
 #include "daxo_services.h"
 
 // Exported for peer packages, which name them; the multiplexer itself uses
-// pcap_stream::StreamFilter. A filter cannot be copied (it caches compiled
+// pcap_stream::KyStreamFilter. A filter cannot be copied (it caches compiled
 // patterns): these are objects of their own, of the stream's kind and name.
-constinit const DAXOTypeFilterBase DAXOFilterPCAPStructure{
-    pcap_stream::TypeValue, pcap_stream::TypeValue, DAXO::TypeMask, pcap_stream::TypeName, nullptr};
+constinit const DAXOTypeFilterBase DAXOFilterPCAPStructure{pcap_stream::KyTypeValue,
+                                                           pcap_stream::KyTypeValue, DAXO::TypeMask,
+                                                           pcap_stream::KyTypeName, nullptr};
 constinit const DAXOTypeFilterBase DAXOFilterPCAPStructureStrict{
-    DAXO::TypeMask, pcap_stream::TypeValue, DAXO::TypeMask, pcap_stream::TypeName, nullptr};
+    DAXO::TypeMask, pcap_stream::KyTypeValue, DAXO::TypeMask, pcap_stream::KyTypeName, nullptr};
 
 namespace {
 
@@ -137,7 +138,7 @@ void daxo_sorting_multiplexer::Dynamic() {
   DAXOInput* first = m_inputEofPair.dataInputs[0];
   if (first->IsConnected()) {
     const DAXOTypeInfo& type = first->ConnectedOutput()->Type();
-    if (DAXO::TypeFilter(type, pcap_stream::StreamFilter)) {
+    if (DAXO::TypeFilter(type, pcap_stream::KyStreamFilter)) {
       m_selectedDataType = DAXOpcap;
     } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
       m_selectedDataType = DAXOcan;
@@ -242,8 +243,8 @@ void daxo_sorting_multiplexer::PrepareOutput(DAXOOutput& output, const DAXOTypeI
     ReleasePacketBuffers();
   }
   try {
-    if (DAXO::TypeFilter(type, pcap_stream::StreamFilter)) {
-      output.AllocOutputBuffer(pcap_stream::DataSize, true);
+    if (DAXO::TypeFilter(type, pcap_stream::KyStreamFilter)) {
+      output.AllocOutputBuffer(pcap_stream::KyDataSize, true);
       DAXOpcap_component::Birth(output);
     } else if (DAXO::TypeFilter(type, DAXO::FilterCANUniFrame)) {
       output.AllocOutputBuffer(KyMaxCanFramesOut, true);
@@ -555,7 +556,7 @@ long daxo_sorting_multiplexer::WriteData(std::int64_t minKept, std::int32_t size
       return WriteCan(minKept, std::min(sizeLimit, KyMaxCanFramesOut), latencyLimit);
     case DAXOpcap:
       // nb_packets is 16 bits.
-      return WritePcap(minKept, std::min(sizeLimit, pcap_stream::MaxPackets), latencyLimit);
+      return WritePcap(minKept, std::min(sizeLimit, pcap_stream::KyMaxPackets), latencyLimit);
     case DAXOany:
       return WriteAny(minKept);
     default:

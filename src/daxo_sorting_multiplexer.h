@@ -56,7 +56,7 @@
 #include "pcap_data.h"
 #include "sorted_lane_queue.h"
 
-/// Accepts PCAP stream samples: the fields of pcap_stream::StreamFilter.
+/// Accepts PCAP stream samples: the fields of pcap_stream::KyStreamFilter.
 extern const DAXOTypeFilterBase DAXOFilterPCAPStructure;
 /// The same with every kind bit fixed; declared for peers, used by nothing.
 extern const DAXOTypeFilterBase DAXOFilterPCAPStructureStrict;

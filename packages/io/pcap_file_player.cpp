@@ -24,8 +24,9 @@ DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size, FIFO size, subsampling, shareable
     // The vector flag: a sample is 49 bytes (VectorSize() 49); without it the
     // allocation of a 49-byte element is reported as an error.
-    {"output", 0, DAXOTypeInfo(pcap_stream::TypeValue | DAXO::VectorFlag, pcap_stream::TypeName),
-     pcap_stream::DataSize, 16, 1, 1},
+    {"output", 0,
+     DAXOTypeInfo(pcap_stream::KyTypeValue | DAXO::VectorFlag, pcap_stream::KyTypeName),
+     pcap_stream::KyDataSize, 16, 1, 1},
     {"end_of_file", 0, DAXOTypeInfo(DAXO::Integer64), 1, 16, 1, 1},
     {},
 };
@@ -105,7 +106,7 @@ void PcapFilePlayer::Birth() {
   m_fault = nullptr;
   DirectSet(*Property(KyPropPackets), 0L);
   Get(*Property(KyPropBatchSize), m_batchSize);
-  if (m_batchSize < 1 || m_batchSize > pcap_stream::MaxPackets) {
+  if (m_batchSize < 1 || m_batchSize > pcap_stream::KyMaxPackets) {
     Error("velquor_io: batch_size must be between 1 and 65535");
   }
   Get(*Property(KyPropSalvage), m_salvage);

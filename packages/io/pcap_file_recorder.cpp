@@ -19,7 +19,7 @@ namespace {
 
 DAXOInputDefinition s_inputs[] = {
     // name, reserved, type filter, reader type, subsampling
-    {"input", 0, &pcap_stream::StreamFilter, DAXO::NeverSkippingReader, 1},
+    {"input", 0, &pcap_stream::KyStreamFilter, DAXO::NeverSkippingReader, 1},
     {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
     {},
 };

@@ -143,7 +143,7 @@ TEST_F(MuxBehaviour, Input0DecidesTheOutputTypeAndWhetherTheLimitsAreMutable) {
   const Row rows[] = {
       {"CanSource", DAXO::CANUniFrame | DAXO::VectorFlag, "can", true},
       {"AnySource", DAXO::Float64 | DAXO::VectorFlag, "series", false},
-      {"PcapSource", pcap_stream::TypeValue, pcap_stream::TypeName, true},
+      {"PcapSource", pcap_stream::KyTypeValue, pcap_stream::KyTypeName, true},
   };
   ASSERT_TRUE(engine.CreateComponent("SortingMultiplexer", "mux"));
   for (const Row& row : rows) {

@@ -14,8 +14,8 @@
 namespace velquor::test {
 
 inline DAXOOutputDefinition g_pcapOutputs[] = {
-    {"output", 0, DAXOTypeInfo(pcap_stream::TypeValue, pcap_stream::TypeName),
-     pcap_stream::DataSize, 16, 1, 0},
+    {"output", 0, DAXOTypeInfo(pcap_stream::KyTypeValue, pcap_stream::KyTypeName),
+     pcap_stream::KyDataSize, 16, 1, 0},
     {"end_of_file", 0, DAXOTypeInfo(DAXO::Integer64), 1, 4, 1, 0},
     {},
 };
@@ -35,7 +35,7 @@ inline DAXOInputDefinition g_anySinkInputs[] = {
     {},
 };
 inline DAXOInputDefinition g_pcapSinkInputs[] = {
-    {"input", 0, &pcap_stream::StreamFilter, DAXO::NeverSkippingReader, 1},
+    {"input", 0, &pcap_stream::KyStreamFilter, DAXO::NeverSkippingReader, 1},
     {"eof", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
     {},
 };

@@ -111,8 +111,8 @@ TEST(PcapBuffer, GrowsByPowersOfTwoAndKeepsItsContent) {
   EXPECT_EQ(Buffer::SizeToAllocate(24), 32u);
   EXPECT_EQ(Buffer::SizeToAllocate(4096), 4096u);
 
-  Buffer buffer(pcap_stream::InitialBufferSize);
-  std::vector<std::uint8_t> filler(pcap_stream::InitialBufferSize - 12, 0xAB);
+  Buffer buffer(pcap_stream::KyInitialBufferSize);
+  std::vector<std::uint8_t> filler(pcap_stream::KyInitialBufferSize - 12, 0xAB);
   EXPECT_EQ(buffer.Append(filler.data(), filler.size()), 0u);
   const std::uint8_t header[24] = {1, 2, 3};
   EXPECT_EQ(buffer.Append(header, sizeof header), filler.size());
