@@ -63,10 +63,7 @@ void CanLogPlayer::Core() {
       atEnd = true;
       break;
     }
-    if (ParseCanLogLine(line, frame) != nullptr) {
-      DirectSet(*Property(KyPlayerPackets), PlayedCount());
-      LineFault(CanLogLineFault(line));
-    }
+    if (ParseCanLogLine(line, frame) != nullptr) LineFault(CanLogLineFault(line));
     m_batch.push_back(ToUniFrame(frame));
   }
   if (!m_batch.empty()) {

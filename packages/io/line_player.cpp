@@ -42,8 +42,8 @@ bool LinePlayer::NextLine(std::string_view& line, bool (*blank)(std::string_view
 
 void LinePlayer::LineFault(std::string_view detail) {
   Error(FileFault(m_path, "line", m_reader.LineNumber(), detail).c_str());
-  throw DAXO::ErrorException;  // not reached: Error throws it (GCC cannot see through the virtual
-                               // call)
+  // Error throws; the compiler cannot see that through the virtual call.
+  throw DAXO::ErrorException;
 }
 
 void LinePlayer::Played(long items, std::int64_t lastTime) {

@@ -50,8 +50,6 @@ class LinePlayer : public DAXOComponent {
   /// Counts `items` more played, the last of time `lastTime` (µs), and
   /// publishes the count in "packets".
   void Played(long items, std::int64_t lastTime);
-  /// Items played so far.
-  long PlayedCount() const { return m_played; }
   /// The end of the file: closes it, writes the end-of-file sample on
   /// output 1 and ends the component (threaded: throws DAXO::ModuleDied).
   /// Returns when the write failed; the caller's Core then returns at once.
