@@ -148,10 +148,19 @@ class DAXOFastIO {
                      DAXOListIterator* slot);
   /// Ends a wait prepared by StartReadingX with the result of the caller's
   /// own wait: 0 (reader event) takes the slot under the reader's policy and
-  /// returns it; 1 (die event) throws 0xDEAD; anything else throws -4. A null
-  /// handle means the sample that woke the reader was taken back by the
-  /// writer before the reader got to it: nothing was taken, the reader no
-  /// longer waits, call StartReadingX again. Blocks only on the FIFO mutex.
+  /// returns it; 1 (die event) throws 0xDEAD; anything else throws -4.
+  /// Woken and nothing to take has two causes, told apart by the FIFO's count
+  /// of take-backs (a published sample turned back into a slot to write or
+  /// emptied):
+  /// - a race: the writer took the sample that woke the reader back before
+  ///   the reader got to it (a take-back since the wait was prepared). A null
+  ///   handle: nothing was taken, the reader no longer waits, call
+  ///   StartReadingX again.
+  /// - no take-back, so the publication that woke the reader must still be
+  ///   there: the FIFO's state is inconsistent. Fatal error ("Trouble with a
+  ///   FIFO reader" / "with a sampling reader" / "no space where to read",
+  ///   by reader type).
+  /// Blocks only on the FIFO mutex.
   DAXOFastIOHandle AchieveStartReadingX(int reader, int waitResult);
   /// Abandons a wait prepared by StartReadingX (the reader is no longer
   /// marked waiting). Blocks only on the FIFO mutex. (The condition takes
@@ -267,6 +276,8 @@ class DAXOFastIO {
   // The rest of the protected members run with the FIFO mutex held.
   DAXOBasicListItem* NewestReadable() const DAXO_REQUIRES(mutex);
   DAXOBasicListItem* TakeForFifoReader(DAXOUInt32 b) DAXO_REQUIRES(mutex);
+  /// A published sample leaves the readable set other than by being read.
+  void CountTakeBack() DAXO_REQUIRES(mutex) { ++takeBacks; }
   void Take(Slot& s, DAXOUInt32 b, bool fifoFamily) DAXO_REQUIRES(mutex);
   void MarkRead(Slot& s, DAXOUInt32 b) DAXO_REQUIRES(mutex);
   void GiveBack(Slot& s, DAXOUInt32 b) DAXO_REQUIRES(mutex);
@@ -299,6 +310,10 @@ class DAXOFastIO {
   DAXOUInt32 lastOrNextMask DAXO_GUARDED_BY(mutex) = 0;
   int writerTimeout DAXO_GUARDED_BY(mutex) = -1;
   unsigned char readerByte[DAXO::MaxFifoReaders] DAXO_GUARDED_BY(mutex) = {};
+  // Take-backs so far, and their count when each reader's wait was prepared
+  // (AchieveStartReadingX tells a race from a fault by them).
+  unsigned long takeBacks DAXO_GUARDED_BY(mutex) = 0;
+  unsigned long takeBacksAtWait[DAXO::MaxFifoReaders] DAXO_GUARDED_BY(mutex) = {};
   void (*overflowCallback)(void*) DAXO_GUARDED_BY(mutex) = nullptr;
   void* overflowArgument DAXO_GUARDED_BY(mutex) = nullptr;
 };
@@ -360,6 +375,7 @@ void DAXOFastIO<T>::ResetFifoSize(int n) {
   Hold hold(mutex);
   slots.Clear();
   for (int i = 0; i < n; ++i) slots.EmplaceBack();
+  CountTakeBack();
 }
 
 // --- connecting side ---------------------------------------------------------------------
@@ -372,6 +388,7 @@ void DAXOFastIO<T>::DiscardPublished() {
     if (s.state != DAXO::SlotPublished) continue;
     s.state = DAXO::SlotEmpty;
     s.readByMask = 0;
+    CountTakeBack();
   }
 }
 
@@ -575,6 +592,7 @@ bool DAXOFastIO<T>::StartReadingX(int reader, DAXOEvent** readerEvent, DAXOEvent
     *slot = taken;
     return true;
   }
+  takeBacksAtWait[reader] = takeBacks;
   hold.Dismiss();
   readerCondition->WaitX(reader, readerEvent, abortEvent);  // releases the mutex
   return false;
@@ -593,7 +611,15 @@ DAXOFastIOHandle DAXOFastIO<T>::AchieveStartReadingX(int reader, int waitResult)
     taken = NewestReadable();
     if (taken != nullptr) Take(SlotOf(taken), b, false);
   }
-  return DAXOFastIOHandle(taken);
+  if (taken != nullptr || takeBacks != takeBacksAtWait[reader]) return DAXOFastIOHandle(taken);
+  const char* head =
+      IsFifoFamily(b)
+          ? "DAXOFastIO fatal error : Trouble with a FIFO reader. Couldn't find its data (X"
+      : readerByte[reader] == DAXO::SamplingReader
+          ? "DAXOFastIO fatal error : Trouble with a sampling reader. Couldn't find its data (X"
+          : "DAXOFastIO fatal error : DAXOFastIO monitor has no space where to read (X";
+  hold.Release();
+  DAXOPrivate::FastIOFatalError(head, b, "). Please contact the technical support team.");
 }
 
 template <class T>
@@ -705,6 +731,7 @@ DAXOFastIOHandle DAXOFastIO<T>::StartWriting() {
         overwrite = s.state == DAXO::SlotPublished && s.readByMask != fifoMask;
       }
     }
+    if (s.state == DAXO::SlotPublished) CountTakeBack();
     s.state = DAXO::SlotWriting;
     s.element.timestamp = 0;
     if (overwrite) {

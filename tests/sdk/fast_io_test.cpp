@@ -426,5 +426,53 @@ TEST_F(DAXOFastIOTest, WokenReaderWhoseSampleWasTakenBackGetsNoSlot) {
   EXPECT_EQ(Read(*fifo, s), 0) << "the rewritten sample, timestamp reset to 0";
 }
 
+// A reader woken although nothing was published and nothing taken back: the
+// FIFO cannot tell it a sample, so it says so (by reader type) instead of
+// retrying for ever; the wait is over and the reader can read again.
+struct NoDataCase {
+  int type;
+  const char* message;
+};
+
+class DAXOFastIOWokenForNothing : public DAXOFastIOTest,
+                                  public ::testing::WithParamInterface<NoDataCase> {};
+
+TEST_P(DAXOFastIOWokenForNothing, IsAFatalErrorNamingTheReaderType) {
+  auto fifo = MakeFifo(2);
+  fifo->RegisterReader(DAXO::FifoReader, 1);
+  const int r = fifo->RegisterReader(GetParam().type, 1);
+  ASSERT_EQ(r, 1);
+  DAXOListIterator slot;
+  DAXOEvent* event = nullptr;
+  DAXOEvent* abort = nullptr;
+  ASSERT_FALSE(fifo->StartReadingX(r, &event, &abort, &slot));
+  event->Set();  // a wake-up with no publication behind it
+  ExpectFatal([&] { fifo->AchieveStartReadingX(r, 0); }, kFatal + GetParam().message);
+
+  ASSERT_FALSE(fifo->StartReadingX(r, &event, &abort, &slot));
+  Publish(*fifo, 1);
+  ASSERT_EQ(event->Wait(kGenerous), 0);
+  slot = fifo->AchieveStartReadingX(r, 0);
+  ASSERT_NE(slot.ptr, nullptr);
+  EXPECT_EQ((*fifo)[slot]->Timestamp(), 1);
+  fifo->StopReading(r, slot);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ByType, DAXOFastIOWokenForNothing,
+    ::testing::Values(
+        NoDataCase{DAXO::FifoReader,
+                   "Trouble with a FIFO reader. Couldn't find its data (X2). Please contact "
+                   "the technical support team."},
+        NoDataCase{DAXO::LastOrNextReader,
+                   "Trouble with a FIFO reader. Couldn't find its data (X2). Please contact "
+                   "the technical support team."},
+        NoDataCase{DAXO::SamplingReader,
+                   "Trouble with a sampling reader. Couldn't find its data (X2). Please "
+                   "contact the technical support team."},
+        NoDataCase{DAXO::Wait4NextReader,
+                   "DAXOFastIO monitor has no space where to read (X2). Please contact the "
+                   "technical support team."}));
+
 }  // namespace
 }  // namespace velquor::test
