@@ -285,6 +285,39 @@ class DAXOKernel {
     return false;
   }
   virtual void SignalSynchronizationCommand(long) {}
+
+  // --- pinned look-ups --------------------------------------------------------
+  // An element found by name may be destroyed before its finder uses it.
+  // FindPinned finds it and pins its owner (a module) in one step under the
+  // registry's lock; the owner's destruction begins with RetireOwner, which
+  // waits until no pin is left and refuses new ones. The pinned finder takes
+  // the owner's locks itself (never under the registry's lock: element
+  // creation registers names with the module lock held) and checks that the
+  // element is still the owner's before using it.
+  // Neutral, for an engine without pins: FindSymbol and `ownerOf`, no pin
+  // (the two steps stay open to a concurrent removal).
+  /// The object under `fullName` with that kind, and `*owner` :=
+  /// ownerOf(object), pinned; null (no pin) when there is none or its owner
+  /// is being destroyed. `ownerOf` runs under the registry's lock and must
+  /// only read a field.
+  virtual void* FindPinned(const char* fullName, DAXOSymbolKind kind, void* (*ownerOf)(void*),
+                           void** owner) {
+    void* object = FindSymbol(fullName, kind);
+    *owner = object != nullptr ? ownerOf(object) : nullptr;
+    return object;
+  }
+  /// Gives back a pin of FindPinned.
+  virtual void Unpin(void* /*owner*/) {}
+  /// Blocks until `owner` has no pin and refuses new ones. The caller must
+  /// hold none of the owner's locks.
+  virtual void RetireOwner(void* /*owner*/) {}
+  /// The retired owner's elements have left the registry: forget it.
+  virtual void ForgetOwner(void* /*owner*/) {}
+
+  // --- element notices --------------------------------------------------------
+  /// An output named `fullName` was created and registered (after its
+  /// special properties). Neutral: ignored.
+  virtual void NotifyOutputCreated(const char* /*fullName*/) {}
 };
 
 namespace DAXOPrivate {

@@ -65,6 +65,13 @@
 //     file lock table (then a text conversion handle's mutex, then the
 //     converter set's mutex).
 //
+// Pins of the symbol registry (14) are not a lock but block like one: a
+// module's destruction (DAXOModule teardown; the diagram before it deletes
+// a component) waits, with none of the module's locks held, until the
+// readers that found one of its properties by name (DAXO::GetStringProperty,
+// GetEnumsProperty) have read it under the module's locks (6, 7). A get
+// callback of a property read that way must not wait for the diagram lock.
+//
 // Reports and errors may be made under any lock down to 7: the engine's
 // report and state operations take only leaves (14) and never call back into
 // a module. Waits (DAXOModule::Wait4Event ..., DAXO::WaitForTimestamp) are

@@ -403,10 +403,17 @@ class DAXOModule : public DAXOModuleBase {
   };
 
   DAXOMutex2& ModuleLock() DAXO_RETURN_CAPABILITY(m_moduleLock) { return m_moduleLock; }
+  /// Whether `property` is still one of this module's properties, named
+  /// `fullName` (a reader that found it by name checks this before reading:
+  /// it may have been removed, or replaced at the same address, since).
+  bool OwnsProperty(DAXOProperty* property, const char* fullName) DAXO_REQUIRES(m_moduleLock);
   DAXOMutex2& PropertyLock() DAXO_RETURN_CAPABILITY(m_propertyLock) { return m_propertyLock; }
 
   // Callbacks of the built-in properties.
   static void SetProcessorProperty(DAXOProperty& property);
+  /// Runs the engine time object's "refreshInputProperties" action with
+  /// `inputName`, when the engine has such an object with such an action.
+  static void RefreshInputProperties(const char* inputName);
   static void GetPerfMonProperties(DAXOProperty& property, void* value);
 
   // Built-in property definitions.

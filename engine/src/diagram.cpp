@@ -406,6 +406,10 @@ bool Diagram::Destroy(const std::string& name) {
     MutexLock guard(m_mutex);
     std::erase_if(m_entries, [&](const Entry& entry) { return entry.component == component; });
   }
+  // No reader of its properties by name may still be inside it when the
+  // model's own destructor begins (the module's teardown retires it again,
+  // too late for the derived parts).
+  m_symbols.Retire(static_cast<DAXOModule*>(component));
   delete component;  // virtual: the model's own destructor
   return true;
 }

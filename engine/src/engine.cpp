@@ -245,6 +245,10 @@ std::vector<std::string> Engine::RemovalNotices() const {
   return m_impl->parts.symbols->RemovalNotices();
 }
 
+std::vector<std::string> Engine::OutputNotices() const {
+  return m_impl->parts.symbols->OutputNotices();
+}
+
 void Engine::AddRemovalListener(std::function<void(const std::string&)> listener) {
   m_impl->parts.symbols->AddRemovalListener(std::move(listener));
 }

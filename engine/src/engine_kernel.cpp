@@ -291,6 +291,29 @@ void* EngineKernel::FindSymbol(const char* fullName, DAXOSymbolKind kind) {
                  [&] { return m_parts.symbols->Find(Text(fullName), kind); });
 }
 
+void* EngineKernel::FindPinned(const char* fullName, DAXOSymbolKind kind, void* (*ownerOf)(void*),
+                               void** owner) {
+  *owner = nullptr;
+  return Guarded("FindPinned", static_cast<void*>(nullptr),
+                 [&] { return m_parts.symbols->FindPinned(Text(fullName), kind, ownerOf, owner); });
+}
+
+void EngineKernel::Unpin(void* owner) {
+  Guarded("Unpin", [&] { m_parts.symbols->Unpin(owner); });
+}
+
+void EngineKernel::RetireOwner(void* owner) {
+  Guarded("RetireOwner", [&] { m_parts.symbols->Retire(owner); });
+}
+
+void EngineKernel::ForgetOwner(void* owner) {
+  Guarded("ForgetOwner", [&] { m_parts.symbols->Forget(owner); });
+}
+
+void EngineKernel::NotifyOutputCreated(const char* fullName) {
+  Guarded("NotifyOutputCreated", [&] { m_parts.symbols->OutputCreated(Text(fullName)); });
+}
+
 void EngineKernel::LockDiagram(const char* reason) {
   Guarded("LockDiagram", [&] { m_parts.diagramLock->Lock(Text(reason)); });
 }

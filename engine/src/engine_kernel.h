@@ -124,6 +124,12 @@ class EngineKernel final : public DAXOKernel {
   bool RegisterSymbol(const char* fullName, DAXOSymbolKind kind, void* object) override;
   void UnregisterSymbol(const char* fullName) override;
   void* FindSymbol(const char* fullName, DAXOSymbolKind kind) override;
+  void* FindPinned(const char* fullName, DAXOSymbolKind kind, void* (*ownerOf)(void*),
+                   void** owner) override;
+  void Unpin(void* owner) override;
+  void RetireOwner(void* owner) override;
+  void ForgetOwner(void* owner) override;
+  void NotifyOutputCreated(const char* fullName) override;
   void LockDiagram(const char* reason) override;
   void UnlockDiagram() override;
   void NotifyModuleState(const char* moduleName, int state) override;

@@ -31,6 +31,16 @@ std::vector<std::string> SymbolRegistry::RemovalNotices() const {
   return m_removals;
 }
 
+void SymbolRegistry::OutputCreated(const std::string& fullName) {
+  MutexLock lock(m_lock);
+  m_outputs.push_back(fullName);
+}
+
+std::vector<std::string> SymbolRegistry::OutputNotices() const {
+  MutexLock lock(m_lock);
+  return m_outputs;
+}
+
 void SymbolRegistry::AddRemovalListener(RemovalListener listener) {
   if (!listener) return;
   MutexLock lock(m_lock);
@@ -56,6 +66,41 @@ bool SymbolRegistry::RenamePrefix(const std::string& oldPrefix, const std::strin
     m_symbols.insert(std::move(node));
   }
   return true;
+}
+
+void* SymbolRegistry::FindPinned(const std::string& fullName, DAXOSymbolKind kind,
+                                 void* (*ownerOf)(void*), void** owner) {
+  *owner = nullptr;
+  MutexLock lock(m_lock);
+  auto it = m_symbols.find(fullName);
+  if (it == m_symbols.end() || it->second.kind != kind) return nullptr;
+  void* const found = ownerOf(it->second.object);
+  if (found == nullptr) return nullptr;
+  Pins& pins = m_pins[found];
+  if (pins.retired) return nullptr;
+  ++pins.count;
+  *owner = found;
+  return it->second.object;
+}
+
+void SymbolRegistry::Unpin(void* owner) {
+  MutexLock lock(m_lock);
+  auto it = m_pins.find(owner);
+  if (it == m_pins.end() || it->second.count == 0) return;
+  if (--it->second.count == 0) m_unpinned.notify_all();
+}
+
+void SymbolRegistry::Retire(void* owner) {
+  MutexLock lock(m_lock);
+  Pins& pins = m_pins[owner];
+  pins.retired = true;
+  m_unpinned.wait(lock.Native(), [&]() DAXO_REQUIRES(m_lock) { return pins.count == 0; });
+}
+
+void SymbolRegistry::Forget(void* owner) {
+  MutexLock lock(m_lock);
+  auto it = m_pins.find(owner);
+  if (it != m_pins.end() && it->second.count == 0) m_pins.erase(it);
 }
 
 }  // namespace velquor

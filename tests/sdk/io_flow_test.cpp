@@ -4,6 +4,7 @@
 // shutdown, detaching while a reader waits, and the special properties.
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "daxo_io.h"
@@ -252,7 +253,20 @@ TEST_F(IOFlow, ConnectionsCheckTypesAndNames) {
   ExpectError([&] { text->Input(3); }, "Trying to access unknown input #3 of component text");
 }
 
+std::vector<std::string> g_refreshed;  // written under the time object's lock
+void Refresh(DAXOModule*, int, const char* input) {
+  g_refreshed.emplace_back(input);
+}
+
 TEST_F(IOFlow, SpecialPropertiesFollowTheRulesOfARunningComponent) {
+  // An engine time object that shows input properties is told of each
+  // reader type change, taken or refused.
+  TestModule time("Engine.time");
+  time.NewAction(DAXOActionDefinition("refreshInputProperties",
+                                      new DAXOActionFunction{nullptr, &Refresh}, true));
+  ASSERT_TRUE(kernel()->RegisterSymbol("Engine.time", DAXOSymbolKind::Object,
+                                       static_cast<DAXOModule*>(&time)));
+  g_refreshed.clear();
   Source* src = MakeSource("src", 1000000);
   src->gated = true;
   Sink* dst = Make<Sink>("Sink", "dst");
@@ -275,7 +289,9 @@ TEST_F(IOFlow, SpecialPropertiesFollowTheRulesOfARunningComponent) {
   dst->Set(readerType, static_cast<long>(DAXO::LastOrNextReader));
   EXPECT_EQ(static_cast<DAXOInputImplementation&>(dst->Input(0)).readerType,
             DAXO::LastOrNextReader);
+  EXPECT_EQ(g_refreshed, (std::vector<std::string>{"dst.in", "dst.in"}));
   engine.ShutdownDiagram();
+  kernel()->UnregisterSymbol("Engine.time");
 
   // Stopped, the FIFO may be resized: new empty slots, a new buffer at start.
   src->Set(*src->Property("out.fifosize"), 8L);

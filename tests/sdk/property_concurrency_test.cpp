@@ -79,5 +79,38 @@ TEST_F(PropertyConcurrency, ConcurrentReadsWritesAndListChangesStayConsistent) {
   EXPECT_EQ(DAXO::Property("m.scratch"), nullptr);
 }
 
+// Readers by name race with the removal of the property and with the
+// destruction of its module: each read finds the value whole or finds
+// nothing, never a property or module that is gone (ASan would see it).
+TEST_F(PropertyConcurrency, ReadsByNameNeverReachARemovedPropertyOrADestroyedModule) {
+  const Def kWord = AnyTimeProperty("word", new DAXOPropertyValue("hello"));
+  constexpr int kRounds = 300;
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::atomic<int> seen{0};
+  ThreadGroup group;
+  for (int r = 0; r < 2; ++r) {
+    group.Add([&] {
+      while (!done.load()) {
+        bool found = false;
+        const DAXOString word = DAXO::GetStringProperty("gone.word", &found);
+        if (found ? !(word == "hello") : !(word == "")) torn.fetch_add(1);
+        if (found) seen.fetch_add(1);
+      }
+    });
+  }
+  group.Add([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      TestModule m("gone");
+      DAXOProperty* word = m.NewProperty(kWord);
+      if (i % 2 == 0) m.RemoveProperty(word);  // else it goes with the module
+    }
+    done.store(true);
+  });
+  group.Join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(DAXO::Property("gone.word"), nullptr);
+}
+
 }  // namespace
 }  // namespace velquor::test

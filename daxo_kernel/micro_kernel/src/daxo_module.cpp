@@ -3,6 +3,8 @@
 // SDK's order (daxo_lock_order.h).
 #include "daxo_module.h"
 
+#include <cstring>
+
 #include "daxo_action.h"
 #include "daxo_file.h"
 #include "daxo_io.h"
@@ -89,6 +91,9 @@ DAXOModule::~DAXOModule() {
 }
 
 void DAXOModule::TearDown() {
+  // Readers of this module's properties by name leave first, with none of
+  // its locks held; no new one finds it from here on.
+  if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->RetireOwner(this);
   // Inputs leave their outputs' FIFOs and outputs lose their readers
   // without the module lock: a writer calls its sequential readers with its
   // output's connection mutex held, and they take their module lock.
@@ -137,6 +142,7 @@ void DAXOModule::TearDown() {
   m_nbSpecialProperties = 0;
   m_lastSpecialProperty = nullptr;
   m_dynamicPropertyCursor = nullptr;
+  if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->ForgetOwner(this);
 }
 
 void DAXOModule::Unregister(const char* fullName) {
@@ -841,47 +847,72 @@ DAXOProperty* DAXO::Property(const char* fullName) {
 
 namespace {
 
-// Finds `fullName` and checks its kind; on failure answers through `found`
-// or the kernel error path. Null when the caller must return an empty value.
-DAXOProperty* LookUp(const char* fullName, bool* found, bool (*accepts)(int),
-                     const char* notThatKind) {
-  DAXOProperty* property = DAXO::Property(fullName);
+void* PropertyOwner(void* property) {
+  return static_cast<DAXOProperty*>(property)->Owner();
+}
+
+// Reads the property `fullName` engine-wide into `value`: found and its
+// owner pinned in one step (the owner cannot be destroyed until the read is
+// over), then read under the owner's lock if it is still the owner's
+// property of that name (it may have been removed, or replaced at the same
+// address, since). Failures answer through `found` or the kernel error
+// path, leaving `value` empty.
+template <class Value>
+void ReadByName(const char* fullName, bool* found, bool (*accepts)(int), const char* notThatKind,
+                Value& value) {
   const char* shown = fullName != nullptr ? fullName : "";
-  if (property == nullptr) {
-    if (found != nullptr) {
-      *found = false;
-      return nullptr;
+  void* owner = nullptr;
+  auto* property =
+      DAXOPrivate::kernel != nullptr && fullName != nullptr
+          ? static_cast<DAXOProperty*>(DAXOPrivate::kernel->FindPinned(
+                fullName, DAXOSymbolKind::Property, &PropertyOwner, &owner))
+          : nullptr;
+  enum { kRead, kUndefined, kNotThatKind } outcome = kUndefined;
+  if (property != nullptr) {
+    auto* module = static_cast<DAXOModule*>(owner);
+    try {
+      DAXOMutexGuard guard(module->ModuleLock());
+      if (module->OwnsProperty(property, fullName)) {
+        outcome = accepts(property->Type()) ? kRead : kNotThatKind;
+        // Not through the virtual: a module that its owner (not the
+        // engine) destroys is retired only once its own destructor has
+        // begun, and its derived parts may be gone already.
+        if (outcome == kRead) module->DAXOModule::Get(*property, value);
+      }
+    } catch (...) {
+      DAXOPrivate::kernel->Unpin(owner);
+      throw;
     }
+  }
+  if (owner != nullptr) DAXOPrivate::kernel->Unpin(owner);
+  if (found != nullptr) *found = outcome == kRead;
+  if (outcome == kRead || found != nullptr) return;
+  if (outcome == kUndefined) {
     DAXOPrivate::KernelError(
         Message("Can't get value of property ", shown, ". The symbol is undefined."), 0);
   }
-  if (!accepts(property->Type())) {
-    if (found != nullptr) {
-      *found = false;
-      return nullptr;
-    }
-    DAXOPrivate::KernelError(Message("Can't get string value of property ", shown, notThatKind), 0);
-  }
-  if (found != nullptr) *found = true;
-  return property;
+  DAXOPrivate::KernelError(Message("Can't get string value of property ", shown, notThatKind), 0);
 }
 
 }  // namespace
 
+bool DAXOModule::OwnsProperty(DAXOProperty* property, const char* fullName) {
+  return FindItem(property) != nullptr && strcmp(property->Name(), fullName) == 0;
+}
+
 DAXOString DAXO::GetStringProperty(const char* fullName, bool* found) {
-  DAXOProperty* property = LookUp(
+  DAXOString value;
+  ReadByName(
       fullName, found,
       [](int t) { return t == DAXO::PropertyTypeString || t == DAXO::PropertyTypeEnum; },
-      ". It is not a string or an enum.");
-  DAXOString value;
-  if (property != nullptr) property->Owner()->Get(*property, value);
+      ". It is not a string or an enum.", value);
   return value;
 }
 
 DAXOEnumStruct DAXO::GetEnumsProperty(const char* fullName, bool* found) {
-  DAXOProperty* property = LookUp(
-      fullName, found, [](int t) { return t == DAXO::PropertyTypeEnum; }, ". It is not an enum.");
   DAXOEnumStruct value;
-  if (property != nullptr) property->Owner()->Get(*property, value);
+  ReadByName(
+      fullName, found, [](int t) { return t == DAXO::PropertyTypeEnum; }, ". It is not an enum.",
+      value);
   return value;
 }

@@ -263,6 +263,7 @@ DAXOOutput& DAXOModule::CreateOutput(const DAXOOutputDefinition& definition, con
   out.periodic = isPeriodic;
   for (DAXOTimestamp& t : out.history) t = 0;
   out.historyIndex = 0;
+  if (DAXOPrivate::kernel != nullptr) DAXOPrivate::kernel->NotifyOutputCreated(fullName);
   return *output;
 }
 
@@ -500,11 +501,35 @@ void DAXOModule::SetInputReaderTypeProperty(DAXOProperty& property) {
             " is a SamplingReader or Wait4NextReader and cannot be switched to FifoReader, "
             "NeverSkippingReader or LastOrNextReader");
   }
-  // The engine's time object may want to show the new reader type.
+  RefreshInputProperties(in.name);
+}
+
+void DAXOModule::RefreshInputProperties(const char* inputName) {
+  // An engine whose time object shows input properties offers the action
+  // "refreshInputProperties" on it. The object is pinned so that it cannot
+  // be destroyed while its action runs; its action list is read under its
+  // lock (nested under this module's locks, as a property write into
+  // another module is).
   if (DAXOPrivate::kernel == nullptr) return;
-  auto* time = static_cast<DAXOModule*>(
-      DAXOPrivate::kernel->FindSymbol("Engine.time", DAXOSymbolKind::Object));
-  (void)time;  // no engine object answers "refreshInputProperties" yet
+  void* owner = nullptr;
+  auto* time = static_cast<DAXOModule*>(DAXOPrivate::kernel->FindPinned(
+      "Engine.time", DAXOSymbolKind::Object, [](void* object) { return object; }, &owner));
+  if (time == nullptr) return;
+  try {
+    DAXOMutexGuard guard(time->m_moduleLock);
+    for (DAXOListIterator it = time->m_actions.First(); it != nullptr; ++it) {
+      DAXOAction* action = time->m_actions.Value(it);
+      if (strcmp(action->ShortName(), "refreshInputProperties") == 0) {
+        action->DoIt(inputName);
+        break;
+      }
+    }
+  } catch (...) {
+    // The property change stands whatever the engine's display does.
+    DAXO::ReportWarning(
+        Concat("Engine.time could not refresh the properties of input ", inputName, "."));
+  }
+  if (owner != nullptr) DAXOPrivate::kernel->Unpin(owner);
 }
 
 bool DAXO::Attach(DAXOOutput& output, DAXOInput& input) {

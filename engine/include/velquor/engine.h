@@ -171,6 +171,9 @@ class VELQUOR_API Engine {
   void* FindSymbol(const std::string& fullName, DAXOSymbolKind kind);
   /// Names of the elements unregistered so far, in order.
   std::vector<std::string> RemovalNotices() const;
+  /// Names of the outputs created so far (each once it is registered with
+  /// its special properties), in order.
+  std::vector<std::string> OutputNotices() const;
   /// Calls `listener` for every later removal (on the unregistering thread,
   /// with no engine lock held).
   void AddRemovalListener(std::function<void(const std::string&)> listener);
