@@ -64,6 +64,14 @@
 //     bookkeeping mutex, DAXOProcess's mutex, the joinable-thread list, the
 //     file lock table (then a text conversion handle's mutex, then the
 //     converter set's mutex).
+// 15. Listener hub lock (engine: ListenerHub), the innermost: a notice is
+//     posted under the clock's state lock (10) and under the diagram's table
+//     mutex (14), so that notices queue in the order of the changes. Nothing
+//     is called or reported under it. Listener callbacks run on the hub's
+//     notice thread with NO lock held; Unregister waits (lock released) for
+//     the listener's running callback, so a thread must not unregister a
+//     listener while holding a lock that its callback takes (the diagram
+//     lock, held while a component is destroyed, is the one to mind).
 //
 // Pins of the symbol registry (14) are not a lock but block like one: a
 // module's destruction (DAXOModule teardown; the diagram before it deletes

@@ -11,6 +11,8 @@
 // be called from any thread (the kernel is thread-safe).
 #pragma once
 
+#include <atomic>
+
 #include "daxo_kernel.h"
 
 class DAXODynamicLoader;
@@ -167,7 +169,10 @@ int GetKeysState();
 }  // namespace DAXOPrivate
 
 /// A clock known to the engine: an identifier the engine gives it when it
-/// registers, and a name. Derived clocks define their own time operations.
+/// registers (1..255; 0, the engine clock's, when the engine has no room or
+/// keeps no clocks), and a name. Derived clocks define their own time
+/// operations; the engine calls none of them. A module that is also a clock
+/// renames its clock with it (DAXOModule::Rename).
 /// Threading: construct, rename and destroy from one thread.
 class DAXOBaseClock {
  public:
@@ -206,8 +211,38 @@ enum class DAXOListenerKind : int {
 };
 
 /// Base of the engine listeners: registered with the engine at construction
-/// (or on demand), unregistered at destruction. The engine calls the derived
-/// class's callbacks from its own threads.
+/// (or on demand), unregistered at destruction; the kernel receives the
+/// address of this base (the first and only base of each listener class, so
+/// the same address as the listener class's).
+///
+/// The Velquor engine calls the callbacks on one notice thread of its own,
+/// with no engine lock held, in the order of the changes (engine/src/
+/// listener_hub.h): a callback may set events, read the clock, and register
+/// or unregister listeners, its own included. It delivers the time-state
+/// callbacks (jump, speed change, pause and resume of the engine clock) and
+/// the run/shutdown ones; it never calls RecordingStateChanged (it does not
+/// record) nor KeysStateChanged (it has no HMI keys).
+///
+/// Lifetime: once Unregister (or the destructor of a listener class) has
+/// returned, the engine never calls the listener again and no callback on it
+/// still runs; Unregister from inside the listener's own callback stops the
+/// later calls without waiting. The listener classes register in their own
+/// constructors and unregister in their own destructors, so a callback never
+/// meets a half-built or half-destroyed listener class. A class derived from
+/// one (the most derived class, when there are several levels) calls
+/// Unregister() first thing in its destructor: by the time a base's
+/// destructor runs, the derived members are gone and the object's virtual
+/// table is being switched under a callback that may be running. Likewise
+/// it builds with registration deferred where the listener class offers it
+/// (DAXOTimeStateListener(int), DAXOHMIKeysListener(false)) and calls
+/// Register() at the end of its constructor; the other listener classes
+/// register at once, so a notice that arrives while the derived class is
+/// still being built reaches it unfinished.
+///
+/// Threading: Register and Unregister from any thread, one at a time per
+/// listener, except that a callback may unregister its own listener while
+/// another thread unregisters or destroys it: Unregister always asks the
+/// kernel, whose unregistration waits for a callback still running.
 class DAXOListenerBase {
  public:
   virtual ~DAXOListenerBase();
@@ -216,51 +251,68 @@ class DAXOListenerBase {
 
   void Register();
   void Unregister();
-  bool IsRegistered() const { return m_registered; }
+  bool IsRegistered() const { return m_registered.load(); }
 
  protected:
-  DAXOListenerBase(DAXOListenerKind kind, bool registerNow);
+  /// Registers nothing: the listener class does, once it is built.
+  explicit DAXOListenerBase(DAXOListenerKind kind) : m_kind(kind) {}
 
  private:
   DAXOListenerKind m_kind;
-  bool m_registered = false;
+  std::atomic<bool> m_registered{false};
 };
 
 class DAXORecordingStateListener : public DAXOListenerBase {
  public:
-  DAXORecordingStateListener() : DAXOListenerBase(DAXOListenerKind::RecordingState, true) {}
+  DAXORecordingStateListener() : DAXOListenerBase(DAXOListenerKind::RecordingState) { Register(); }
+  ~DAXORecordingStateListener() override { Unregister(); }
   virtual void RecordingStateChanged(bool /*recording*/) {}
 };
 
 class DAXORunShutdownListener : public DAXOListenerBase {
  public:
-  DAXORunShutdownListener() : DAXOListenerBase(DAXOListenerKind::RunShutdown, true) {}
+  DAXORunShutdownListener() : DAXOListenerBase(DAXOListenerKind::RunShutdown) { Register(); }
+  ~DAXORunShutdownListener() override { Unregister(); }
+  /// The diagram starts running (DAXO::Run, or the engine's own start).
   virtual void EngineRunning() {}
+  /// A running diagram begins to shut down (DAXO::Shutdown, or the
+  /// engine's own shutdown).
   virtual void EngineShuttingDown() {}
 };
 
 class DAXOTimeStateListener : public DAXOListenerBase {
  public:
-  DAXOTimeStateListener() : DAXOListenerBase(DAXOListenerKind::TimeState, true) {}
+  DAXOTimeStateListener() : DAXOListenerBase(DAXOListenerKind::TimeState) { Register(); }
   /// Registers nothing (Register() does on demand).
-  explicit DAXOTimeStateListener(int) : DAXOListenerBase(DAXOListenerKind::TimeState, false) {}
+  explicit DAXOTimeStateListener(int) : DAXOListenerBase(DAXOListenerKind::TimeState) {}
+  ~DAXOTimeStateListener() override { Unregister(); }
+  /// Engine time jumped to `t` (DAXO::SetCurrentTime, or the clock (re)started
+  /// at 0).
   virtual void CallbackTimeJumped(DAXOTimestamp /*t*/) {}
+  /// The speed changed to `speed` (thousandths of real time).
   virtual void CallbackTimeSpeedChanged(int /*speed*/) {}
+  /// Engine time paused (true) or resumed (false).
   virtual void CallbackTimePaused(bool /*paused*/) {}
 };
 
+/// Never called by the Velquor engine (no HMI keys).
 class DAXOHMIKeysListener : public DAXOListenerBase {
  public:
   explicit DAXOHMIKeysListener(bool registerNow = true)
-      : DAXOListenerBase(DAXOListenerKind::HMIKeys, registerNow) {}
+      : DAXOListenerBase(DAXOListenerKind::HMIKeys) {
+    if (registerNow) Register();
+  }
+  ~DAXOHMIKeysListener() override { Unregister(); }
   virtual void KeysStateChanged(int /*keys*/) {}
 };
 
 /// Registered for its whole life; asks the engine to refresh the keys and
-/// the first and last timestamps.
+/// the first and last timestamps (neutral on the Velquor engine, which has
+/// neither keys nor recorded timestamps).
 class DAXOHMIKeysHandler : public DAXOListenerBase {
  public:
-  DAXOHMIKeysHandler() : DAXOListenerBase(DAXOListenerKind::HMIKeysHandler, true) {}
+  DAXOHMIKeysHandler() : DAXOListenerBase(DAXOListenerKind::HMIKeysHandler) { Register(); }
+  ~DAXOHMIKeysHandler() override { Unregister(); }
   void UpdateKeysState();
   void UpdateFirstLastTimestamp();
 };

@@ -7,6 +7,7 @@
 #include "daxo_io.h"
 #include "daxo_thread.h"
 #include "diagram_lock.h"
+#include "listener_hub.h"
 #include "package_loader.h"
 #include "symbol_registry.h"
 
@@ -49,12 +50,24 @@ std::string Describe(std::exception_ptr error) {
 }  // namespace
 
 Diagram::Diagram(PackageLoader& packages, DiagramLock& lock, SymbolRegistry& symbols,
-                 ReportFn report, LifeFn life)
+                 ReportFn report, LifeFn life, ListenerHub* listeners)
     : m_packages(packages),
       m_lock(lock),
       m_report(std::move(report)),
       m_life(std::move(life)),
-      m_symbols(symbols) {}
+      m_symbols(symbols),
+      m_listeners(listeners) {}
+
+void Diagram::SetRunning(bool running) {
+  if (m_running == running) return;
+  m_running = running;
+  if (m_listeners == nullptr) return;
+  if (running) {
+    m_listeners->PostEngineRunning();
+  } else {
+    m_listeners->PostEngineShuttingDown();
+  }
+}
 
 Diagram::~Diagram() {
   // Only lives that never ended are left (DestroyAll reported them): a
@@ -324,6 +337,7 @@ bool Diagram::StartAll() {
   std::vector<std::pair<std::string, DAXOComponent*>> entries;
   {
     MutexLock guard(m_mutex);
+    SetRunning(true);
     for (const Entry& entry : m_entries) entries.emplace_back(entry.name, entry.component);
   }
   bool all = true;
@@ -366,6 +380,7 @@ void Diagram::ShutdownAll() {
   std::vector<std::pair<std::string, DAXOComponent*>> living;
   {
     MutexLock guard(m_mutex);
+    SetRunning(false);
     for (const Entry& entry : m_entries) {
       if ((entry.component->State() & DAXO::DeadState) == 0) {
         living.emplace_back(entry.name, entry.component);
@@ -546,6 +561,7 @@ void Diagram::RequestShutdown() {
   {
     MutexLock guard(m_mutex);
     m_shutdownRequested = true;
+    SetRunning(false);
   }
   m_changed.notify_all();
 }

@@ -17,6 +17,13 @@
 // diagram's own mutex, a leaf held only around its tables, never while a
 // component is called. State notices (StateChanged) come from component
 // threads and only take the leaf mutex. The whole order: daxo_lock_order.h.
+//
+// Run and shutdown notices go to the engine's listener hub, posted under the
+// leaf mutex so that they follow the order of the transitions: "running"
+// when StartAll begins and the diagram was not running, "shutting down"
+// when a running diagram's shutdown begins (RequestShutdown or ShutdownAll,
+// whichever comes first). Starting or shutting down single components posts
+// nothing.
 #pragma once
 
 #include <chrono>
@@ -40,6 +47,7 @@ struct DAXOComponentDefinition;
 namespace velquor {
 
 class DiagramLock;
+class ListenerHub;
 class PackageLoader;
 class SymbolRegistry;
 
@@ -50,8 +58,10 @@ class Diagram {
   using LifeFn = std::function<void(DAXOComponent*)>;
   /// `symbols`: the engine's element registry (components are registered
   /// under their names; elements are found there by full name).
+  /// `listeners`: where run and shutdown notices go (none when null); it
+  /// must outlive the diagram.
   Diagram(PackageLoader& packages, DiagramLock& lock, SymbolRegistry& symbols, ReportFn report,
-          LifeFn life);
+          LifeFn life, ListenerHub* listeners = nullptr);
   /// DestroyAll must have run.
   ~Diagram();
   Diagram(const Diagram&) = delete;
@@ -92,7 +102,8 @@ class Diagram {
   /// failed (the component reported why).
   bool Start(const std::string& name);
   /// Starts every component whose "autoStart" property is true, in creation
-  /// order; true when all of them started.
+  /// order; true when all of them started. The diagram is running from
+  /// then until its shutdown begins.
   bool StartAll();
   /// Asks the component to die and waits until it is dead (at most the
   /// component's own limit), then joins its main thread.
@@ -118,7 +129,8 @@ class Diagram {
   /// components), RequestShutdown is called, or `limit` µs of real time have
   /// passed (negative: no limit). Shuts nothing down itself.
   RunEnd Run(DAXODelay limit);
-  /// Wakes Run; any thread (a component may ask the engine to stop).
+  /// Wakes Run; any thread (a component may ask the engine to stop). Begins
+  /// the shutdown of a running diagram.
   void RequestShutdown();
 
  private:
@@ -150,6 +162,8 @@ class Diagram {
   /// Lets `module` re-declare its elements after a change (errors dropped).
   void Notify(DAXOModule* module) const;
   bool AutoStart(const std::string& name, DAXOComponent* component) const;
+  /// Marks the diagram running or not and posts the notice of a change.
+  void SetRunning(bool running) DAXO_REQUIRES(m_mutex);
   /// The component's "priority" (128 when it has none or it cannot be read).
   long Priority(const std::string& name, DAXOComponent* component) const;
 
@@ -165,6 +179,8 @@ class Diagram {
   std::vector<Entry> m_entries DAXO_GUARDED_BY(m_mutex);  // creation order
   std::vector<std::unique_ptr<Life>> m_lives DAXO_GUARDED_BY(m_mutex);
   bool m_shutdownRequested DAXO_GUARDED_BY(m_mutex) = false;
+  ListenerHub* const m_listeners;
+  bool m_running DAXO_GUARDED_BY(m_mutex) = false;  // between StartAll and its shutdown
 };
 
 }  // namespace velquor

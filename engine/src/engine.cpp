@@ -43,7 +43,11 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
   parts.messageBoxWindows = options.messageBoxWindows;
   parts.reports = std::make_unique<ReportHub>();
   if (options.reportToStderr) parts.reports->AddSink(std::make_shared<StderrReportSink>());
-  parts.clock = std::make_unique<EngineClock>();
+  parts.listeners = std::make_unique<ListenerHub>(
+      [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); });
+  parts.clocks = std::make_unique<ClockTable>(
+      [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); });
+  parts.clock = std::make_unique<EngineClock>(parts.listeners.get());
   parts.timers = std::make_unique<TimerService>();
   parts.properties = std::make_unique<EngineProperties>(kVersion);
   parts.symbols = std::make_unique<SymbolRegistry>();
@@ -56,7 +60,8 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
   parts.diagram = std::make_unique<Diagram>(
       *parts.packages, *parts.diagramLock, *parts.symbols,
       [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); },
-      [this](DAXOComponent* component) { m_impl->kernel.ComponentMainThread(component); });
+      [this](DAXOComponent* component) { m_impl->kernel.ComponentMainThread(component); },
+      parts.listeners.get());
   parts.shutdownEvent = std::make_unique<DAXOEvent>(false);
   parts.globalMutex = std::make_unique<DAXOMutex>();
   // libvelquor's own SDK copy (the condition's events, the waits run here).
@@ -71,6 +76,9 @@ Engine::~Engine() {
   // stands: they may use any of them while dying. A main thread that did
   // not end keeps running the package's code: its library stays open.
   if (!parts.diagram->DestroyAll()) parts.packages->KeepLibrariesLoaded();
+  // The last notices (the shutdown's) are delivered, then no listener
+  // code runs any more: the packages may go.
+  parts.listeners->Stop();
   // Nothing fires any more: no trigger may set an event destroyed below.
   parts.timers->Stop();
   // The packages go while every service still stands: their static
@@ -84,6 +92,8 @@ Engine::~Engine() {
   }
   parts.timers.reset();
   parts.clock.reset();
+  parts.listeners.reset();
+  parts.clocks.reset();
   parts.shutdownEvent.reset();
   parts.globalMutex.reset();
   parts.notices.reset();
@@ -195,6 +205,18 @@ void Engine::JumpClock(DAXOTimestamp t) {
 
 DAXOTimestamp Engine::Now() {
   return m_impl->parts.clock->Now();
+}
+
+void Engine::FlushListenerNotices() {
+  m_impl->parts.listeners->Flush();
+}
+
+std::vector<ClockInfo> Engine::Clocks() const {
+  return m_impl->parts.clocks->Clocks();
+}
+
+int Engine::FindClock(const std::string& name) const {
+  return m_impl->parts.clocks->Find(name);
 }
 
 void Engine::AddReportSink(std::shared_ptr<ReportSink> sink) {

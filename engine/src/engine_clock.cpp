@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include "listener_hub.h"
+
 namespace velquor {
 
 namespace {
@@ -20,7 +22,8 @@ DAXOTimestamp SystemMicros() {
   return MonotonicMicros() + kOffset;
 }
 
-EngineClock::EngineClock() : m_abort(false), m_condition(&m_conditionMutex, &m_abort, -1) {}
+EngineClock::EngineClock(ListenerHub* listeners)
+    : m_listeners(listeners), m_abort(false), m_condition(&m_conditionMutex, &m_abort, -1) {}
 
 EngineClock::~EngineClock() {
   m_conditionMutex.Lock();
@@ -36,21 +39,28 @@ DAXOTimestamp EngineClock::NowLocked(DAXOTimestamp system) const {
 }
 
 template <typename Change>
-void EngineClock::Apply(Change change) {
+void EngineClock::Apply(bool jumps, Change change) {
   m_conditionMutex.Lock();
   {
     MutexLock lock(m_state);
     const DAXOTimestamp system = SystemMicros();
     m_reference = NowLocked(system);
     m_systemReference = system;
+    const int speed = m_speed;
+    const bool paused = m_paused;
     change();
+    if (m_listeners != nullptr) {
+      if (jumps) m_listeners->PostTimeJumped(m_reference);
+      if (m_speed != speed) m_listeners->PostTimeSpeedChanged(m_speed);
+      if (m_paused != paused) m_listeners->PostTimePaused(m_paused);
+    }
   }
   m_condition.Signal();
   m_conditionMutex.Release();
 }
 
 void EngineClock::Start() {
-  Apply([this]() DAXO_REQUIRES(m_state) {
+  Apply(true, [this]() DAXO_REQUIRES(m_state) {
     m_started = true;
     m_paused = false;
     m_reference = 0;
@@ -58,17 +68,17 @@ void EngineClock::Start() {
 }
 
 void EngineClock::SetPaused(bool paused) {
-  Apply([this, paused]() DAXO_REQUIRES(m_state) {
+  Apply(false, [this, paused]() DAXO_REQUIRES(m_state) {
     if (m_started) m_paused = paused;
   });
 }
 
 void EngineClock::SetSpeed(int speed) {
-  Apply([this, speed]() DAXO_REQUIRES(m_state) { m_speed = speed; });
+  Apply(false, [this, speed]() DAXO_REQUIRES(m_state) { m_speed = speed; });
 }
 
 void EngineClock::SetTime(DAXOTimestamp t) {
-  Apply([this, t]() DAXO_REQUIRES(m_state) { m_reference = t; });
+  Apply(true, [this, t]() DAXO_REQUIRES(m_state) { m_reference = t; });
 }
 
 DAXOTimestamp EngineClock::Now() {

@@ -12,9 +12,17 @@
 // first (the one BeginTimeComputation takes), then the state lock, and signal
 // the condition with the protecting mutex still held: a waiter that holds
 // the protecting mutex between Begin and WaitX sees no change it could miss.
-// Lock order: condition mutex -> state lock -> (Signal) event mutexes (see
+// Lock order: condition mutex -> state lock -> listener hub (posts); the
+// condition mutex -> (Signal) event mutexes (see
 // daxo_lock_order.h for the whole SDK's).
-// Nothing here calls out with the state lock held.
+// Nothing here calls out with the state lock held but the listener hub's
+// posts, which only queue a notice under the hub's innermost lock.
+//
+// Listener notices: every change posts what it changed to the listener hub
+// (when one is given), under the state lock, so notices are queued in the
+// order of the changes: a jump (SetTime, and Start, which jumps to 0), a
+// speed that differs from the one before, a pause or resume that changes the
+// paused state. Setting what is already set posts nothing.
 #pragma once
 
 #include "daxo_condition.h"
@@ -25,13 +33,17 @@
 
 namespace velquor {
 
+class ListenerHub;
+
 /// The engine's system time in microseconds: CLOCK_MONOTONIC plus a fixed
 /// offset (steady_clock durations apply to it unchanged).
 DAXOTimestamp SystemMicros();
 
 class EngineClock {
  public:
-  EngineClock();
+  /// `listeners`: where changes are posted (none when null); it must
+  /// outlive the clock.
+  explicit EngineClock(ListenerHub* listeners = nullptr);
   /// Sets the condition's abort event. This does not make it safe to destroy
   /// the clock under a waiter: a woken waiter still touches the condition, so
   /// no time-change wait may be in progress (the engine outlives every
@@ -64,12 +76,15 @@ class EngineClock {
   void EndComputation() DAXO_RELEASE(m_conditionMutex) { m_conditionMutex.Release(); }
 
  private:
+  /// Rebases, runs `change` and posts what it changed (a jump when
+  /// `jumps`).
   template <typename Change>
-  void Apply(Change change) DAXO_EXCLUDES(m_conditionMutex, m_state);
+  void Apply(bool jumps, Change change) DAXO_EXCLUDES(m_conditionMutex, m_state);
   DAXOTimestamp NowLocked(DAXOTimestamp system) const DAXO_REQUIRES(m_state);
 
   // Protects m_condition (see the banner); the condition locks and releases
   // it by itself, so m_condition is not annotated as guarded by it.
+  ListenerHub* const m_listeners;
   DAXOMutex m_conditionMutex;
   DAXOEvent m_abort;
   DAXOCondition m_condition;

@@ -5,6 +5,7 @@
 #include "component_runner.h"
 #include "daxo_io.h"
 #include "daxo_msgbox.h"
+#include "daxo_services.h"
 
 namespace velquor {
 
@@ -433,10 +434,6 @@ VELQUOR_NEUTRAL_VOID(void EngineKernel::StopSendingData(), "StopSendingData")
 VELQUOR_NEUTRAL_VOID(void EngineKernel::StopReplaying(), "StopReplaying")
 VELQUOR_NEUTRAL_VOID(void EngineKernel::InitializeSession(), "InitializeSession")
 VELQUOR_NEUTRAL_VOID(void EngineKernel::RegisterStandardPackages(), "RegisterStandardPackages")
-VELQUOR_NEUTRAL(unsigned char EngineKernel::RegisterClock(void*), "RegisterClock", 0)
-VELQUOR_NEUTRAL_VOID(void EngineKernel::UnregisterClock(void*), "UnregisterClock")
-VELQUOR_NEUTRAL(unsigned char EngineKernel::GetCurrentClockID(), "GetCurrentClockID", 0)
-VELQUOR_NEUTRAL(unsigned char EngineKernel::GetMasterCurrentClockID(), "GetMasterCurrentClockID", 0)
 VELQUOR_NEUTRAL(bool EngineKernel::SetAbsoluteTimeSpeed(int, int), "SetAbsoluteTimeSpeed", false)
 VELQUOR_NEUTRAL_VOID(void EngineKernel::SignalMasterClockChanged(unsigned char),
                      "SignalMasterClockChanged")
@@ -447,8 +444,6 @@ VELQUOR_NEUTRAL(DAXOTimestamp EngineKernel::GetVirtualClockTimebaseX(), "GetVirt
 VELQUOR_NEUTRAL_VOID(void EngineKernel::InitVirtualClockTime(long, long, int),
                      "InitVirtualClockTime")
 VELQUOR_NEUTRAL_VOID(void EngineKernel::UninitVirtualClockTime(), "UninitVirtualClockTime")
-VELQUOR_NEUTRAL_VOID(void EngineKernel::RegisterListener(int, void*), "RegisterListener")
-VELQUOR_NEUTRAL_VOID(void EngineKernel::UnregisterListener(int, void*), "UnregisterListener")
 VELQUOR_NEUTRAL_VOID(void EngineKernel::UpdateKeysState(), "UpdateKeysState")
 VELQUOR_NEUTRAL_VOID(void EngineKernel::UpdateFirstLastTimestamp(), "UpdateFirstLastTimestamp")
 VELQUOR_NEUTRAL_VOID(void EngineKernel::SignalSynchronizationCommand(long),
@@ -464,6 +459,39 @@ bool EngineKernel::ReleaseSynchronizer(void*, DAXOSynchronizer** s) {
   Neutral("ReleaseSynchronizer");
   if (s != nullptr) *s = nullptr;
   return false;
+}
+
+// --- clocks and listeners --------------------------------------------------------------------
+
+// The clock's name is read once, through the shared layout of DAXOBaseClock
+// (GetClockName only reads a field; no clock code runs here).
+unsigned char EngineKernel::RegisterClock(void* clock) {
+  return Guarded("RegisterClock", static_cast<unsigned char>(ClockTable::kEngineClock), [&] {
+    if (clock == nullptr) return static_cast<unsigned char>(ClockTable::kEngineClock);
+    return m_parts.clocks->Register(clock,
+                                    Text(static_cast<DAXOBaseClock*>(clock)->GetClockName()));
+  });
+}
+
+void EngineKernel::UnregisterClock(void* clock) {
+  Guarded("UnregisterClock", [&] { m_parts.clocks->Unregister(clock); });
+}
+
+// No clock selection: the engine clock is always the current and master one.
+unsigned char EngineKernel::GetCurrentClockID() {
+  return ClockTable::kEngineClock;
+}
+
+unsigned char EngineKernel::GetMasterCurrentClockID() {
+  return ClockTable::kEngineClock;
+}
+
+void EngineKernel::RegisterListener(int kind, void* listener) {
+  Guarded("RegisterListener", [&] { m_parts.listeners->Register(kind, listener); });
+}
+
+void EngineKernel::UnregisterListener(int kind, void* listener) {
+  Guarded("UnregisterListener", [&] { m_parts.listeners->Unregister(kind, listener); });
 }
 
 }  // namespace velquor

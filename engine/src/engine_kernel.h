@@ -10,6 +10,8 @@
 // synchronisers, engine functions): answered with the interface's neutral
 // value and one debug-level (echo) report per service and engine, so that a
 // package relying on one is visible without flooding the reports.
+// Listeners and clock registration are real (ListenerHub, ClockTable); the
+// clock queries answer the engine clock (0): there is no clock selection.
 //
 // Threading: every operation from any thread (see the services' banners for
 // their locks). The kernel's own state: atomics, and the neutral-service set
@@ -21,6 +23,7 @@
 #include <set>
 #include <string>
 
+#include "clock_table.h"
 #include "daxo_event.h"
 #include "daxo_kernel.h"
 #include "daxo_mutex.h"
@@ -29,6 +32,7 @@
 #include "engine_clock.h"
 #include "engine_mutex.h"
 #include "engine_properties.h"
+#include "listener_hub.h"
 #include "module_notices.h"
 #include "package_loader.h"
 #include "report_hub.h"
@@ -42,6 +46,11 @@ namespace velquor {
 struct EngineParts {
   bool messageBoxWindows = false;
   std::unique_ptr<ReportHub> reports;
+  // Listeners: stopped after the components are gone and before the
+  // packages whose code they run are unloaded; destroyed after the clock
+  // and the diagram, which post to it.
+  std::unique_ptr<ListenerHub> listeners;
+  std::unique_ptr<ClockTable> clocks;
   std::unique_ptr<EngineClock> clock;
   std::unique_ptr<TimerService> timers;
   std::unique_ptr<EngineProperties> properties;

@@ -196,4 +196,8 @@ void DAXOModule::Rename(const char* oldName, const char* newName) {
     DAXOString& registered = m_registeredNames.Value(it);
     if (Renamed(registered, from, to, renamed)) registered = renamed;
   }
+  // Without the module lock: a clock's Unregister and Register are virtual
+  // and may run the derived clock's own code.
+  guard.unlock();
+  if (auto* clock = dynamic_cast<DAXOBaseClock*>(this)) clock->RenameClock(to);
 }

@@ -334,26 +334,27 @@ const char* DAXOBaseClock::GetClockName() const {
 }
 
 // --- listeners ------------------------------------------------------------------
-DAXOListenerBase::DAXOListenerBase(DAXOListenerKind kind, bool registerNow) : m_kind(kind) {
-  if (registerNow) Register();
+// Every listener class unregisters in its own destructor already; this one
+// covers classes derived from the base directly.
+DAXOListenerBase::~DAXOListenerBase() {
+  Unregister();
 }
 
-DAXOListenerBase::~DAXOListenerBase() {
-  if (m_registered && DAXOPrivate::kernel != nullptr) {
+// The kernel receives this base's address, as void*: the engine casts it
+// back to DAXOListenerBase* and from there to the listener class.
+void DAXOListenerBase::Register() {
+  if (m_registered.exchange(true)) return;
+  K().RegisterListener(static_cast<int>(m_kind), static_cast<DAXOListenerBase*>(this));
+}
+
+// Tells the kernel even when the flag is already down: a callback that
+// unregistered its own listener may still be running, and the kernel's
+// unregistration is what waits for it (it ignores unknown listeners).
+void DAXOListenerBase::Unregister() {
+  m_registered = false;
+  if (DAXOPrivate::kernel != nullptr) {
     DAXOPrivate::kernel->UnregisterListener(static_cast<int>(m_kind), this);
   }
-}
-
-void DAXOListenerBase::Register() {
-  if (m_registered) return;
-  K().RegisterListener(static_cast<int>(m_kind), this);
-  m_registered = true;
-}
-
-void DAXOListenerBase::Unregister() {
-  if (!m_registered) return;
-  K().UnregisterListener(static_cast<int>(m_kind), this);
-  m_registered = false;
 }
 
 void DAXOHMIKeysHandler::UpdateKeysState() {

@@ -15,7 +15,9 @@
 // it last (unbind KernelBinding first). Lock order inside the engine, outer
 // first: diagram lock -> clock's condition mutex -> clock state -> timer
 // service -> event mutexes; registries, properties, notices and sinks hold
-// leaf locks and never call out while holding them. The whole order, with
+// leaf locks and never call out while holding them; the listener hub's lock
+// is the innermost (listener callbacks run on the hub's own thread with no
+// engine lock held). The whole order, with
 // the SDK's locks between these: daxo_lock_order.h.
 #pragma once
 
@@ -59,6 +61,13 @@ struct ModuleStateNotice {
 
 /// How Engine::RunDiagram ended.
 enum class RunEnd { AllDead, ShutdownRequested, TimeLimit };
+
+/// A clock known to the engine: identifier 0 is the engine clock
+/// ("Engine"), 1..255 the registered DAXOBaseClock objects.
+struct ClockInfo {
+  int id = 0;
+  std::string name;
+};
 
 /// The engine's version text ("Engine.version").
 VELQUOR_API const char* EngineVersion();
@@ -148,6 +157,16 @@ class VELQUOR_API Engine {
   void JumpClock(DAXOTimestamp t);
   /// Current engine time (µs).
   DAXOTimestamp Now();
+
+  // --- listeners and clocks ---------------------------------------------------
+  /// Blocks until every listener notice posted before the call (clock
+  /// changes, diagram run and shutdown) has been delivered. Returns at once
+  /// from inside a listener's callback.
+  void FlushListenerNotices();
+  /// The engine clock, then the registered clocks, by identifier.
+  std::vector<ClockInfo> Clocks() const;
+  /// The lowest identifier of a clock named `name`, or -1.
+  int FindClock(const std::string& name) const;
 
   // --- reports ----------------------------------------------------------------
   /// Attaches a sink: it receives every later report.
