@@ -41,7 +41,11 @@
 //     the protecting mutex of its readers' DAXOCondition2). Never nested with
 //     each other; taken under a connection mutex or a module lock, held only
 //     for bookkeeping, never across a wait or a report.
-//  9. Leaves of a module: threads lock, error lock (DAXOModule).
+//  9. Leaves of a module: threads lock, error lock (DAXOModule). The
+//     module's thread objects (DAXOThread) are called under the threads
+//     lock: the engine's (EngineThread) take their load-window lock (14)
+//     and may report a warning (report hub, 14) when a processor cannot be
+//     applied.
 // 10. Engine clock: the time-change condition's protecting mutex, then the
 //     clock's state lock. A waiter holds the first between
 //     BeginTimeComputation and WaitX (never while blocked); a clock change

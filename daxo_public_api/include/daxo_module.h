@@ -14,7 +14,9 @@
 //   -> property lock (DAXOMutex2: every property value read and write, and
 //      the callbacks, which may themselves look up, read or write properties
 //      of the same module)
-//   -> threads lock and error lock (leaves: the thread list, the last error)
+//   -> threads lock and error lock (leaves: the thread list, the last error;
+//      the thread objects are called under the threads lock, see "the
+//      module's threads" below)
 // Value reads and writes take the module lock and then the property lock
 // (ValueGuard), so a callback may take the module lock again (every lookup
 // does) without inverting the order. The state word itself is atomic: the
@@ -374,10 +376,42 @@ class DAXOModule : public DAXOModuleBase {
   bool WaitForTimestamp(DAXOTimestamp t, DAXOEvent* cancel, bool* timeChanged);
   bool WaitForTimestamp(DAXOTimestamp t, int n, DAXOEvent** events, int* which, bool* timeChanged);
 
-  /// Threads of the module (not owned): receive the "processor" and
-  /// priority choices and answer the performance properties.
+  // --- the module's threads (daxo_module_threads.cpp) -------------------------
+  // The list holds every thread that runs the module's code while it runs:
+  // a threaded component's main thread from before Birth until its last
+  // Core has returned (its death sequence runs unlisted: the component may
+  // be destroyed the moment it ends), and each extra thread (CreateThread)
+  // from its start until its function has returned. The engine lists them
+  // with EngineThreadBegins and EngineThreadEnds; its thread objects answer
+  // the performance properties and take the "processor" and "priority"
+  // choices. A sequential component has no thread of its own: only its
+  // extra threads are listed, and with none "contextSwitches" and "CPULoad"
+  // read 0.
+  // Threading: the list is guarded by the threads lock, a leaf under the
+  // module and property locks (daxo_lock_order.h, level 9). Whoever walks
+  // the list calls the thread objects with the threads lock held; a thread
+  // leaves the list (under that lock) before its object or itself ends, so
+  // a reader never reaches a thread that is gone.
+  /// Lists `thread` (not owned). No life is taken: the caller keeps the
+  /// object alive until RemoveThread.
   void AddThread(DAXOThread* thread) DAXO_EXCLUDES(m_threadsLock);
+  /// Unlists `thread` (nothing when it is not listed).
   void RemoveThread(DAXOThread* thread) DAXO_EXCLUDES(m_threadsLock);
+  /// Engine entry point (virtual: the engine reaches a package's module
+  /// through its own copy of the SDK), called on the thread that `thread`
+  /// describes before it runs the module's code: takes one more life (so the
+  /// module's death waits until the thread has left), lists the thread and
+  /// pins it to the "processor" value when that is not -1, all under the
+  /// module's value locks, so that a "processor" change made meanwhile is
+  /// either seen here or applied to the listed thread. True when the thread
+  /// was listed (then, and only then, EngineThreadEnds must follow); false
+  /// for a null thread or when the list cannot grow. Never throws.
+  virtual bool EngineThreadBegins(DAXOThread* thread);
+  /// Engine entry point, on the same thread once it no longer runs the
+  /// module's code: unlists the thread, then gives its life back (the module
+  /// may then be destroyed at once: nothing touches it afterwards). Never
+  /// throws.
+  virtual void EngineThreadEnds(DAXOThread* thread);
 
   /// Held around every value read and write: the module lock, then the
   /// property lock. Taking the module lock too lets a callback look up

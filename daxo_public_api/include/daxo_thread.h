@@ -16,19 +16,31 @@
 
 #include "daxo_types.h"
 
-/// The engine's thread object. The engine derives from it and supplies the
-/// real operations; the defaults below mean "not available", and callers
-/// compare against them and skip the call when they are in place.
+/// The engine's thread object: one running thread as a module sees it in its
+/// thread list (DAXOModule::EngineThreadBegins). The engine derives from it
+/// and supplies the real operations; the defaults below mean "not
+/// available", and callers compare against them and skip the call when they
+/// are in place. The slot order of the virtual operations is part of the
+/// contract between the engine and the packages: add new ones at the end.
+///
+/// Threading: every operation may be called from any thread, concurrently,
+/// for as long as the thread it describes is listed by its module (the
+/// object, and the thread, outlive the listing).
 class DAXOThread {
  public:
   virtual ~DAXOThread() = default;
-  /// Context switches of the thread so far; 0 when not measured.
+  /// Context switches of the thread so far (voluntary and involuntary); 0
+  /// when not measured.
   virtual long GetContextSwitches() { return 0; }
-  /// CPU load of the thread in hundredths of a percent; 0 when not measured.
+  /// CPU load of the thread in hundredths of a percent of one processor
+  /// (10000: it ran all the time); 0 when not measured. The engine's
+  /// measuring window is its own (see its thread object).
   virtual int GetCPULoad() { return 0; }
-  /// Pins the thread to a processor; ignored by default.
+  /// Pins the thread to processor `processor` (from 0), or lets it run on
+  /// every processor again (-1); ignored by default.
   virtual void SetProcessor(int /*processor*/) {}
-  /// Changes the thread's priority (0 to 255); ignored by default.
+  /// Changes the thread's priority (0 to 255, as SetCurrentThreadPriority);
+  /// ignored by default.
   virtual void SetPriority(int /*priority*/) {}
 };
 
@@ -74,6 +86,12 @@ void SetCurrentThreadName(const char* name);
 /// parameters cannot be read, 1 otherwise (also when the system refuses the
 /// new priority or nice value).
 int SetCurrentThreadPriority(int priority);
+
+/// As SetCurrentThreadPriority for another running thread of this process:
+/// `thread` is its POSIX identifier, `kernelTid` its kernel thread id (the
+/// nice value belongs to the kernel thread). The caller keeps the thread
+/// alive during the call.
+int SetThreadPriority(DAXOThreadId thread, int kernelTid, int priority);
 
 /// Yields the processor.
 void ReleaseCurrentThread();

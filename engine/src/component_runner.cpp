@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "daxo_component.h"
+#include "engine_thread.h"
 
 namespace velquor {
 
@@ -47,6 +48,15 @@ void RunComponentLife(DAXOComponent& component, const ComponentReport& report) {
   std::string who;
   try {
     who = std::string(component.Kind()) + " " + (component.name != nullptr ? component.name : "");
+  } catch (...) {
+    // Reports go without a name.
+  }
+  // The thread is one of the component's from before Birth until its last
+  // Core has returned: the death sequence may end with the component
+  // destroyed, so the thread leaves the list before it.
+  ModuleThreadListing listing(
+      component, who, [&report](const std::string& text) { report(text, DAXO::Warning, 0, true); });
+  try {
     // A Birth or Core during which a reading or writing call failed is the
     // last step: the life ends as if that step had raised Error.
     component.Birth();
@@ -65,6 +75,7 @@ void RunComponentLife(DAXOComponent& component, const ComponentReport& report) {
       // Nothing left to report with; the death sequence still runs.
     }
   }
+  listing.End();
   try {
     // Marks the component dying (when a failure ended it) and ends in its
     // dead state.

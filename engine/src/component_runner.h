@@ -9,8 +9,11 @@
 // Threading: runs entirely on the calling thread (the component's main
 // thread) and holds no engine lock while it calls the component. The
 // component is reached only through its virtual operations (it was built by
-// another module's copy of the SDK). Once the death sequence has returned the
-// component may be gone: nothing touches it afterwards.
+// another module's copy of the SDK). The thread is in the component's thread
+// list (an EngineThread: "contextSwitches", "CPULoad", "processor") from
+// before Birth until the last Core has returned, and leaves it before the
+// death sequence. Once the death sequence has returned the component may be
+// gone: nothing touches it afterwards.
 #pragma once
 
 #include <functional>

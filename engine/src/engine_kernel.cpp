@@ -6,6 +6,8 @@
 #include "daxo_io.h"
 #include "daxo_msgbox.h"
 #include "daxo_services.h"
+#include "daxo_module.h"
+#include "engine_thread.h"
 
 namespace velquor {
 
@@ -335,9 +337,42 @@ bool EngineKernel::StartComponentThread(DAXOComponent* component) {
                  [&] { return m_parts.diagram->StartThread(component); });
 }
 
+namespace {
+
+/// An extra thread's start: the module's entry and record, run with the
+/// thread listed in the module's threads. Owned by the new thread once the
+/// diagram has started it, by the creator before.
+struct ExtraThreadStart {
+  void (*entry)(void*);
+  void* record;
+  DAXOModule* owner;
+  std::string who;
+  EngineParts* parts;
+};
+
+void RunExtraThread(void* argument) {
+  std::unique_ptr<ExtraThreadStart> start(static_cast<ExtraThreadStart*>(argument));
+  EngineParts* parts = start->parts;
+  // Listed until the entry has returned; the entry's own life keeps the
+  // module until then, the listing's until it has left the list.
+  ModuleThreadListing listing(*start->owner, start->who, [parts](const std::string& text) {
+    parts->Report(text, DAXO::Warning, 0, true);
+  });
+  start->entry(start->record);
+}
+
+}  // namespace
+
 bool EngineKernel::StartModuleThread(void (*entry)(void*), void* record, DAXOModule* owner) {
-  return Guarded("StartModuleThread", false,
-                 [&] { return m_parts.diagram->StartExtraThread(entry, record, owner); });
+  return Guarded("StartModuleThread", false, [&] {
+    if (entry == nullptr || owner == nullptr) return false;
+    auto start = std::make_unique<ExtraThreadStart>(ExtraThreadStart{
+        entry, record, owner,
+        std::string(owner->Kind()) + " " + (owner->name != nullptr ? owner->name : ""), &m_parts});
+    if (!m_parts.diagram->StartExtraThread(&RunExtraThread, start.get(), owner)) return false;
+    start.release();  // the thread's now
+    return true;
+  });
 }
 
 bool EngineKernel::Run() {

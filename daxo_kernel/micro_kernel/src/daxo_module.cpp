@@ -245,17 +245,6 @@ void DAXOModule::Die() {
   m_dieEvent.Set();
 }
 
-void DAXOModule::AddThread(DAXOThread* thread) {
-  DAXOMutexGuard guard(m_threadsLock);
-  m_threads.PushBack(thread);
-}
-
-void DAXOModule::RemoveThread(DAXOThread* thread) {
-  DAXOMutexGuard guard(m_threadsLock);
-  DAXOListIterator it = m_threads.Find(thread);
-  if (it != nullptr) m_threads.Remove(it);
-}
-
 // --- writes ----------------------------------------------------------------------------
 
 void DAXOModule::CheckWritable(DAXOPropertyImplementation& p, WriteKind kind, bool guarded) {
@@ -799,42 +788,6 @@ void DAXOModule::EndPropertyRedeclaration() {
   while (m_dynamicPropertyCursor != nullptr) {
     RemoveProperty(m_properties.ValueOf(m_dynamicPropertyCursor));
   }
-}
-
-// --- callbacks of the built-in properties --------------------------------------------------
-
-void DAXOModule::SetProcessorProperty(DAXOProperty& property) {
-  DAXOModule* module = property.Owner();
-  const int processor = static_cast<int>(Impl(property).value.value.integer);
-  DAXOMutexGuard guard(module->m_threadsLock);
-  for (DAXOListIterator it = module->m_threads.First(); it != nullptr; ++it) {
-    module->m_threads.Value(it)->SetProcessor(processor);
-  }
-}
-
-void DAXOModule::ApplyPriority(int priority) {
-  DAXOMutexGuard guard(m_threadsLock);
-  for (DAXOListIterator it = m_threads.First(); it != nullptr; ++it) {
-    m_threads.Value(it)->SetPriority(priority);
-  }
-}
-
-void DAXOModule::GetPerfMonProperties(DAXOProperty& property, void* value) {
-  DAXOModule* module = property.Owner();
-  const bool load = Impl(property).shortName == "CPULoad";
-  long sum = 0;
-  {
-    DAXOMutexGuard guard(module->m_threadsLock);
-    if (module->m_threads.Empty()) {
-      *static_cast<long*>(value) = 0;
-      return;
-    }
-    for (DAXOListIterator it = module->m_threads.First(); it != nullptr; ++it) {
-      DAXOThread* thread = module->m_threads.Value(it);
-      sum += load ? thread->GetCPULoad() : thread->GetContextSwitches();
-    }
-  }
-  *static_cast<long*>(value) = load ? (sum + 50) / 100 : sum;
 }
 
 // --- engine-wide lookups ------------------------------------------------------------------

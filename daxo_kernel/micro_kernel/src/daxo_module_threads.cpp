@@ -1,4 +1,11 @@
-// Extra threads of a module and its period statistics.
+// The threads of a module (extra threads it starts, the thread list the
+// engine keeps in it and the built-in properties that read or steer the
+// listed threads) and its period statistics.
+//
+// Locks: the thread list is guarded by the threads lock, taken under the
+// module's value locks (module lock, property lock) by the property
+// callbacks and by EngineThreadBegins; the thread objects are called with
+// it held (daxo_lock_order.h).
 #include <atomic>
 
 #include "daxo_kernel.h"
@@ -59,6 +66,83 @@ void DAXOModule::StartExtraThread(void (DAXOModule::*function)(), const char* fa
 
 void DAXOModule::CreateThread(void (DAXOModule::*function)()) {
   StartExtraThread(function, "Failed to create module thread");
+}
+
+// --- the thread list ---------------------------------------------------------------------
+
+void DAXOModule::AddThread(DAXOThread* thread) {
+  DAXOMutexGuard guard(m_threadsLock);
+  m_threads.PushBack(thread);
+}
+
+void DAXOModule::RemoveThread(DAXOThread* thread) {
+  DAXOMutexGuard guard(m_threadsLock);
+  DAXOListIterator it = m_threads.Find(thread);
+  if (it != nullptr) m_threads.Remove(it);
+}
+
+bool DAXOModule::EngineThreadBegins(DAXOThread* thread) {
+  if (thread == nullptr) return false;
+  try {
+    // Under the value locks: SetProcessorProperty runs under them too, so
+    // a change of "processor" is either read below or finds the thread
+    // listed.
+    ValueGuard guard(*this);
+    AddThread(thread);
+    OneMoreLife();
+    auto* processor =
+        static_cast<DAXOPropertyImplementation*>(FindPropertyByName("processor", false));
+    if (processor != nullptr && processor->value.type == DAXO::PropertyTypeInteger) {
+      // -1 leaves the thread where its creator's affinity put it.
+      const long value = processor->value.value.integer;
+      if (value != -1) thread->SetProcessor(static_cast<int>(value));
+    }
+    return true;
+  } catch (...) {
+    // Only the list's allocation can fail, before the life is taken.
+    return false;
+  }
+}
+
+void DAXOModule::EngineThreadEnds(DAXOThread* thread) {
+  RemoveThread(thread);
+  LoseOneLife();
+}
+
+// --- callbacks of the built-in properties that reach the threads ------------------------
+// They run under the module's value locks (the set or get that called them).
+
+void DAXOModule::SetProcessorProperty(DAXOProperty& property) {
+  DAXOModule* module = property.Owner();
+  const auto processor =
+      static_cast<int>(static_cast<DAXOPropertyImplementation&>(property).value.value.integer);
+  DAXOMutexGuard guard(module->m_threadsLock);
+  for (DAXOListIterator it = module->m_threads.First(); it != nullptr; ++it) {
+    module->m_threads.Value(it)->SetProcessor(processor);
+  }
+}
+
+void DAXOModule::ApplyPriority(int priority) {
+  DAXOMutexGuard guard(m_threadsLock);
+  for (DAXOListIterator it = m_threads.First(); it != nullptr; ++it) {
+    m_threads.Value(it)->SetPriority(priority);
+  }
+}
+
+void DAXOModule::GetPerfMonProperties(DAXOProperty& property, void* value) {
+  DAXOModule* module = property.Owner();
+  const bool load = static_cast<DAXOPropertyImplementation&>(property).shortName == "CPULoad";
+  long sum = 0;
+  {
+    DAXOMutexGuard guard(module->m_threadsLock);
+    for (DAXOListIterator it = module->m_threads.First(); it != nullptr; ++it) {
+      DAXOThread* thread = module->m_threads.Value(it);
+      sum += load ? thread->GetCPULoad() : thread->GetContextSwitches();
+    }
+  }
+  // The loads are in hundredths of a percent: the property shows whole
+  // percents, rounded (0 without threads).
+  *static_cast<long*>(value) = load ? (sum + 50) / 100 : sum;
 }
 
 // --- period statistics ---------------------------------------------------------------

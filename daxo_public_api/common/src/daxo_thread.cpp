@@ -166,21 +166,25 @@ void DAXO::SetCurrentThreadName(const char* name) {
 }
 
 int DAXO::SetCurrentThreadPriority(int priority) {
+  return SetThreadPriority(pthread_self(), static_cast<int>(gettid()), priority);
+}
+
+int DAXO::SetThreadPriority(DAXOThreadId thread, int kernelTid, int priority) {
   int policy = 0;
   sched_param param{};
-  if (pthread_getschedparam(pthread_self(), &policy, &param) != 0) return 0;
+  if (pthread_getschedparam(thread, &policy, &param) != 0) return 0;
   const int min = sched_get_priority_min(policy);
   const int max = sched_get_priority_max(policy);
   // Outside 0..255 the formula leaves the policy's range (or overflows).
   if (priority < 0) priority = 0;
   if (priority > 255) priority = 255;
   param.sched_priority = min + ((max - min) * priority) / 255;
-  pthread_setschedparam(pthread_self(), policy, &param);
+  pthread_setschedparam(thread, policy, &param);
   if (min == max) {
     // Time-sharing: the policy's single priority says nothing; the nice
     // value of this thread (Linux schedules threads one by one) does.
     const int nice = std::clamp((128 - priority) * 20 / 128, -19, 19);
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(kernelTid), nice);
   }
   return 1;
 }
