@@ -13,8 +13,8 @@
 // lock is held by its taker across its own calls).
 //
 // Neutral services: operations this engine has no use for (recording,
-// distributed clocks, HMI keys, synchronisers, core functions, scripting of
-// the full product) have non-pure defaults here that answer a documented
+// distributed clocks, HMI keys, synchronisers, engine functions, scripting)
+// have non-pure defaults here that answer a documented
 // neutral value; an engine may override them. Everything the SDK's main road
 // relies on is pure.
 #pragma once
@@ -243,10 +243,17 @@ class DAXOKernel {
   /// Forgets a package's models. The library stays loaded while the engine
   /// lives: objects of its code may still exist.
   virtual bool UnregisterPackage(const char* name) = 0;
-  /// Neutral: false / null (no engine functions on this engine).
-  virtual bool LoadCoreFunction(const char*, const char*) { return false; }
-  virtual bool UnloadCoreFunction(const char*) { return false; }
-  virtual void* CoreFunction(const char*) { return nullptr; }
+  /// Engine functions (daxo_core_function.h), outside the diagram but in
+  /// its name space. LoadCoreFunction builds function `name` of model
+  /// `model` and starts it: false (reported) when the model is unknown or
+  /// the name is taken by a component or another function.
+  /// UnloadCoreFunction ends and destroys it: false (reported) when unknown
+  /// or while its use count is above 0. CoreFunction: the DAXOCoreFunction
+  /// of that name, or null. Neutral, for an engine without them: false /
+  /// null.
+  virtual bool LoadCoreFunction(const char* /*model*/, const char* /*name*/) { return false; }
+  virtual bool UnloadCoreFunction(const char* /*name*/) { return false; }
+  virtual void* CoreFunction(const char* /*name*/) { return nullptr; }
 
   // --- recording signals, clocks, listeners, synchronisers (neutral) ---------
   /// A FIFO overflowed; `output` is the DAXOOutput concerned.
@@ -285,6 +292,26 @@ class DAXOKernel {
     return false;
   }
   virtual void SignalSynchronizationCommand(long) {}
+
+  // --- scripting ------------------------------------------------------------
+  // The engine's diagram script (load, component, function, connect, set,
+  // run; see velquor/script.h). Errors are reports "<where>:<line>: <what>"
+  // at error level; the script stops at its first failing line. A script
+  // run by the engine never waits for the diagram: its `run` line starts
+  // the diagram (as Run()) and goes on, and `run SECONDS` is refused.
+  // Neutral, for an engine without scripts: false, nothing runs.
+  /// Runs the lines of `text` on the calling thread; true when every line
+  /// succeeded. From a component's thread: the script ends early (false)
+  /// once the component is asked to die.
+  virtual bool Parse(const char* /*text*/) { return false; }
+  /// As Parse with the file at `path` (reports name the file; relative
+  /// `load` paths are taken from its folder).
+  virtual bool ParseFile(const char* /*path*/) { return false; }
+  /// Queues `text` for the engine's script thread and returns at once: true
+  /// when queued. Work still queued when the engine shuts down is dropped
+  /// (reported), never run.
+  virtual bool AsynchParse(const char* /*text*/) { return false; }
+  virtual bool AsynchParseFile(const char* /*path*/) { return false; }
 
   // --- pinned look-ups --------------------------------------------------------
   // An element found by name may be destroyed before its finder uses it.

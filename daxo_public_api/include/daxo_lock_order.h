@@ -6,7 +6,8 @@
 //
 //  1. Diagram lock (engine: DiagramLock; SDK: DAXOKernel::LockDiagram, e.g.
 //     through DAXOPrivate::DiagramLockScope). Recursive. Held while the
-//     diagram changes: a component is built or destroyed, connected or
+//     diagram changes: a component or an engine function is built or
+//     destroyed, connected or
 //     disconnected, re-declares its elements (CallDynamic) or removes one.
 //     Its holder runs component code (constructors, Dynamic, destructors,
 //     EngineConnect / EngineDisconnect, which wait for a reader to give its
@@ -63,8 +64,11 @@
 //     properties, module notices, report hub (sinks are called after it is
 //     released, on the reporting thread, so a sink may run under any lock
 //     above and must not report back), the diagram's table mutex, the
-//     diagram lock's own mutex, the neutral-service set, the engine list, the
-//     open-library list, each report sink; the runtime's DAXOMutex2
+//     diagram lock's own mutex, the neutral-service set, the engine
+//     functions' table (CoreFunctions), the script service's queue mutex
+//     (ScriptService; never held while a script runs), the engine list, the
+//     open-library list, each report sink, the clock table, an engine
+//     thread's load window (EngineThread); the runtime's DAXOMutex2
 //     bookkeeping mutex, DAXOProcess's mutex, the joinable-thread list, the
 //     file lock table (then a text conversion handle's mutex, then the
 //     converter set's mutex).

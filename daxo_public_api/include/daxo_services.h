@@ -89,7 +89,9 @@ bool Copy(const char* from, const char* to);
 // --- packages, engine functions, configuration -------------------------------
 bool RegisterPackage(const char* path, const char* name);
 bool UnregisterPackage(const char* name);
-bool LoadCoreFunction(const char* path, const char* name);
+/// Engine functions (daxo_core_function.h): CoreFunction answers the
+/// DAXOCoreFunction of that name, or null.
+bool LoadCoreFunction(const char* model, const char* name);
 bool UnloadCoreFunction(const char* name);
 void* CoreFunction(const char* name);
 const char* GetGlobalConfigValue(const char* key);
@@ -117,6 +119,14 @@ bool RenameComponent(const char* oldName, const char* newName);
 bool Attach(const char* output, const char* input);
 bool Attach2(const char* output, const char* input);
 DAXOComponent* Component(const char* name);
+/// Diagram-script lines run by the engine (DAXOKernel, "scripting"): Parse
+/// and ParseFile on the calling thread, true when every line succeeded;
+/// the Asynch forms queue the work on the engine's script thread and answer
+/// whether it was queued. Errors are reports naming the line (and file).
+bool Parse(const char* text);
+bool ParseFile(const char* path);
+bool AsynchParse(const char* text);
+bool AsynchParseFile(const char* path);
 
 // --- functions with behaviour of their own ----------------------------------------
 /// Shows `text` in a message window titled "Velquor" (kind as DAXO::MsgBox).

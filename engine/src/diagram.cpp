@@ -21,32 +21,6 @@ constexpr std::chrono::seconds kJoinAfterDeath{5};
 // How long a component given up by its shutdown may take to settle.
 constexpr std::chrono::seconds kSettle{1};
 
-/// Holds the engine's diagram lock for a scope.
-class DiagramScope {
- public:
-  DiagramScope(DiagramLock& lock, const std::string& reason) : m_lock(lock) { m_lock.Lock(reason); }
-  ~DiagramScope() { m_lock.Unlock(); }
-  DiagramScope(const DiagramScope&) = delete;
-  DiagramScope& operator=(const DiagramScope&) = delete;
-
- private:
-  DiagramLock& m_lock;
-};
-
-std::string Describe(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (int code) {
-    return "error code " + std::to_string(code);
-  } catch (const char* text) {
-    return text != nullptr ? text : "unknown error";
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
 }  // namespace
 
 Diagram::Diagram(PackageLoader& packages, DiagramLock& lock, SymbolRegistry& symbols,
@@ -147,7 +121,7 @@ bool Diagram::Create(const std::string& model, const std::string& name) {
   try {
     component = definition->instantiate(name.c_str(), *definition);
   } catch (...) {
-    Fail(what + ": " + Describe(std::current_exception()) + ".");
+    Fail(what + ": " + DescribeException(std::current_exception()) + ".");
     return false;
   }
   if (component == nullptr) {
@@ -227,7 +201,7 @@ bool Diagram::ConnectAll(const std::vector<std::pair<std::string, std::string>>&
         break;
       }
     } catch (...) {
-      Fail(what + ": " + Describe(std::current_exception()) + ".");
+      Fail(what + ": " + DescribeException(std::current_exception()) + ".");
       ok = false;
       break;
     }
@@ -253,8 +227,8 @@ bool Diagram::Disconnect(const std::string& input) {
     Notify(in->Owner());
     if (writer != in->Owner()) Notify(writer);
   } catch (...) {
-    Fail("Engine: disconnecting " + input + " failed (" + Describe(std::current_exception()) +
-         ").");
+    Fail("Engine: disconnecting " + input + " failed (" +
+         DescribeException(std::current_exception()) + ").");
     return false;
   }
   return true;
@@ -300,8 +274,8 @@ bool Diagram::Start(const std::string& name) {
     component->EngineStart();
   } catch (...) {
     // The component reported the reason itself (error state, report).
-    Fail("Engine: component " + name + " failed to start (" + Describe(std::current_exception()) +
-         ").");
+    Fail("Engine: component " + name + " failed to start (" +
+         DescribeException(std::current_exception()) + ").");
     return false;
   }
   return true;
@@ -360,7 +334,7 @@ bool Diagram::Shutdown(const std::string& name) {
     component->EngineShutdown();
   } catch (...) {
     Fail("Engine: shutting down component " + name + " failed (" +
-         Describe(std::current_exception()) + ").");
+         DescribeException(std::current_exception()) + ").");
   }
   const bool dead = (component->State() & DAXO::DeadState) != 0;
   {

@@ -58,4 +58,18 @@ std::string DiagramLock::Holder() const {
   return m_depth > 0 ? m_reason : std::string();
 }
 
+std::string DescribeException(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(std::move(error));
+  } catch (int code) {
+    return "error code " + std::to_string(code);
+  } catch (const char* text) {
+    return text != nullptr ? text : "unknown error";
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
 }  // namespace velquor

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <string>
 #include <thread>
@@ -49,5 +50,21 @@ class DiagramLock {
   std::string m_reason DAXO_GUARDED_BY(m_mutex);
   std::chrono::steady_clock::time_point m_since DAXO_GUARDED_BY(m_mutex);
 };
+
+/// Holds the engine's diagram lock for a scope.
+class DiagramScope {
+ public:
+  DiagramScope(DiagramLock& lock, const std::string& reason) : m_lock(lock) { m_lock.Lock(reason); }
+  ~DiagramScope() { m_lock.Unlock(); }
+  DiagramScope(const DiagramScope&) = delete;
+  DiagramScope& operator=(const DiagramScope&) = delete;
+
+ private:
+  DiagramLock& m_lock;
+};
+
+/// What a component's code threw, in words for a report ("error code 7",
+/// a C string's text, a standard exception's what(), "unknown error").
+std::string DescribeException(std::exception_ptr error);
 
 }  // namespace velquor

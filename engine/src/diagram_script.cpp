@@ -10,7 +10,6 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
-#include <set>
 #include <system_error>
 
 #include "daxo_property_value.h"
@@ -18,6 +17,7 @@
 
 #ifndef VELQUOR_SCRIPT_PARSER_ONLY
 #include "daxo_component.h"
+#include "daxo_core_function.h"
 #include "daxo_property.h"
 #endif
 
@@ -155,15 +155,16 @@ std::string ParseLine(LineReader& reader, ScriptStatement& statement) {
     return noMore("the package path");
   }
 
-  if (keyword == "component") {
-    statement.kind = ScriptStatement::Kind::Component;
+  if (keyword == "component" || keyword == "function") {
+    const bool component = keyword == "component";
+    statement.kind = component ? ScriptStatement::Kind::Component : ScriptStatement::Kind::Function;
     if (!reader.Word(statement.model, error) || !reader.Word(statement.name, error)) {
-      return error.empty() ? "'component' needs a model and a name" : error;
+      return error.empty() ? "'" + keyword + "' needs a model and a name" : error;
     }
     if (!IsName(statement.model)) return "invalid model name " + Quote(statement.model);
     if (!IsName(statement.name)) {
-      return "invalid component name " + Quote(statement.name) +
-             " (a letter, then letters, digits or '_')";
+      return std::string(component ? "invalid component name " : "invalid function name ") +
+             Quote(statement.name) + " (a letter, then letters, digits or '_')";
     }
     std::size_t equals = 0;
     while (reader.Word(word, error, &equals)) {
@@ -364,6 +365,8 @@ class Executor {
         return Load(s.path) ? ScriptEnd::Done : ScriptEnd::Failed;
       case ScriptStatement::Kind::Component:
         return Create(s) ? ScriptEnd::Done : ScriptEnd::Failed;
+      case ScriptStatement::Kind::Function:
+        return LoadFunction(s) ? ScriptEnd::Done : ScriptEnd::Failed;
       case ScriptStatement::Kind::Connect:
         return Connect(s.output, s.input) ? ScriptEnd::Done : ScriptEnd::Failed;
       case ScriptStatement::Kind::Set: {
@@ -423,14 +426,10 @@ class Executor {
       Fail("package " + Quote(written) + " not found");
       return false;
     }
-    std::error_code ec;
-    const std::string key = fs::weakly_canonical(path, ec).string();
-    if (m_loaded.count(key) != 0) return true;
-    if (!m_engine.LoadPackage(path.string())) {
+    if (!m_engine.UsePackage(path.string())) {
       Fail("cannot load package " + Quote(path.string()));
       return false;
     }
-    m_loaded.insert(key);
     return true;
   }
 
@@ -452,15 +451,49 @@ class Executor {
     return true;
   }
 
+  bool LoadFunction(const ScriptStatement& s) {
+    if (m_engine.CreateCoreFunction(s.model, s.name) == nullptr) {
+      const auto models = m_engine.FunctionModels();
+      const bool known = std::any_of(models.begin(), models.end(),
+                                     [&](const FunctionModelInfo& m) { return m.name == s.model; });
+      if (!known) {
+        Fail("unknown engine-function model " + Quote(s.model) + " (no loaded package offers it)");
+      } else {
+        Fail("cannot load engine function " + Quote(s.name) + " of model " + Quote(s.model));
+      }
+      return false;
+    }
+    for (const auto& [property, value] : s.settings) {
+      if (!Set(s.name, property, value)) {
+        m_engine.UnloadCoreFunction(s.name);
+        return false;
+      }
+    }
+    if (!m_engine.StartCoreFunction(s.name)) {
+      Fail("engine function " + Quote(s.name) + " did not start");
+      m_engine.UnloadCoreFunction(s.name);
+      return false;
+    }
+    return true;
+  }
+
   DAXOComponent* FindComponent(const std::string& name) {
     DAXOComponent* component = m_engine.Component(name);
     if (component == nullptr) Fail("unknown component " + Quote(name));
     return component;
   }
 
+  /// A component, or else an engine function, of that name.
+  DAXOModule* FindModule(const std::string& name) {
+    if (DAXOComponent* component = m_engine.Component(name)) return component;
+    if (DAXOCoreFunction* function = m_engine.CoreFunction(name)) return function;
+    Fail("unknown component " + Quote(name));
+    return nullptr;
+  }
+
   bool Set(const std::string& componentName, const std::string& shortName,
            const std::string& text) {
-    DAXOComponent* component = FindComponent(componentName);
+    DAXOModule* component = FindModule(componentName);
     if (component == nullptr) return false;
     const std::string fullName = componentName + "." + shortName;
     auto* property =
@@ -542,6 +575,15 @@ class Executor {
   }
 
   ScriptEnd Run(double seconds) {
+    if (m_context.runStartsOnly) {
+      if (seconds >= 0) {
+        return Fail(
+            "'run' with a time limit waits for the diagram, which a script run by the engine "
+            "cannot do (its caller may be one of the components); write 'run' alone to start "
+            "the diagram");
+      }
+      return m_engine.StartDiagram() ? ScriptEnd::Done : Fail("the diagram did not start");
+    }
     if (!m_engine.StartDiagram()) {
       m_engine.ShutdownDiagram();
       return Fail("the diagram did not start");
@@ -555,7 +597,6 @@ class Executor {
   Engine& m_engine;
   const ScriptContext& m_context;
   int m_line = 0;
-  std::set<std::string> m_loaded;  // canonical paths loaded by this script
 };
 
 }  // namespace

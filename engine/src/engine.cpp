@@ -62,6 +62,11 @@ Engine::Engine(EngineOptions options) : m_impl(std::make_unique<Impl>()) {
       [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); },
       [this](DAXOComponent* component) { m_impl->kernel.ComponentMainThread(component); },
       parts.listeners.get());
+  parts.functions = std::make_unique<velquor::CoreFunctions>(
+      *parts.packages, *parts.diagramLock, *parts.symbols, *parts.diagram,
+      [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); });
+  parts.scripts = std::make_unique<ScriptService>(
+      *this, [&parts](const std::string& text, int level) { parts.Report(text, level, 0, true); });
   parts.shutdownEvent = std::make_unique<DAXOEvent>(false);
   parts.globalMutex = std::make_unique<DAXOMutex>();
   // libvelquor's own SDK copy (the condition's events, the waits run here).
@@ -75,7 +80,18 @@ Engine::~Engine() {
   // Components go first, while every service (timers included) still
   // stands: they may use any of them while dying. A main thread that did
   // not end keeps running the package's code: its library stays open.
+  //
+  // No script runs after this point and none is left queued: a script
+  // could create what the teardown below has already passed.
+  parts.scripts->Stop();
+  // Components die while the engine functions they use still live; then
+  // the functions end (their threads too) before DestroyAll joins every
+  // thread, and they are destroyed after the components, whose destructors
+  // may still release their interfaces.
+  parts.diagram->ShutdownAll();
+  parts.functions->EndAll();
   if (!parts.diagram->DestroyAll()) parts.packages->KeepLibrariesLoaded();
+  parts.functions->DestroyAll();
   // The last notices (the shutdown's) are delivered, then no listener
   // code runs any more: the packages may go.
   parts.listeners->Stop();
@@ -83,6 +99,8 @@ Engine::~Engine() {
   parts.timers->Stop();
   // The packages go while every service still stands: their static
   // destructors may still call the kernel (drop a trigger, report, ...).
+  parts.scripts.reset();
+  parts.functions.reset();
   parts.diagram.reset();
   parts.packages.reset();
   {
@@ -119,12 +137,20 @@ std::vector<ModelInfo> Engine::Models() const {
   return m_impl->parts.packages->Models();
 }
 
+std::vector<FunctionModelInfo> Engine::FunctionModels() const {
+  return m_impl->parts.packages->FunctionModels();
+}
+
+bool Engine::UsePackage(const std::string& path) {
+  return m_impl->parts.packages->Use(path);
+}
+
 bool Engine::AddModel(DAXOComponentDefinition& definition) {
   return m_impl->parts.diagram->AddModel(definition);
 }
 
 bool Engine::CreateComponent(const std::string& model, const std::string& name) {
-  return m_impl->parts.diagram->Create(model, name);
+  return m_impl->parts.functions->CreateComponent(model, name);
 }
 
 DAXOComponent* Engine::Component(const std::string& name) const {
@@ -181,6 +207,58 @@ RunEnd Engine::RunDiagram(DAXODelay limit) {
 
 void Engine::RequestShutdown() {
   m_impl->parts.diagram->RequestShutdown();
+}
+
+bool Engine::AddFunctionModel(DAXOCoreFunctionDefinition& definition) {
+  return m_impl->parts.functions->AddModel(definition);
+}
+
+DAXOCoreFunction* Engine::CreateCoreFunction(const std::string& model, const std::string& name) {
+  return m_impl->parts.functions->Create(model, name);
+}
+
+bool Engine::StartCoreFunction(const std::string& name) {
+  return m_impl->parts.functions->Start(name);
+}
+
+bool Engine::LoadCoreFunction(const std::string& model, const std::string& name) {
+  return m_impl->parts.functions->Load(model, name);
+}
+
+bool Engine::UnloadCoreFunction(const std::string& name) {
+  return m_impl->parts.functions->Unload(name);
+}
+
+DAXOCoreFunction* Engine::CoreFunction(const std::string& name) const {
+  return m_impl->parts.functions->Find(name);
+}
+
+std::vector<std::string> Engine::CoreFunctions() const {
+  return m_impl->parts.functions->Names();
+}
+
+bool Engine::Parse(const std::string& text) {
+  return m_impl->parts.scripts->Parse(text);
+}
+
+bool Engine::ParseFile(const std::string& path) {
+  return m_impl->parts.scripts->ParseFile(path);
+}
+
+bool Engine::AsynchParse(const std::string& text) {
+  return m_impl->parts.scripts->AsynchParse(text);
+}
+
+bool Engine::AsynchParseFile(const std::string& path) {
+  return m_impl->parts.scripts->AsynchParseFile(path);
+}
+
+void Engine::WaitForScripts() {
+  m_impl->parts.scripts->WaitIdle();
+}
+
+void Engine::SetScriptPackageFolders(std::vector<std::string> folders) {
+  m_impl->parts.scripts->SetPackageFolders(std::move(folders));
 }
 
 void Engine::StartClock() {

@@ -4,9 +4,9 @@
 
 #include "component_runner.h"
 #include "daxo_io.h"
+#include "daxo_module.h"
 #include "daxo_msgbox.h"
 #include "daxo_services.h"
-#include "daxo_module.h"
 #include "engine_thread.h"
 
 namespace velquor {
@@ -327,6 +327,8 @@ void EngineKernel::UnlockDiagram() {
 
 void EngineKernel::ComponentMainThread(DAXOComponent* component) {
   if (component == nullptr) return;
+  // A script run by the component (DAXO::Parse) ends with its life.
+  ScriptCaller caller(component);
   RunComponentLife(*component, [this](const std::string& text, int level, int code, bool flag) {
     m_parts.Report(text, level, code, flag);
   });
@@ -397,7 +399,7 @@ void EngineKernel::NotifyModuleState(const char* moduleName, int state) {
 
 bool EngineKernel::CreateComponent(const char* model, const char* name, bool start) {
   return Guarded("CreateComponent", false, [&] {
-    return m_parts.diagram->Create(Text(model), Text(name)) &&
+    return m_parts.functions->CreateComponent(Text(model), Text(name)) &&
            (!start || m_parts.diagram->Start(Text(name)));
   });
 }
@@ -447,10 +449,41 @@ bool EngineKernel::UnregisterPackage(const char* name) {
   return Guarded("UnregisterPackage", false, [&] { return m_parts.packages->Forget(Text(name)); });
 }
 
-VELQUOR_NEUTRAL(bool EngineKernel::LoadCoreFunction(const char*, const char*), "LoadCoreFunction",
-                false)
-VELQUOR_NEUTRAL(bool EngineKernel::UnloadCoreFunction(const char*), "UnloadCoreFunction", false)
-VELQUOR_NEUTRAL(void* EngineKernel::CoreFunction(const char*), "CoreFunction", nullptr)
+bool EngineKernel::LoadCoreFunction(const char* model, const char* name) {
+  return Guarded("LoadCoreFunction", false,
+                 [&] { return m_parts.functions->Load(Text(model), Text(name)); });
+}
+
+bool EngineKernel::UnloadCoreFunction(const char* name) {
+  return Guarded("UnloadCoreFunction", false,
+                 [&] { return m_parts.functions->Unload(Text(name)); });
+}
+
+void* EngineKernel::CoreFunction(const char* name) {
+  return Guarded("CoreFunction", static_cast<void*>(nullptr), [&]() -> void* {
+    // As the SDK's own type: a DAXOCoreFunction*, not one of its bases.
+    return m_parts.functions->Find(Text(name));
+  });
+}
+
+// --- scripting ------------------------------------------------------------------------------
+
+bool EngineKernel::Parse(const char* text) {
+  return Guarded("Parse", false, [&] { return m_parts.scripts->Parse(Text(text)); });
+}
+
+bool EngineKernel::ParseFile(const char* path) {
+  return Guarded("ParseFile", false, [&] { return m_parts.scripts->ParseFile(Text(path)); });
+}
+
+bool EngineKernel::AsynchParse(const char* text) {
+  return Guarded("AsynchParse", false, [&] { return m_parts.scripts->AsynchParse(Text(text)); });
+}
+
+bool EngineKernel::AsynchParseFile(const char* path) {
+  return Guarded("AsynchParseFile", false,
+                 [&] { return m_parts.scripts->AsynchParseFile(Text(path)); });
+}
 
 // --- recording signals, clocks, listeners, synchronisers ------------------------------------
 

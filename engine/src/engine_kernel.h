@@ -7,7 +7,7 @@
 // 0, null, -4 for waits).
 //
 // Neutral services (recording, replay, distributed clocks, HMI keys,
-// synchronisers, engine functions): answered with the interface's neutral
+// synchronisers): answered with the interface's neutral
 // value and one debug-level (echo) report per service and engine, so that a
 // package relying on one is visible without flooding the reports.
 // Listeners and clock registration are real (ListenerHub, ClockTable); the
@@ -24,6 +24,7 @@
 #include <string>
 
 #include "clock_table.h"
+#include "core_functions.h"
 #include "daxo_event.h"
 #include "daxo_kernel.h"
 #include "daxo_mutex.h"
@@ -36,6 +37,7 @@
 #include "module_notices.h"
 #include "package_loader.h"
 #include "report_hub.h"
+#include "script_service.h"
 #include "symbol_registry.h"
 #include "timer_service.h"
 
@@ -59,6 +61,10 @@ struct EngineParts {
   std::unique_ptr<ModuleNotices> notices;
   std::unique_ptr<PackageLoader> packages;
   std::unique_ptr<Diagram> diagram;
+  // Engine functions and scripts: created after the diagram; the scripts
+  // stop first and the functions go with the components (Engine::~Engine).
+  std::unique_ptr<CoreFunctions> functions;
+  std::unique_ptr<ScriptService> scripts;
   std::unique_ptr<DAXOEvent> shutdownEvent;
   std::unique_ptr<DAXOMutex> globalMutex;
   std::atomic<bool> exiting{false};
@@ -165,6 +171,12 @@ class EngineKernel final : public DAXOKernel {
   bool LoadCoreFunction(const char*, const char*) override;
   bool UnloadCoreFunction(const char*) override;
   void* CoreFunction(const char*) override;
+
+  // Scripting: the engine's ScriptService.
+  bool Parse(const char* text) override;
+  bool ParseFile(const char* path) override;
+  bool AsynchParse(const char* text) override;
+  bool AsynchParseFile(const char* path) override;
 
   void SignalFifoOverflow(void* output) override;
   void SignalRecordSkipped() override;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "daxo_services.h"
+#include "diagram_lock.h"
 
 namespace velquor {
 
@@ -12,17 +13,6 @@ namespace {
 // Unregister and Flush tell a call from inside a callback.
 thread_local const ListenerHub* t_notifying = nullptr;
 
-std::string Describe(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(std::move(failure));
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (int code) {
-    return "code " + std::to_string(code);
-  } catch (...) {
-    return "unknown exception";
-  }
-}
 }  // namespace
 
 ListenerHub::ListenerHub(ReportFn report) : m_report(std::move(report)) {}
@@ -182,7 +172,8 @@ void ListenerHub::Deliver(const Call& call) {
         break;
     }
   } catch (...) {
-    m_report("Engine: a listener's callback failed (" + Describe(std::current_exception()) + ").",
+    m_report("Engine: a listener's callback failed (" +
+                 DescribeException(std::current_exception()) + ").",
              2);
   }
 }

@@ -3,7 +3,10 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
+#include "daxo_core_function.h"
 #include "daxo_definitions.h"
 #include "daxo_package.h"
 
@@ -12,7 +15,7 @@ namespace velquor {
 namespace {
 
 using PckInitFn = int (*)(void*, int);
-using GetModulesFn = int (*)(const char*, void**, int);
+using GetModulesFn = PackageLoader::GetModulesFn;
 
 constexpr const char* kComponentGroup = "DAXOComponent";
 
@@ -27,6 +30,25 @@ bool Mapped(const std::string& path) {
   void* probe = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (probe == nullptr) return false;
   dlclose(probe);
+  return true;
+}
+
+std::string Canonical(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+  return ec ? path : canonical.string();
+}
+
+/// The user arguments of every model of `group`; false when the package
+/// cannot list them (a group it does not have is an empty list).
+bool Fetch(GetModulesFn getModules, const char* group, std::vector<void*>& table) {
+  const int count = getModules(group, nullptr, 0);
+  table.clear();
+  if (count < 0) return std::string(group) != "DAXOComponent";
+  table.assign(static_cast<std::size_t>(count) + 1, nullptr);
+  const int fetched = count == 0 ? 0 : getModules(group, table.data(), count);
+  if (fetched < 0 || fetched > count) return false;
+  table.resize(static_cast<std::size_t>(fetched));
   return true;
 }
 
@@ -64,13 +86,23 @@ void PackageLoader::Fail(const std::string& text) {
 }
 
 bool PackageLoader::Load(const std::string& path, const std::string& name) {
+  return LoadAndReport(path, name, false);
+}
+
+bool PackageLoader::Use(const std::string& path) {
+  return LoadAndReport(path, {}, true);
+}
+
+bool PackageLoader::LoadAndReport(const std::string& path, const std::string& name, bool once) {
   bool loaded = false;
   std::vector<std::string> failures;
   {
     RecursiveMutexLock lock(m_lock);
     ++m_depth;
     try {
-      loaded = LoadLocked(path, name.empty() ? BaseName(path) : name);
+      const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+      loaded = (once && HasFileLocked(Canonical(file))) ||
+               LoadLocked(path, name.empty() ? BaseName(path) : name);
     } catch (const std::exception& e) {
       Fail("Package \"" + path + "\": " + e.what());
     } catch (...) {
@@ -132,20 +164,15 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
     Fail("Package \"" + path + "\" refused the engine (DAXOPckInit returned 0)");
     return false;
   }
-  const int count = getModules(kComponentGroup, nullptr, 0);
-  if (count < 0) {
-    Fail("Package \"" + path + "\" cannot list its models");
-    return false;
-  }
-  std::vector<void*> table(static_cast<std::size_t>(count) + 1, nullptr);
-  const int fetched = count == 0 ? 0 : getModules(kComponentGroup, table.data(), count);
-  if (fetched < 0 || fetched > count) {
+  std::vector<void*> table;
+  if (!Fetch(getModules, kComponentGroup, table)) {
     Fail("Package \"" + path + "\" cannot list its models");
     return false;
   }
 
   m_packages.push_back(name);
-  for (int i = 0; i < fetched; ++i) {
+  m_files.emplace_back(name, Canonical(file));
+  for (std::size_t i = 0; i < table.size(); ++i) {
     auto* definition = static_cast<DAXOComponentDefinition*>(table[i]);
     if (definition == nullptr || definition->name == nullptr) {
       Fail("Package \"" + path + "\" declares a model without a name");
@@ -165,7 +192,45 @@ bool PackageLoader::LoadLocked(const std::string& path, const std::string& name)
     m_models.push_back(ModelInfo{model, definition->version != nullptr ? definition->version : "",
                                  name, definition});
   }
+  ReadFunctionModels(getModules, path, name);
   return true;
+}
+
+void PackageLoader::ReadFunctionModels(GetModulesFn getModules, const std::string& path,
+                                       const std::string& name) {
+  std::vector<void*> table;
+  if (!Fetch(getModules, DAXO::CoreFunctionGroup, table)) {
+    Fail("Package \"" + path + "\" cannot list its engine-function models");
+    return;
+  }
+  for (void* entry : table) {
+    auto* definition = static_cast<DAXOCoreFunctionDefinition*>(entry);
+    if (definition == nullptr || definition->name == nullptr) {
+      Fail("Package \"" + path + "\" declares an engine-function model without a name");
+      continue;
+    }
+    const std::string model = definition->name;
+    auto taken = std::find_if(m_functionModels.begin(), m_functionModels.end(),
+                              [&](const FunctionModelInfo& info) { return info.name == model; });
+    if (taken != m_functionModels.end()) {
+      Fail("Package \"" + path + "\": engine-function model \"" + model +
+           "\" is already offered by package \"" + taken->package + "\"; the first one is kept");
+      continue;
+    }
+    definition->ResolveCounts();
+    m_functionModels.push_back(FunctionModelInfo{
+        model, definition->version != nullptr ? definition->version : "", name, definition});
+  }
+}
+
+bool PackageLoader::HasFileLocked(const std::string& canonical) const {
+  return std::any_of(m_files.begin(), m_files.end(),
+                     [&](const auto& entry) { return entry.second == canonical; });
+}
+
+bool PackageLoader::HasFile(const std::string& path) const {
+  RecursiveMutexLock lock(m_lock);
+  return HasFileLocked(Canonical(path.find('/') == std::string::npos ? "./" + path : path));
 }
 
 bool PackageLoader::Forget(const std::string& name) {
@@ -174,6 +239,9 @@ bool PackageLoader::Forget(const std::string& name) {
   if (package == m_packages.end()) return false;
   m_packages.erase(package);
   std::erase_if(m_models, [&](const ModelInfo& info) { return info.package == name; });
+  std::erase_if(m_functionModels,
+                [&](const FunctionModelInfo& info) { return info.package == name; });
+  std::erase_if(m_files, [&](const auto& entry) { return entry.first == name; });
   return true;
 }
 
@@ -185,6 +253,11 @@ void PackageLoader::KeepLibrariesLoaded() {
 std::vector<ModelInfo> PackageLoader::Models() const {
   RecursiveMutexLock lock(m_lock);
   return m_models;
+}
+
+std::vector<FunctionModelInfo> PackageLoader::FunctionModels() const {
+  RecursiveMutexLock lock(m_lock);
+  return m_functionModels;
 }
 
 }  // namespace velquor

@@ -3,9 +3,11 @@
 //
 // A package is opened with RTLD_NOW | RTLD_LOCAL (its symbols never serve
 // another package), bound with DAXOPckInit(kernel, 0x80538), which must
-// answer non-zero, and asked for its models in the group "DAXOComponent"
-// (DAXOGetModulesDefStruct counts with a null table, then fills one). A model
-// name already offered by another package is reported and the first one kept.
+// answer non-zero, and asked for its component models in the group
+// "DAXOComponent" and its engine-function models in "DAXOCoreFunction"
+// (DAXOGetModulesDefStruct counts with a null table, then fills one; a
+// package without the group has none). A model name already offered by
+// another package (in the same kind) is reported and the first one kept.
 // Libraries are never closed while the engine lives (objects of their code
 // may still exist); the destructor closes them, and the engine destroys the
 // loader after everything else.
@@ -33,6 +35,7 @@ namespace velquor {
 
 class PackageLoader {
  public:
+  using GetModulesFn = int (*)(const char*, void**, int);
   using ReportFn = std::function<void(const std::string& text, int level)>;
 
   PackageLoader(DAXOKernel* kernel, ReportFn report);
@@ -47,12 +50,26 @@ class PackageLoader {
   /// Forgets the package's models; false when no such package is loaded.
   bool Forget(const std::string& name);
   std::vector<ModelInfo> Models() const;
+  /// Every engine-function model, in load order.
+  std::vector<FunctionModelInfo> FunctionModels() const;
+  /// True when the file at `path` (compared by canonical path) was loaded
+  /// by this loader as a package that is not forgotten.
+  bool HasFile(const std::string& path) const;
+  /// As Load, but a file that HasFile already is not loaded again: true.
+  /// Atomic: two threads using the same file load it once.
+  bool Use(const std::string& path) DAXO_EXCLUDES(m_lock);
   /// The destructor will leave every library open (and refused to later
   /// loaders): a thread of a package's code may still be running.
   void KeepLibrariesLoaded();
 
  private:
   bool LoadLocked(const std::string& path, const std::string& name) DAXO_REQUIRES(m_lock);
+  bool HasFileLocked(const std::string& canonical) const DAXO_REQUIRES(m_lock);
+  /// Records the engine-function models of the package just bound.
+  void ReadFunctionModels(GetModulesFn getModules, const std::string& path, const std::string& name)
+      DAXO_REQUIRES(m_lock);
+  bool LoadAndReport(const std::string& path, const std::string& name, bool once)
+      DAXO_EXCLUDES(m_lock);
   void Fail(const std::string& text) DAXO_REQUIRES(m_lock);  // queues a report
 
   DAXOKernel* m_kernel;
@@ -64,6 +81,9 @@ class PackageLoader {
   std::vector<std::pair<void*, std::string>> m_libraries DAXO_GUARDED_BY(m_lock);
   std::vector<std::string> m_packages DAXO_GUARDED_BY(m_lock);
   std::vector<ModelInfo> m_models DAXO_GUARDED_BY(m_lock);
+  std::vector<FunctionModelInfo> m_functionModels DAXO_GUARDED_BY(m_lock);
+  // Canonical path of each loaded package, by package name.
+  std::vector<std::pair<std::string, std::string>> m_files DAXO_GUARDED_BY(m_lock);
   int m_depth DAXO_GUARDED_BY(m_lock) = 0;  // nesting of Load calls
   bool m_keepLoaded DAXO_GUARDED_BY(m_lock) = false;
   // Reports queued until m_depth is 0.

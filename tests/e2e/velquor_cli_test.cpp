@@ -99,6 +99,30 @@ TEST_F(VelquorCli, APackageFileInTheWorkingFolderLoadsByItsName) {
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
+// Engine-function models are listed apart from component models, and a
+// script loads one with its properties (a bad value names the line).
+TEST_F(VelquorCli, InspectAndRunKnowEngineFunctions) {
+  const std::string package = VELQUOR_SCRIPT_TEST_PCK;
+  const Result listing = Velquor("inspect " + package);
+  ASSERT_EQ(listing.status, 0) << listing.err;
+  const std::size_t function =
+      listing.out.find("ScriptTestCounter 1.0.0 (package script_test_pck, engine function)");
+  ASSERT_NE(function, std::string::npos) << listing.out;
+  EXPECT_LT(listing.out.find("ScriptSink 1.0.0 (package script_test_pck)"), function);
+  EXPECT_NE(listing.out.find("start                    integer 0", function), std::string::npos)
+      << listing.out;
+
+  Write("function.vq", "load " + package + "\nfunction ScriptTestCounter c start=3\n");
+  const Result run = Velquor("run function.vq");
+  EXPECT_EQ(run.status, 0) << run.err;
+  Write("bad.vq", "load " + package + "\nfunction ScriptTestCounter c start=three\n");
+  const Result bad = Velquor("run bad.vq");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("bad.vq:2: property 'c.start': expected an integer, got 'three'"),
+            std::string::npos)
+      << bad.err;
+}
+
 // An output that is one of the inputs (by name, through a link, or as the
 // statistics file) is refused before anything is written: the input stays.
 TEST_F(VelquorCli, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {

@@ -14,7 +14,7 @@ namespace {
 /// Each statement as "LINE KIND" and its fields that are set, values in
 /// brackets.
 std::vector<std::string> Statements(const ParsedScript& parsed) {
-  static const char* const kKinds[] = {"load", "component", "connect", "set", "run"};
+  static const char* const kKinds[] = {"load", "component", "connect", "set", "run", "function"};
   std::vector<std::string> out;
   for (const ScriptStatement& s : parsed.statements) {
     std::string text = std::to_string(s.line) + " " + kKinds[static_cast<int>(s.kind)];
@@ -41,14 +41,16 @@ TEST(DiagramScriptParser, ReadsEveryStatementWithItsLine) {
       "connect player.output mux.input_0\n"
       "set mux.output.fifosize 32\n"  // a per-element property: a dotted short name
       "run 2.5\n"
-      "run\n");
+      "run\n"
+      "function ClockOffset offset offset_us=-250\n");
   ASSERT_TRUE(parsed.Ok()) << parsed.errors[0].message;
-  EXPECT_EQ(Statements(parsed),
-            (std::vector<std::string>{
-                "3 load packages/velquor_io.pck",
-                "4 component SortingMultiplexer mux nb_inputs=[2] flush_delay=[1000]",
-                "5 connect player.output mux.input_0", "6 set mux.output.fifosize [32]",
-                "7 run 2.500000", "8 run no limit"}));
+  EXPECT_EQ(
+      Statements(parsed),
+      (std::vector<std::string>{
+          "3 load packages/velquor_io.pck",
+          "4 component SortingMultiplexer mux nb_inputs=[2] flush_delay=[1000]",
+          "5 connect player.output mux.input_0", "6 set mux.output.fifosize [32]", "7 run 2.500000",
+          "8 run no limit", "9 function ClockOffset offset offset_us=[-250]"}));
 }
 
 TEST(DiagramScriptParser, SetTakesTheRestOfTheLineOrOneQuotedValue) {
@@ -68,27 +70,32 @@ TEST(DiagramScriptParser, SetTakesTheRestOfTheLineOrOneQuotedValue) {
 
 TEST(DiagramScriptParser, ReportsEachMalformedLineAndKeepsTheOthers) {
   const ParsedScript parsed = ParseDiagramScript(
-      "load\n"                              // 1
-      "component Model\n"                   // 2
-      "component Model 9lives\n"            // 3
-      "component Model ok novalue\n"        // 4
-      "connect a.out\n"                     // 5
-      "connect aout b.in\n"                 // 6
-      "set a.b\n"                           // 7
-      "set \"a\".b 1\n"                     // 8: a quoted name is still a name
-      "run -1\n"                            // 9
-      "run 1 2\n"                           // 10
-      "start everything\n"                  // 11
-      "set a.b \"unterminated\n"            // 12
-      "component Model fine\n"              // 13
-      "set fine.x \"quoted\" trailing\n");  // 14
+      "load\n"                            // 1
+      "component Model\n"                 // 2
+      "component Model 9lives\n"          // 3
+      "component Model ok novalue\n"      // 4
+      "connect a.out\n"                   // 5
+      "connect aout b.in\n"               // 6
+      "set a.b\n"                         // 7
+      "set \"a\".b 1\n"                   // 8: a quoted name is still a name
+      "run -1\n"                          // 9
+      "run 1 2\n"                         // 10
+      "start everything\n"                // 11
+      "set a.b \"unterminated\n"          // 12
+      "component Model fine\n"            // 13
+      "set fine.x \"quoted\" trailing\n"  // 14
+      "function Model\n"                  // 15
+      "function Model 2x\n");             // 16
   EXPECT_EQ(Statements(parsed),
             (std::vector<std::string>{"8 set a.b [1]", "13 component Model fine"}));
   std::vector<int> lines;
   for (const ScriptDiagnostic& error : parsed.errors) lines.push_back(error.line);
-  EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 14}));
+  EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 14, 15, 16}));
   EXPECT_EQ(parsed.errors[9].message, "unknown statement 'start'");
   EXPECT_EQ(parsed.errors[10].message, "unterminated quote");
+  EXPECT_EQ(parsed.errors[12].message, "'function' needs a model and a name");
+  EXPECT_EQ(parsed.errors[13].message,
+            "invalid function name '2x' (a letter, then letters, digits or '_')");
 
   // A megabyte token comes back as its start and its length.
   const ParsedScript huge = ParseDiagramScript("frob" + std::string(1 << 20, 'x') + "\n");

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "daxo_action.h"
+#include "daxo_core_function.h"
 #include "daxo_io.h"
 #include "sdk_test_support.h"
 
@@ -204,6 +205,16 @@ TEST_F(Dynamic, RenamingAfterTheUpstreamOutputFindsAFreeName) {
   EXPECT_TRUE(f->Input(0).IsConnected());
 
   ASSERT_TRUE(engine.DestroyComponent("w_out"));
+  // An engine function's name is taken as well.
+  static DAXOCoreFunctionDefinition function{"RenameTestFunction", "1.0",
+                                             [](const char* name, DAXOCoreFunctionDefinition& d) {
+                                               return new DAXOCoreFunction(name, d);
+                                             }};
+  ASSERT_TRUE(engine.AddFunctionModel(function));
+  ASSERT_TRUE(engine.LoadCoreFunction("RenameTestFunction", "w_out"));
+  rename.DoIt();
+  EXPECT_STREQ(f->name, "w_out_1");
+  ASSERT_TRUE(engine.UnloadCoreFunction("w_out"));
   rename.DoIt();
   EXPECT_STREQ(f->name, "w_out");
   reports->Clear();

@@ -1,9 +1,10 @@
-// velquor inspect: the packages the tool finds, their models, and a model's
-// inputs, outputs, properties and actions. Inputs and outputs are those of an
-// instance built with the default property values (model_instance.h), so
-// that the elements a component makes from its properties (one input per
-// stream, say) are listed too; the declared tables stand in when no instance
-// can be built.
+// velquor inspect: the packages the tool finds, their models (component
+// models, then engine-function models apart), and a model's inputs,
+// outputs, properties and actions (an engine function's properties). Inputs
+// and outputs are those of an instance built with the default property
+// values (model_instance.h), so that the elements a component makes from
+// its properties (one input per stream, say) are listed too; the declared
+// tables stand in when no instance can be built.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "daxo_core_function.h"
 #include "daxo_definitions.h"
 #include "daxo_property_value.h"
 #include "model_instance.h"
@@ -102,6 +104,31 @@ void PrintElements(const ModelInfo& model, const InstanceElements& instance) {
   }
 }
 
+void PrintProperties(DAXOUInt32 count, const DAXOPropertyDefinition* properties) {
+  std::printf("  properties:%s\n", count == 0 ? " none declared" : "");
+  for (DAXOUInt32 i = 0; i < count && properties != nullptr; ++i) {
+    const DAXOPropertyDefinition& p = properties[i];
+    std::string flags;
+    if (p.readOnly) flags += ", read-only";
+    if (p.canBeModifiedAfterStart) flags += ", settable while running";
+    if (p.needs2BeInitialized) flags += ", must be set";
+    if (p.unit != nullptr && p.unit[0] != '\0') flags += std::string(", unit ") + p.unit;
+    std::printf("    %-24s %s%s\n", p.name != nullptr ? p.name : "?", ValueText(p.value).c_str(),
+                flags.c_str());
+  }
+}
+
+// An engine function has no inputs or outputs: its record says it all.
+void PrintFunctionModel(const FunctionModelInfo& model) {
+  const DAXOCoreFunctionDefinition& d = *model.definition;
+  std::printf("%s %s (package %s, engine function)\n", model.name.c_str(), model.version.c_str(),
+              model.package.c_str());
+  if (d.description != nullptr && d.description[0] != '\0') {
+    std::printf("  %s\n", d.description);
+  }
+  PrintProperties(d.nbProperties, d.properties);
+}
+
 void PrintModel(const ModelInfo& model, const InstanceElements& instance) {
   const DAXOComponentDefinition& d = *model.definition;
   std::printf("%s %s (package %s)\n", model.name.c_str(), model.version.c_str(),
@@ -116,17 +143,7 @@ void PrintModel(const ModelInfo& model, const InstanceElements& instance) {
   std::printf("\n");
 
   PrintElements(model, instance);
-  std::printf("  properties:%s\n", d.nbProperties == 0 ? " none declared" : "");
-  for (DAXOUInt32 i = 0; i < d.nbProperties && d.properties != nullptr; ++i) {
-    const DAXOPropertyDefinition& p = d.properties[i];
-    std::string flags;
-    if (p.readOnly) flags += ", read-only";
-    if (p.canBeModifiedAfterStart) flags += ", settable while running";
-    if (p.needs2BeInitialized) flags += ", must be set";
-    if (p.unit != nullptr && p.unit[0] != '\0') flags += std::string(", unit ") + p.unit;
-    std::printf("    %-24s %s%s\n", p.name != nullptr ? p.name : "?", ValueText(p.value).c_str(),
-                flags.c_str());
-  }
+  PrintProperties(d.nbProperties, d.properties);
   if (d.nbActions > 0 && d.actions != nullptr) {
     std::printf("  actions:\n");
     for (DAXOUInt32 i = 0; i < d.nbActions; ++i) {
@@ -174,6 +191,7 @@ int Inspect(const std::string& what) {
     if (engine.LoadPackage(path)) loaded.emplace_back(PackageName(path), path);
   }
   const std::vector<ModelInfo> models = engine.Models();
+  const std::vector<FunctionModelInfo> functions = engine.FunctionModels();
 
   if (what.empty()) {
     for (const auto& [name, path] : loaded) {
@@ -181,6 +199,15 @@ int Inspect(const std::string& what) {
       for (const ModelInfo& model : models) {
         if (model.package == name)
           std::printf("  %s %s\n", model.name.c_str(), model.version.c_str());
+      }
+      const std::string& package = name;  // a lambda may not capture a binding (C++17 rule)
+      const bool any =
+          std::any_of(functions.begin(), functions.end(),
+                      [&](const FunctionModelInfo& f) { return f.package == package; });
+      if (any) std::printf("  engine functions:\n");
+      for (const FunctionModelInfo& function : functions) {
+        if (function.package == name)
+          std::printf("    %s %s\n", function.name.c_str(), function.version.c_str());
       }
     }
     return sink->Failures() > 0 ? kFailure : kSuccess;
@@ -190,6 +217,13 @@ int Inspect(const std::string& what) {
     if (onePackage || model.name == what) {
       if (shown) std::printf("\n");
       PrintModel(model, DescribeInstance(engine, model, *reports));
+      shown = true;
+    }
+  }
+  for (const FunctionModelInfo& function : functions) {
+    if (onePackage || function.name == what) {
+      if (shown) std::printf("\n");
+      PrintFunctionModel(function);
       shown = true;
     }
   }

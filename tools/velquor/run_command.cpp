@@ -45,6 +45,8 @@ int RunScript(const std::string& path, bool verbose) {
   Engine engine(EngineOptions{false, false});
   engine.AddReportSink(sink);
   KernelBinding binding(engine);
+  // Scripts that packages run (DAXO::Parse) find packages as this one does.
+  engine.SetScriptPackageFolders(PackageFolders());
   StopRequests stop([&engine] { engine.RequestShutdown(); });
 
   ScriptContext context;

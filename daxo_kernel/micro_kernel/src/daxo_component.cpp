@@ -435,7 +435,11 @@ void DAXOComponent::ActionRenameAfterUpstreamComponent(DAXOModule* module, int) 
                    DAXO::Warning, 0);
       return;
     }
-    if (holder != nullptr) continue;
+    // An engine function shares the components' names: its name is taken too.
+    if (holder != nullptr || (DAXOPrivate::kernel != nullptr &&
+                              DAXOPrivate::kernel->CoreFunction(candidate.c_str()) != nullptr)) {
+      continue;
+    }
     try {
       if (!DAXO::RenameComponent(own.c_str(), candidate.c_str())) throw 0;
     } catch (...) {

@@ -107,6 +107,18 @@ bool DAXO::Attach2(const char* output, const char* input) {
 DAXOComponent* DAXO::Component(const char* name) {
   return K().Component(name);
 }
+bool DAXO::Parse(const char* text) {
+  return K().Parse(text);
+}
+bool DAXO::ParseFile(const char* path) {
+  return K().ParseFile(path);
+}
+bool DAXO::AsynchParse(const char* text) {
+  return K().AsynchParse(text);
+}
+bool DAXO::AsynchParseFile(const char* path) {
+  return K().AsynchParseFile(path);
+}
 
 // --- engine control -----------------------------------------------------------
 bool DAXO::Run() {
@@ -168,8 +180,8 @@ bool DAXO::RegisterPackage(const char* path, const char* name) {
 bool DAXO::UnregisterPackage(const char* name) {
   return K().UnregisterPackage(name);
 }
-bool DAXO::LoadCoreFunction(const char* path, const char* name) {
-  return K().LoadCoreFunction(path, name);
+bool DAXO::LoadCoreFunction(const char* model, const char* name) {
+  return K().LoadCoreFunction(model, name);
 }
 bool DAXO::UnloadCoreFunction(const char* name) {
   return K().UnloadCoreFunction(name);

@@ -13,5 +13,6 @@ daxo_sdk_part(daxo_sdk_module
     daxo_output.cpp
     daxo_module_dynamic.cpp
     daxo_module_threads.cpp
+    daxo_core_function.cpp
   DEPS daxo_sdk_registry daxo_sdk_definitions daxo_sdk_services daxo_sdk_io
 )

@@ -32,7 +32,9 @@
 #include "velquor/reports.h"
 
 class DAXOComponent;
+class DAXOCoreFunction;
 struct DAXOComponentDefinition;
+struct DAXOCoreFunctionDefinition;
 
 namespace velquor {
 
@@ -51,6 +53,16 @@ struct ModelInfo {
   /// The package's record of the model (its table counts resolved); lives
   /// as long as the package library, i.e. as long as the engine.
   DAXOComponentDefinition* definition = nullptr;
+};
+
+/// An engine-function model offered by a loaded package.
+struct FunctionModelInfo {
+  std::string name;
+  std::string version;
+  std::string package;
+  /// The package's record (its property count resolved); lives as long as
+  /// the engine.
+  DAXOCoreFunctionDefinition* definition = nullptr;
 };
 
 /// One module state notice, in arrival order.
@@ -75,7 +87,9 @@ VELQUOR_API const char* EngineVersion();
 class VELQUOR_API Engine {
  public:
   explicit Engine(EngineOptions options = {});
-  /// Shuts down and destroys every component, stops the timer service,
+  /// Stops the script service (queued scripts are dropped, running ones
+  /// end at their next line), shuts down every component, ends the engine
+  /// functions, destroys the components and the functions, stops the timer service,
   /// closes the package libraries while every service still stands (their static destructors may
   /// call the kernel), unbinds the engine's SDK copy, then tears down the rest.
   ~Engine();
@@ -93,6 +107,11 @@ class VELQUOR_API Engine {
   bool UnloadPackage(const std::string& name);
   /// Every model of the loaded packages, in load order.
   std::vector<ModelInfo> Models() const;
+  /// Every engine-function model of the loaded packages, in load order.
+  std::vector<FunctionModelInfo> FunctionModels() const;
+  /// As LoadPackage, except that a file this engine has already loaded
+  /// (same canonical path) is not loaded again: true.
+  bool UsePackage(const std::string& path);
 
   // --- diagram ----------------------------------------------------------------
   // Components are built by their model's code and run by the engine; see
@@ -143,6 +162,42 @@ class VELQUOR_API Engine {
   RunEnd RunDiagram(DAXODelay limit = -1);
   /// Ends RunDiagram; any thread.
   void RequestShutdown();
+
+  // --- engine functions -------------------------------------------------------
+  // Built from the packages' engine-function models, beside the diagram:
+  // not run by RunDiagram, not listed by Components(), but a name is either
+  // a component's or a function's. See DAXOKernel's LoadCoreFunction.
+  /// Offers an engine-function model defined by the embedding program (it
+  /// must outlive the engine). False, reported, when the name is taken.
+  bool AddFunctionModel(DAXOCoreFunctionDefinition& definition);
+  /// Builds function `name` of `model` without starting it (so that its
+  /// properties may be set). Null, reported, on failure.
+  DAXOCoreFunction* CreateCoreFunction(const std::string& model, const std::string& name);
+  /// Starts a function built by CreateCoreFunction.
+  bool StartCoreFunction(const std::string& name);
+  /// Builds and starts it.
+  bool LoadCoreFunction(const std::string& model, const std::string& name);
+  /// Ends and destroys it; false, reported, when unknown or in use.
+  bool UnloadCoreFunction(const std::string& name);
+  /// The function, or null. Valid until it is unloaded.
+  DAXOCoreFunction* CoreFunction(const std::string& name) const;
+  /// Function names in load order.
+  std::vector<std::string> CoreFunctions() const;
+
+  // --- scripts ----------------------------------------------------------------
+  // The diagram script run by the engine, as DAXO::Parse runs it (see
+  // DAXOKernel, "scripting"): `run` starts the diagram without waiting.
+  /// Runs the lines on the calling thread; true when all succeeded.
+  bool Parse(const std::string& text);
+  bool ParseFile(const std::string& path);
+  /// Queue the work on the engine's script thread; true when queued.
+  bool AsynchParse(const std::string& text);
+  bool AsynchParseFile(const std::string& path);
+  /// Blocks until every queued script has run (or been dropped).
+  void WaitForScripts();
+  /// Folders in which a script's `load` of a bare package name looks
+  /// (default: those of VELQUOR_PACKAGE_PATH).
+  void SetScriptPackageFolders(std::vector<std::string> folders);
 
   // --- clock ------------------------------------------------------------------
   /// Starts engine time at 0 (real time unless a speed was set); a restart

@@ -3,6 +3,8 @@
 //   # comment (a '#' at the start of a line or after a blank)
 //   load PATH                                  a package file (or bare package name)
 //   component MODEL NAME [prop=value ...]      create a component and set properties
+//   function MODEL NAME [prop=value ...]       load an engine function: create it,
+//                                              set properties, start it
 //   connect NAME.output NAME.input             connect an output to an input
 //   set NAME.prop value                        set a property (value: rest of the line)
 //   run [SECONDS]                              start, run until all dead / the limit, shut down
@@ -30,12 +32,13 @@
 namespace velquor {
 
 struct ScriptStatement {
-  enum class Kind { Load, Component, Connect, Set, Run };
+  enum class Kind { Load, Component, Connect, Set, Run, Function };
   Kind kind = Kind::Load;
   int line = 0;  // 1-based line of the statement in the text
   /// Load: the path as written.
   std::string path;
-  /// Component: model and instance name, then prop=value pairs in order.
+  /// Component and Function: model and instance name, then prop=value
+  /// pairs in order.
   std::string model;
   std::string name;
   std::vector<std::pair<std::string, std::string>> settings;
@@ -94,11 +97,19 @@ struct ScriptContext {
   /// Asked before each statement: true ends the script (Interrupted), so
   /// that a stop asked for while a long script sets up is not lost.
   std::function<bool()> stopRequested;
+  /// For scripts the engine runs for its users (DAXO::Parse): a `run`
+  /// starts the diagram (Engine::StartDiagram) and goes on without waiting
+  /// for it or shutting it down, and `run SECONDS` fails, since the waiting
+  /// caller may be one of the components it would wait for.
+  bool runStartsOnly = false;
 };
 
 /// Applies `statements` in order, stopping at the first failure (reported
 /// through context.error with the statement's line). Loading a package that
-/// this call already loaded from the same file is not an error. A `run`
+/// the engine already loaded from the same file is not an error. A
+/// `function` line builds the engine function, sets its properties and
+/// starts it; a failure there unloads it again. A `set` reaches a
+/// component's or an engine function's property. A `run`
 /// starts the diagram, blocks in Engine::RunDiagram (until every component
 /// has died, the limit, or Engine::RequestShutdown from any thread) and shuts
 /// the diagram down; a run ended by RequestShutdown ends the script
