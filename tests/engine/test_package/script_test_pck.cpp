@@ -167,10 +167,11 @@ VelquorScriptTestProbe probe{[](const char* text, bool asynch) {
                              },
                              [](long n) { return WaitUntil([n] { return g_reads >= n; }); },
                              [](bool hold) {
-                               {
-                                 std::lock_guard<std::mutex> guard(g_lock);
-                                 g_holdSinks = hold;
-                               }
+                               // Notified under the lock: once the held
+                               // constructor goes on, the engine may unload
+                               // this library (and g_changed) at any time.
+                               std::lock_guard<std::mutex> guard(g_lock);
+                               g_holdSinks = hold;
                                g_changed.notify_all();
                              },
                              [] { return WaitUntil([] { return g_sinksHeld > 0; }); }};
