@@ -249,8 +249,11 @@ class DAXOKernel {
   /// the name is taken by a component or another function.
   /// UnloadCoreFunction ends and destroys it: false (reported) when unknown
   /// or while its use count is above 0. CoreFunction: the DAXOCoreFunction
-  /// of that name, or null. Neutral, for an engine without them: false /
-  /// null.
+  /// of that name, or null; the pointer is valid until the function is
+  /// unloaded, and the use count protects it only from GetInterface on: an
+  /// unload racing between the look-up and GetInterface frees it (whoever
+  /// loads a function unloads it once its users have let it go).
+  /// Neutral, for an engine without them: false / null.
   virtual bool LoadCoreFunction(const char* /*model*/, const char* /*name*/) { return false; }
   virtual bool UnloadCoreFunction(const char* /*name*/) { return false; }
   virtual void* CoreFunction(const char* /*name*/) { return nullptr; }

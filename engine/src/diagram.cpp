@@ -110,12 +110,18 @@ bool Diagram::Create(const std::string& model, const std::string& name) {
     Fail(what + ": the model cannot be instantiated.");
     return false;
   }
+  bool taken = false;
   {
     MutexLock guard(m_mutex);
-    if (FindEntry(name) != nullptr) {
-      Fail(what + ": the name is taken.");
-      return false;
-    }
+    taken = FindEntry(name) != nullptr;
+  }
+  // Taken by a component, or by anything else the engine knows under that
+  // name (an engine function, an engine object): checked before the
+  // component exists, because a component given up after it was built
+  // unregisters its name on its way out, whoever holds it.
+  if (taken || m_symbols.Contains(name)) {
+    Fail(what + ": the name is taken.");
+    return false;
   }
   DAXOComponent* component = nullptr;
   try {

@@ -26,6 +26,11 @@ void* SymbolRegistry::Find(const std::string& fullName, DAXOSymbolKind kind) con
   return it->second.object;
 }
 
+bool SymbolRegistry::Contains(const std::string& fullName) const {
+  MutexLock lock(m_lock);
+  return m_symbols.count(fullName) != 0;
+}
+
 std::vector<std::string> SymbolRegistry::RemovalNotices() const {
   MutexLock lock(m_lock);
   return m_removals;

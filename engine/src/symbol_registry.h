@@ -43,6 +43,8 @@ class SymbolRegistry {
   void Unregister(const std::string& fullName);
   /// The object under that name when it was registered with that kind.
   void* Find(const std::string& fullName, DAXOSymbolKind kind) const;
+  /// Whether the name is registered, whatever its kind.
+  bool Contains(const std::string& fullName) const;
   std::vector<std::string> RemovalNotices() const;
   /// Records that output `fullName` was created (its notice).
   void OutputCreated(const std::string& fullName);

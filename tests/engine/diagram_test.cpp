@@ -69,6 +69,12 @@ TEST_F(Diagram, CreationFailuresAreReportedWithTheirReason) {
   EXPECT_FALSE(engine.CreateComponent("EngineTestTicker", "t"));
   EXPECT_TRUE(ReportHas("the name is taken"));
   EXPECT_FALSE(engine.CreateComponent("EngineTestTicker", ""));
+  // A name the engine knows for something else is taken too, and stays its
+  // holder's (a component built and given up would unregister it).
+  int held = 0;
+  ASSERT_TRUE(engine.kernel()->RegisterSymbol("held", DAXOSymbolKind::Object, &held));
+  EXPECT_FALSE(engine.CreateComponent("EngineTestTicker", "held"));
+  EXPECT_EQ(engine.FindSymbol("held", DAXOSymbolKind::Object), &held);
   EXPECT_EQ(engine.Components().size(), 1u);
   EXPECT_FALSE(engine.StartComponent("ghost"));
   EXPECT_FALSE(engine.DestroyComponent("ghost"));
