@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using Kind = velquor::ScriptStatement::Kind;
     switch (statement.kind) {
       case Kind::Component:
+      case Kind::Function:
         Check(!statement.name.empty() && statement.name.find('.') == std::string::npos);
         for (const auto& [name, value] : statement.settings) Check(!name.empty());
         break;
