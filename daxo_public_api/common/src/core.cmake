@@ -5,4 +5,5 @@ daxo_runtime_layer(daxo_rt_core
     daxo_c_wrappers.cpp
     daxo_string.cpp
     daxo_hash_table.cpp
+    daxo_rb_region.cpp
 )
