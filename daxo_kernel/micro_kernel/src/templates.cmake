@@ -1,0 +1,6 @@
+# Component templates: abstract component bases a package derives from.
+daxo_sdk_part(daxo_sdk_templates
+  SOURCES
+    DAXOComponentChildren/daxo_stream8_components.cpp
+  DEPS daxo_sdk_module
+)

@@ -1,0 +1,4 @@
+# Component templates, through the real engine.
+daxo_add_test(stream8_test SOURCES stream8_test.cpp
+              LIBS velquor daxo_runtime daxo_sdk_templates CONCURRENCY)
+target_include_directories(stream8_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/engine)
