@@ -2,5 +2,6 @@
 daxo_sdk_part(daxo_sdk_templates
   SOURCES
     DAXOComponentChildren/daxo_stream8_components.cpp
+    DAXOComponentChildren/daxo_sorted_start_reading_component.cpp
   DEPS daxo_sdk_module
 )

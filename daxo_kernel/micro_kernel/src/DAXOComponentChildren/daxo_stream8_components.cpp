@@ -9,6 +9,7 @@
 
 #include "daxo_io.h"
 #include "daxo_services.h"
+#include "private/template_rows.h"
 
 namespace {
 
@@ -25,20 +26,6 @@ constexpr DAXOInt64 kFrequencyScale = 1000000000;
 DAXOPropertyDefinition IntegerRow(const char* name, long value) {
   return DAXOPropertyDefinition(name, new DAXOPropertyValue(value), nullptr, false, false, false,
                                 true);
-}
-
-/// Whether `table` (`count` rows, or up to its zero row) has a row `name`.
-template <class Row>
-bool InTable(const Row* table, DAXOUInt32 count, const char* name) {
-  if (table == nullptr) return false;
-  for (DAXOUInt32 i = 0; i < count; ++i) {
-    if (table[i].name == nullptr) {
-      if (count == DAXOComponentDefinition::CountUntilZeroRow) break;
-      continue;
-    }
-    if (std::strcmp(table[i].name, name) == 0) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -85,16 +72,16 @@ DAXOStream8ComponentBase::~DAXOStream8ComponentBase() = default;
 void DAXOStream8ComponentBase::Dynamic() {
   const DAXOComponentDefinition& d = *Definition();
   for (const DAXOPropertyDefinition* row = m_tables.properties; row->name != nullptr; ++row) {
-    if (!InTable(d.properties, d.nbProperties, row->name)) NewProperty(*row);
+    if (!DAXOPrivate::InTable(d.properties, d.nbProperties, row->name)) NewProperty(*row);
   }
   for (const DAXOInputDefinition* row = m_tables.inputs; row->name != nullptr; ++row) {
-    if (!InTable(d.inputs, d.nbInputs, row->name)) NewInput(*row);
+    if (!DAXOPrivate::InTable(d.inputs, d.nbInputs, row->name)) NewInput(*row);
   }
   for (const DAXOOutputDefinition* row = m_tables.outputs; row->name != nullptr; ++row) {
-    if (!InTable(d.outputs, d.nbOutputs, row->name)) NewOutput(*row);
+    if (!DAXOPrivate::InTable(d.outputs, d.nbOutputs, row->name)) NewOutput(*row);
   }
   for (const DAXOActionDefinition* row = m_tables.actions; row->name != nullptr; ++row) {
-    if (!InTable(d.actions, d.nbActions, row->name)) NewAction(*row);
+    if (!DAXOPrivate::InTable(d.actions, d.nbActions, row->name)) NewAction(*row);
   }
 }
 
