@@ -11,14 +11,13 @@
 #include "daxo_kernel.h"
 #include "daxo_package.h"
 #include "engine_test_pck_probe.h"
+#include "test_pck_support.h"
 
 namespace {
 
 DAXOComponentDefinition modelA{"EngineTestModelA", "1.2.0"};
 DAXOComponentDefinition modelB{"EngineTestModelB", "0.9.1"};
 
-std::mutex g_lock;
-std::condition_variable g_changed;
 long g_cores = 0;   // guarded by g_lock
 long g_deaths = 0;  // guarded by g_lock
 int g_stuck = 0;    // Cores held by mode 4 now; guarded by g_lock
@@ -73,12 +72,6 @@ DAXOComponentDefinition ticker = [] {
 long Locked(const long& value) {
   std::lock_guard<std::mutex> guard(g_lock);
   return value;
-}
-
-template <class Done>
-bool WaitUntil(Done done) {
-  std::unique_lock<std::mutex> guard(g_lock);
-  return g_changed.wait_for(guard, std::chrono::seconds(10), done);
 }
 
 VelquorEngineTestProbe probe{[] { return static_cast<void*>(DAXOPrivate::kernel); },

@@ -3,7 +3,7 @@
 // package's DAXOGetModulesDefStruct.
 #pragma once
 
-#include <dlfcn.h>
+#include "package_probe.h"
 
 struct VelquorEngineTestProbe {
   /// DAXOPrivate::kernel inside the package.
@@ -29,14 +29,7 @@ namespace velquor::test {
 /// loaded (the engine opened it: this only finds it). Valid while the engine
 /// keeps the library loaded.
 inline VelquorEngineTestProbe* Probe(const char* path) {
-  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
-  if (handle == nullptr) return nullptr;
-  auto get =
-      reinterpret_cast<int (*)(const char*, void**, int)>(dlsym(handle, "DAXOGetModulesDefStruct"));
-  void* table[1] = {nullptr};
-  const int n = get != nullptr ? get("VelquorEngineTestProbe", table, 1) : 0;
-  dlclose(handle);
-  return n == 1 ? static_cast<VelquorEngineTestProbe*>(table[0]) : nullptr;
+  return static_cast<VelquorEngineTestProbe*>(ProbeOf(path, "VelquorEngineTestProbe"));
 }
 
 }  // namespace velquor::test

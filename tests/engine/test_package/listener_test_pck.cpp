@@ -23,6 +23,7 @@
 #include "daxo_package.h"
 #include "daxo_services.h"
 #include "listener_test_pck_probe.h"
+#include "test_pck_support.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ struct Log {
   DAXOEvent changed;                 // set after each entry
 };
 
-std::mutex g_lock;  // the logs, the recorders and the clock probes below
+// g_lock (test_pck_support.h) guards the logs, the recorders and the clock probes below.
 std::map<std::string, std::unique_ptr<Log>> g_logs;
 
 Log& LogOf(const std::string& name) {
@@ -163,20 +164,6 @@ class ClockProbe : public DAXOComponent, public DAXOBaseClock {
  private:
   int m_unregisters = 0;  // guarded by g_lock
 };
-
-template <class Model>
-DAXOComponent* New(const char* name, DAXOComponentDefinition& definition) {
-  return new Model(name, definition);
-}
-
-DAXOComponentDefinition Threaded(const char* model,
-                                 DAXOComponentInstantiationFunction instantiate) {
-  DAXOComponentDefinition d{model, "1.0.0", instantiate};
-  d.kind = DAXO::Threaded;
-  d.threaded = true;
-  d.priority = 128;
-  return d;
-}
 
 DAXOComponentDefinition listenerModel = Threaded("ListenerProbe", &New<ListenerProbe>);
 DAXOComponentDefinition clockModel = Threaded("ClockProbe", &New<ClockProbe>);

@@ -3,11 +3,11 @@
 // DAXOGetModulesDefStruct. Everything here runs the package's own SDK copy.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "package_probe.h"
 
 /// What a ListenerProbe's callbacks do besides logging (bits).
 enum VelquorListenerBehaviour : int {
@@ -61,14 +61,7 @@ namespace velquor::test {
 /// The probe of the listener package at `path`, or null when the library is
 /// not loaded. Valid while the engine keeps the library loaded.
 inline VelquorListenerTestProbe* ListenerProbe(const char* path) {
-  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
-  if (handle == nullptr) return nullptr;
-  auto get =
-      reinterpret_cast<int (*)(const char*, void**, int)>(dlsym(handle, "DAXOGetModulesDefStruct"));
-  void* table[1] = {nullptr};
-  const int n = get != nullptr ? get("VelquorListenerTestProbe", table, 1) : 0;
-  dlclose(handle);
-  return n == 1 ? static_cast<VelquorListenerTestProbe*>(table[0]) : nullptr;
+  return static_cast<VelquorListenerTestProbe*>(ProbeOf(path, "VelquorListenerTestProbe"));
 }
 
 }  // namespace velquor::test

@@ -13,23 +13,16 @@
 #include "daxo_package.h"
 #include "daxo_services.h"
 #include "script_test_pck_probe.h"
+#include "test_pck_support.h"
 
 namespace {
 
-std::mutex g_lock;
-std::condition_variable g_changed;
 std::string g_script;      // guarded by g_lock
 bool g_asynch = false;     // guarded by g_lock
 int g_result = -1;         // guarded by g_lock
 long g_reads = 0;          // guarded by g_lock
 bool g_holdSinks = false;  // guarded by g_lock
 int g_sinksHeld = 0;       // constructors waiting now; guarded by g_lock
-
-template <class Done>
-bool WaitUntil(Done done) {
-  std::unique_lock<std::mutex> guard(g_lock);
-  return g_changed.wait_for(guard, std::chrono::seconds(10), done);
-}
 
 DAXOOutputDefinition g_builderOutputs[] = {
     {"out", 0, DAXOTypeInfo(DAXO::Integer32), 1, 4, 1, 0},
@@ -91,29 +84,15 @@ class Sink : public DAXOComponent {
   }
 };
 
-DAXOComponent* NewBuilder(const char* name, DAXOComponentDefinition& definition) {
-  return new Builder(name, definition);
-}
-DAXOComponent* NewSink(const char* name, DAXOComponentDefinition& definition) {
-  return new Sink(name, definition);
-}
-
-DAXOComponentDefinition Threaded(DAXOComponentDefinition d) {
-  d.kind = DAXO::Threaded;
-  d.threaded = true;
-  d.priority = 128;
-  return d;
-}
-
 DAXOComponentDefinition builder = [] {
-  DAXOComponentDefinition d{"ScriptBuilder", "1.0.0", &NewBuilder};
+  DAXOComponentDefinition d{"ScriptBuilder", "1.0.0", &New<Builder>};
   d.nbOutputs = DAXOComponentDefinition::CountUntilZeroRow;
   d.outputs = g_builderOutputs;
   return Threaded(d);
 }();
 
 DAXOComponentDefinition sink = [] {
-  DAXOComponentDefinition d{"ScriptSink", "1.0.0", &NewSink};
+  DAXOComponentDefinition d{"ScriptSink", "1.0.0", &New<Sink>};
   d.nbInputs = DAXOComponentDefinition::CountUntilZeroRow;
   d.inputs = g_sinkInputs;
   return Threaded(d);

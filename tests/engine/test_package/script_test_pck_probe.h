@@ -3,7 +3,7 @@
 // DAXOGetModulesDefStruct (velquor::test::ProbeOf).
 #pragma once
 
-#include <dlfcn.h>
+#include "package_probe.h"
 
 struct VelquorScriptTestProbe {
   /// The script the next "ScriptBuilder" runs in its first Core: through
@@ -20,20 +20,3 @@ struct VelquorScriptTestProbe {
   /// Blocks until a constructor is held (at most 10 s); true when one is.
   bool (*waitSinkConstructionHeld)();
 };
-
-namespace velquor::test {
-
-/// The user argument of the model "probe" of group `group` in the package
-/// library at `path`, or null when that library is not loaded.
-inline void* ProbeOf(const char* path, const char* group) {
-  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
-  if (handle == nullptr) return nullptr;
-  auto get =
-      reinterpret_cast<int (*)(const char*, void**, int)>(dlsym(handle, "DAXOGetModulesDefStruct"));
-  void* table[1] = {nullptr};
-  const int n = get != nullptr ? get(group, table, 1) : 0;
-  dlclose(handle);
-  return n == 1 ? table[0] : nullptr;
-}
-
-}  // namespace velquor::test

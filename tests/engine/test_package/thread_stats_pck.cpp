@@ -19,18 +19,10 @@
 #include "daxo_component.h"
 #include "daxo_definitions.h"
 #include "daxo_package.h"
+#include "test_pck_support.h"
 #include "thread_stats_pck_probe.h"
 
 namespace {
-
-std::mutex g_lock;
-std::condition_variable g_changed;
-
-template <class Done>
-bool WaitUntil(Done done) {
-  std::unique_lock<std::mutex> guard(g_lock);
-  return g_changed.wait_for(guard, std::chrono::seconds(10), done);
-}
 
 class Spinner : public DAXOComponent {
  public:
@@ -116,20 +108,6 @@ class Sleeper : public DAXOComponent {
     g_changed.notify_all();
   }
 };
-
-template <class C>
-DAXOComponent* New(const char* name, DAXOComponentDefinition& definition) {
-  return new C(name, definition);
-}
-
-DAXOComponentDefinition Threaded(const char* model,
-                                 DAXOComponent* (*make)(const char*, DAXOComponentDefinition&)) {
-  DAXOComponentDefinition d{model, "1.0.0", make};
-  d.kind = DAXO::Threaded;
-  d.threaded = true;
-  d.priority = 128;
-  return d;
-}
 
 DAXOComponentDefinition spinner = Threaded("ThreadStatsSpinner", &New<Spinner>);
 DAXOComponentDefinition sleeper = Threaded("ThreadStatsSleeper", &New<Sleeper>);

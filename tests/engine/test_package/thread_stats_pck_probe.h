@@ -4,8 +4,9 @@
 // own SDK, as the components' code would.
 #pragma once
 
-#include <dlfcn.h>
 #include <sched.h>
+
+#include "package_probe.h"
 
 class DAXOComponent;
 
@@ -36,14 +37,7 @@ constexpr long kReadFailed = -999999;
 
 /// The probe of the package at `path` (loaded by the engine), or null.
 inline VelquorThreadStatsProbe* ThreadStatsProbe(const char* path) {
-  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
-  if (handle == nullptr) return nullptr;
-  auto get =
-      reinterpret_cast<int (*)(const char*, void**, int)>(dlsym(handle, "DAXOGetModulesDefStruct"));
-  void* table[1] = {nullptr};
-  const int n = get != nullptr ? get("VelquorThreadStatsProbe", table, 1) : 0;
-  dlclose(handle);
-  return n == 1 ? static_cast<VelquorThreadStatsProbe*>(table[0]) : nullptr;
+  return static_cast<VelquorThreadStatsProbe*>(ProbeOf(path, "VelquorThreadStatsProbe"));
 }
 
 }  // namespace velquor::test
