@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   libpcre3-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev locales wireshark-common
-  nlohmann-json3-dev libpcap-dev libcli11-dev tcpdump
+  nlohmann-json3-dev libpcap-dev libcli11-dev tcpdump libsndfile1-dev
   clang libclang-rt-14-dev
 )
 

@@ -73,9 +73,12 @@ class DAXOStream8ComponentBase : public DAXOComponent {
   void Dynamic() override;
   /// Starts one run: reads "pInputFIFOSize" and builds an empty FIFO.
   void Birth() override;
-  /// Receives one sample of "iStream8", appends its bytes and calls
-  /// ProcessStreamData.
+  /// Reads one sample of "iStream8" and Receive()s it.
   void Core() override;
+  /// Appends the bytes of `sample` (a Stream8 sample the caller holds) to
+  /// the FIFO and calls ProcessStreamData. For a derived Core that reads
+  /// "iStream8" together with inputs of its own (an end-of-file input, say).
+  void Receive(DAXOIOElt& sample);
   /// Releases the arrays.
   void Death() override;
   /// The consumer: takes what it can from the run of `fifo`. `data`,

@@ -61,13 +61,12 @@ DAXOSortedStartReadingComponent::~DAXOSortedStartReadingComponent() {
 }
 
 void DAXOSortedStartReadingComponent::Dynamic() {
+  using DAXOPrivate::DeclareMissing;
   const DAXOComponentDefinition& d = *Definition();
-  for (const DAXOPropertyDefinition* row = PropertyDefinitions; row->name != nullptr; ++row) {
-    if (!DAXOPrivate::InTable(d.properties, d.nbProperties, row->name)) NewProperty(*row);
-  }
-  for (const DAXOOutputDefinition* row = OutputDefinitions; row->name != nullptr; ++row) {
-    if (!DAXOPrivate::InTable(d.outputs, d.nbOutputs, row->name)) NewOutput(*row);
-  }
+  DeclareMissing(PropertyDefinitions, d.properties, d.nbProperties,
+                 [this](const DAXOPropertyDefinition& row) { NewProperty(row); });
+  DeclareMissing(OutputDefinitions, d.outputs, d.nbOutputs,
+                 [this](const DAXOOutputDefinition& row) { NewOutput(row); });
 }
 
 void DAXOSortedStartReadingComponent::Set(DAXOProperty& property, bool value) {

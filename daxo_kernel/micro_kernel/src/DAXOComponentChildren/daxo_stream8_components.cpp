@@ -70,19 +70,16 @@ DAXOStream8ComponentBase::DAXOStream8ComponentBase(const char* name,
 DAXOStream8ComponentBase::~DAXOStream8ComponentBase() = default;
 
 void DAXOStream8ComponentBase::Dynamic() {
+  using DAXOPrivate::DeclareMissing;
   const DAXOComponentDefinition& d = *Definition();
-  for (const DAXOPropertyDefinition* row = m_tables.properties; row->name != nullptr; ++row) {
-    if (!DAXOPrivate::InTable(d.properties, d.nbProperties, row->name)) NewProperty(*row);
-  }
-  for (const DAXOInputDefinition* row = m_tables.inputs; row->name != nullptr; ++row) {
-    if (!DAXOPrivate::InTable(d.inputs, d.nbInputs, row->name)) NewInput(*row);
-  }
-  for (const DAXOOutputDefinition* row = m_tables.outputs; row->name != nullptr; ++row) {
-    if (!DAXOPrivate::InTable(d.outputs, d.nbOutputs, row->name)) NewOutput(*row);
-  }
-  for (const DAXOActionDefinition* row = m_tables.actions; row->name != nullptr; ++row) {
-    if (!DAXOPrivate::InTable(d.actions, d.nbActions, row->name)) NewAction(*row);
-  }
+  DeclareMissing(m_tables.properties, d.properties, d.nbProperties,
+                 [this](const DAXOPropertyDefinition& row) { NewProperty(row); });
+  DeclareMissing(m_tables.inputs, d.inputs, d.nbInputs,
+                 [this](const DAXOInputDefinition& row) { NewInput(row); });
+  DeclareMissing(m_tables.outputs, d.outputs, d.nbOutputs,
+                 [this](const DAXOOutputDefinition& row) { NewOutput(row); });
+  DeclareMissing(m_tables.actions, d.actions, d.nbActions,
+                 [this](const DAXOActionDefinition& row) { NewAction(row); });
 }
 
 long DAXOStream8ComponentBase::IntegerProperty(const char* shortName) {
@@ -112,6 +109,11 @@ void DAXOStream8ComponentBase::Initialize(long size) {
 void DAXOStream8ComponentBase::Core() {
   DAXOIOElt* sample = StartReading(Input(kInputName));
   if (sample == nullptr) return;
+  Receive(*sample);
+}
+
+void DAXOStream8ComponentBase::Receive(DAXOIOElt& received) {
+  DAXOIOElt* sample = &received;
   if (DAXO::TimeSpeed() < 0) m_fifo.Reset();
   const int length = sample->VectorSize();
   if (length < 1) return;

@@ -23,4 +23,13 @@ bool InTable(const Row* table, DAXOUInt32 count, const char* name) {
   return false;
 }
 
+/// Calls `declare(row)` for each row of `rows` (up to its zero row) that
+/// `table` (`count` rows) does not make, in the order of `rows`.
+template <class Row, class Declare>
+void DeclareMissing(const Row* rows, const Row* table, DAXOUInt32 count, Declare declare) {
+  for (const Row* row = rows; row != nullptr && row->name != nullptr; ++row) {
+    if (!InTable(table, count, row->name)) declare(*row);
+  }
+}
+
 }  // namespace DAXOPrivate
