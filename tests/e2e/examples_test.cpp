@@ -1,0 +1,44 @@
+// Every diagram script in examples/ runs with the velquor binary, as the
+// README tells a user to run it (from the folder holding examples/), ends by
+// itself, and writes each build/ file it names. A renamed property, model or
+// sample file breaks an example long before a user finds out.
+#include <regex>
+#include <sstream>
+
+#include "cli_helpers.h"
+
+namespace velquor::test {
+namespace {
+
+class Examples : public CliTest {};
+
+TEST_F(Examples, EveryBundledDiagramRunsAndWritesWhatItNames) {
+  const fs::path examples = fs::path(VELQUOR_SOURCE_DIR) / "examples";
+  fs::create_directory_symlink(examples, dir / "examples");
+  fs::create_directories(dir / "build");
+  int scripts = 0;
+  for (const auto& entry : fs::directory_iterator(examples)) {
+    if (entry.path().extension() != ".vq") continue;
+    ++scripts;
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    const std::string text = ReadFile(entry.path());
+    const Result r = Velquor("run examples/" + name);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("rror"), std::string::npos) << r.err;
+    // Each output a line of the script (not a comment) names.
+    const std::regex output(R"(build/[A-Za-z0-9_.\-]+)");
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      for (std::sregex_iterator it(line.begin(), line.end(), output), end; it != end; ++it) {
+        const fs::path written = dir / it->str();
+        EXPECT_TRUE(fs::exists(written) && fs::file_size(written) > 0) << it->str();
+      }
+    }
+  }
+  EXPECT_GE(scripts, 1);
+}
+
+}  // namespace
+}  // namespace velquor::test
