@@ -49,8 +49,13 @@
 //   - Death does nothing: the queue a life leaves is emptied by the next Birth (its slots were
 //     already given back by the component's shutdown).
 //   - the template is for threaded models: Core never returns.
+//   - a time jump empties the queue only when it goes back before the newest sample queued or
+//     handed over since the last flush: only then can later samples be older than held ones.
+//     Notices reach the template after the clock moved on (the engine posts them from its
+//     notice thread), so "engine time now is later than the jump's target" is true of every
+//     jump, the clock's start included, and would drop the first samples of every run.
 //
-// Threading: Core, ProcessSortedIOElt, ResetQueue and NewEltArrived run on
+// Threading: Core, ProcessSortedIOElt, ResetQueue, Holds and NewEltArrived run on
 // the component thread, which alone touches the queue and the watched set
 // (no lock). The clock callbacks run on the engine's notice thread with no
 // lock held: they only write the atomic paused and backwards flags and set
@@ -108,6 +113,9 @@ class DAXOSortedStartReadingComponent : public DAXOComponent, private DAXOTimeSt
   /// Empties the queue (giving its slots back, handing nothing over),
   /// restarts the counters and watches every connected input again.
   void ResetQueue();
+  /// Whether a sample of input `inputIndex` waits in the queue (not yet
+  /// handed over). Component thread only.
+  bool Holds(int inputIndex) const;
 
  private:
   struct BufferElement {
@@ -147,6 +155,9 @@ class DAXOSortedStartReadingComponent : public DAXOComponent, private DAXOTimeSt
   DAXOInt32 m_lateCount = 0;
   DAXOInt32 m_unsortedCount = 0;
   DAXOTimestamp m_lastHanded = 0;
+  /// The newest timestamp queued or handed over since the last flush;
+  /// written by the component thread, read by the clock callbacks.
+  std::atomic<DAXOTimestamp> m_newest{0};
   DAXOEvent m_timeChanged;
   DAXOOutput* m_unsortedOutput = nullptr;
   DAXOOutput* m_lateOutput = nullptr;

@@ -253,6 +253,26 @@ TEST_F(SortedStartReading, ALateSampleFollowsTheOlderQueuedOnesAtOnceAndIsCounte
   EXPECT_FALSE(ErrorReported());
 }
 
+// The engine's notices arrive after the clock moved on: a jump empties the
+// queue only when it goes back before a sample already seen (the clock's
+// start, seen as a jump, once dropped the first samples of every run).
+TEST_F(SortedStartReading, OnlyAJumpBackBeforeTheNewestSampleEmptiesTheQueue) {
+  Wire(4, 60 * kSecond);  // one input left watched: nothing is handed over
+  StartHeld();
+  Queue(0, kNow - 5 * kSecond);
+  engine.JumpClock(kNow - kSecond);  // back, but after every sample seen
+  engine.FlushListenerNotices();
+  Queue(1, kNow - 4 * kSecond);
+  Queue(2, kNow - 3 * kSecond);  // dst has looked at its events since the jump
+  EXPECT_EQ(Flushes(), 1);
+  engine.JumpClock(kNow - 3 * kSecond - 1);
+  engine.FlushListenerNotices();
+  ASSERT_TRUE(Eventually([&] { return Flushes() == 2; }));
+  EXPECT_EQ(dst->calls.Value(), 0);
+  engine.ShutdownDiagram();
+  EXPECT_FALSE(ErrorReported());
+}
+
 TEST_F(SortedStartReading, ASampleMoreThan1000MicrosecondsAheadIsDropped) {
   Wire(1, 100000);
   StartHeld();

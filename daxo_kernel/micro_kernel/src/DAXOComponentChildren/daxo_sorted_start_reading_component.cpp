@@ -111,6 +111,7 @@ void DAXOSortedStartReadingComponent::ResetQueue() {
   m_lateCount = 0;
   m_unsortedCount = 0;
   m_lastHanded = 0;
+  m_newest = 0;
   for (const BufferElement& entry : m_queue) GiveBack(entry.inputIndex);
   m_queue.clear();
   for (int i = 0; i < m_nbInputs; ++i) {
@@ -118,8 +119,16 @@ void DAXOSortedStartReadingComponent::ResetQueue() {
   }
 }
 
+bool DAXOSortedStartReadingComponent::Holds(int inputIndex) const {
+  for (const BufferElement& entry : m_queue) {
+    if (entry.inputIndex == inputIndex) return true;
+  }
+  return false;
+}
+
 void DAXOSortedStartReadingComponent::NewEltArrived(DAXOIOElt* element, int inputIndex, bool late) {
   const DAXOTimestamp t = element->Timestamp();
+  if (t > m_newest.load()) m_newest = t;
   bool unsorted = false;
   if (t < m_lastHanded) {
     WriteCount(m_unsortedOutput, ++m_unsortedCount, t);
@@ -230,6 +239,7 @@ void DAXOSortedStartReadingComponent::HandOverFront(bool late) {
 
 void DAXOSortedStartReadingComponent::Enqueue(int inputIndex, DAXOIOElt* element) {
   const DAXOTimestamp t = element->Timestamp();
+  if (t > m_newest.load()) m_newest = t;
   auto at = m_queue.end();
   while (at != m_queue.begin() && std::prev(at)->element->Timestamp() > t) --at;
   m_queue.insert(at, BufferElement{inputIndex, element});
@@ -290,7 +300,7 @@ void DAXOSortedStartReadingComponent::Warn(const DAXOString& text) {
 // --- clock callbacks (engine notice thread) ----------------------------------------------
 
 void DAXOSortedStartReadingComponent::CallbackTimeJumped(DAXOTimestamp t) {
-  if (DAXO::CurrentTime() > t) m_timeChanged.Set();
+  if (t < m_newest.load()) m_timeChanged.Set();
 }
 
 void DAXOSortedStartReadingComponent::CallbackTimeSpeedChanged(int speed) {
