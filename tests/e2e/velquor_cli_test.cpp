@@ -225,6 +225,9 @@ TEST_F(VelquorCli, InspectDescribesModelsAndWhatEachInputAccepts) {
       {"CsvRecorder", "end_of_file", {"accepts Integer64"}, false},
       {"CanLogRecorder", "input", {"accepts CANUniFrame"}, false},
       {"PcapFileRecorder", "input", {"DynamicStructure", "\"DAXOpcap_data_t\""}, false},
+      {"ByteStreamRecorder", "iStream8", {"accepts Stream8"}, false},
+      {"LevelMeter", "sndInput", {"accepts Stream8, Float32, AudioSignal"}, false},
+      {"SortedRecorder", "iEndOfFile_1", {"accepts Integer64"}, true},
   };
   std::map<std::string, Result> listings;  // by model
   for (const Row& row : rows) {

@@ -19,7 +19,7 @@
 
 #include "daxo_component.h"
 #include "daxo_property.h"
-#include "engine_test_support.h"
+#include "stream_diagram_support.h"
 
 namespace velquor::test {
 namespace {
@@ -121,51 +121,11 @@ Capture ReadCapture(const std::string& path) {
   return c;
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-class IoPackage : public EngineTest {
+class IoPackage : public StreamDiagram {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(engine.LoadPackage(VELQUOR_IO_PCK));
+    StreamDiagram::SetUp();
     ASSERT_TRUE(engine.LoadPackage(VELQUOR_SORTING_MULTIPLEXER_PCK));
-    char pattern[] = "/tmp/velquor_io_testXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override {
-    engine.ShutdownDiagram();
-    std::filesystem::remove_all(dir);
-  }
-
-  std::string File(const std::string& name) const { return dir + "/" + name; }
-
-  DAXOProperty* Property(const std::string& component, const std::string& name) {
-    return static_cast<DAXOProperty*>(
-        engine.FindSymbol(component + "." + name, DAXOSymbolKind::Property));
-  }
-  /// Sets a property from a text or an integer.
-  template <class V>
-  void Set(const std::string& component, const std::string& name, const V& value) {
-    DAXOProperty* p = Property(component, name);
-    ASSERT_NE(p, nullptr) << component << "." << name;
-    if constexpr (std::is_same_v<V, std::string>) {
-      p->Set(value.c_str());
-    } else {
-      p->Set(static_cast<DAXOInt64>(value));
-    }
-  }
-  long Integer(const std::string& component, const std::string& name) {
-    DAXOProperty* p = Property(component, name);
-    return p != nullptr ? p->IntegerValue() : -1;
   }
 
   /// A player of `model` named `name` reading `path`.
@@ -195,19 +155,6 @@ class IoPackage : public EngineTest {
     }
   }
 
-  void Run() {
-    ASSERT_TRUE(engine.StartDiagram());
-    ASSERT_EQ(engine.RunDiagram(60 * kSecond), RunEnd::AllDead);
-  }
-
-  std::string Errors() {
-    std::string all;
-    for (const ReportRecord& r : reports->Reports()) {
-      if (r.level == DAXO::Error) all += r.text + "\n";
-    }
-    return all;
-  }
-
   /// Merges the text files `inputs` (played by `player`) through the
   /// multiplexer into "out" (written by `recorder`); returns what it wrote.
   std::string MergeTexts(const std::string& player, const std::string& recorder,
@@ -235,8 +182,6 @@ class IoPackage : public EngineTest {
     EXPECT_EQ(Errors(), "");
     return ReadCapture(File("out.pcap"));
   }
-
-  std::string dir;
 };
 
 // --- PCAP ---------------------------------------------------------------------------
