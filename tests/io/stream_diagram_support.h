@@ -1,4 +1,4 @@
-// Support for the live-stream suites of velquor_io: the package loaded into
+// Support for the suites of velquor_io: the package loaded into
 // a real engine, a temporary folder for the files, property access by full
 // name, and the error reports of a run.
 #pragma once
