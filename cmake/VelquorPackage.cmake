@@ -8,16 +8,29 @@
 # symbol into a link error instead of a load failure.
 #
 # The file goes to ${CMAKE_BINARY_DIR}/packages, where the engine and the tool
-# look in the build tree; OUTPUT_DIRECTORY puts a package elsewhere (test
-# packages, which the tool must not list).
+# look in the build tree, and is installed to lib/velquor/packages
+# (VELQUOR_PACKAGE_INSTALL_DIR), where an installed tool looks.
+# OUTPUT_DIRECTORY puts a package elsewhere and leaves it out of the install
+# (test packages, which the tool must not list).
+#
+# The same file serves this tree and, installed with the SDK, a package
+# author's own project (find_package(VelquorSDK)): both name the SDK by its
+# velquor:: targets. Only this tree adds its warning set.
 include_guard(GLOBAL)
+
+if(NOT DEFINED VELQUOR_PACKAGE_INSTALL_DIR)
+  set(VELQUOR_PACKAGE_INSTALL_DIR lib/velquor/packages)
+endif()
 
 function(velquor_add_package name)
   cmake_parse_arguments(P "" "OUTPUT_DIRECTORY" "SOURCES;LIBS" ${ARGN})
   if(NOT P_SOURCES)
     message(FATAL_ERROR "velquor_add_package(${name}): no SOURCES")
   endif()
-  if(NOT P_OUTPUT_DIRECTORY)
+  set(install_it TRUE)
+  if(P_OUTPUT_DIRECTORY)
+    set(install_it FALSE)
+  else()
     set(P_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
   endif()
 
@@ -33,8 +46,14 @@ function(velquor_add_package name)
     LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY}
     LINK_DEPENDS ${map})
   # Linking the OBJECT library directly puts its objects into the package.
-  target_link_libraries(${name} PRIVATE daxo_pck_entry daxo_sdk ${P_LIBS} daxo_project_options)
+  target_link_libraries(${name} PRIVATE velquor::pck_entry velquor::sdk ${P_LIBS})
+  if(TARGET daxo_project_options)
+    target_link_libraries(${name} PRIVATE daxo_project_options)
+  endif()
   target_link_options(${name} PRIVATE
     "LINKER:--version-script=${map}"
     "LINKER:-z,defs")
+  if(install_it)
+    install(TARGETS ${name} LIBRARY DESTINATION ${VELQUOR_PACKAGE_INSTALL_DIR} COMPONENT runtime)
+  endif()
 endfunction()

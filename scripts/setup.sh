@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the fuzzers need
-# (clang: the fuzzers and the thread-safety build; libclang-rt: the fuzzers).
+# (clang: the fuzzers and the thread-safety build; libclang-rt: the fuzzers;
+# dpkg-dev and file: the Debian package's dependencies, found by cpack).
 # Installs only what is missing, so a second run costs nothing.
 set -euo pipefail
 
@@ -10,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev locales wireshark-common
   nlohmann-json3-dev libpcap-dev libcli11-dev tcpdump libsndfile1-dev
   clang libclang-rt-14-dev
+  dpkg-dev file
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test run: setup, then the suite in a release build, the lock
-# annotations checked by clang (a build only), the suite under ASan+UBSan, the
-# concurrency tests under TSan, and a short run of every fuzzer.
+# The whole test run: setup, then the suite in a release build and its
+# install (scripts/check_install.sh), the lock annotations checked by clang
+# (a build only), the suite under ASan+UBSan, the concurrency tests under
+# TSan, and a short run of every fuzzer.
 # Usage: scripts/test.sh [--quick]   (--quick: release build only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +38,10 @@ run_preset() {
 }
 
 run_preset release
+# The release build as a product: installed into a temporary prefix, the
+# example package built outside the tree and run, the Debian package built.
+echo "=== install: the SDK, a package built outside the tree, the Debian package"
+scripts/check_install.sh build/release
 if [ $quick -eq 0 ]; then
   # Nothing to run: a field read without its lock, or a function called
   # without the lock it requires, fails this build.

@@ -37,12 +37,15 @@ std::vector<std::string> PackageFolders() {
       start = colon + 1;
     }
   }
-  candidates.emplace_back(VELQUOR_BUILD_PACKAGE_DIR);
-  candidates.emplace_back(VELQUOR_INSTALL_PACKAGE_DIR);
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec)
-    candidates.push_back((self.parent_path().parent_path() / "lib/velquor/packages").string());
+  if (!ec) {
+    if (Canonical(self) == Canonical(VELQUOR_BUILD_TOOL_PATH)) {
+      candidates.emplace_back(VELQUOR_BUILD_PACKAGE_DIR);
+    } else {
+      candidates.push_back((self.parent_path() / VELQUOR_TOOL_TO_PACKAGE_DIR).lexically_normal());
+    }
+  }
 
   std::vector<std::string> folders;
   std::set<std::string> seen;

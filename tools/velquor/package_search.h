@@ -1,7 +1,10 @@
 // Where the tool looks for package files (*.pck): the folders named in
-// VELQUOR_PACKAGE_PATH (colon-separated, searched first), the build tree's
-// packages folder, the install tree's, and lib/velquor/packages beside the
-// folder of the running executable (a relocated install).
+// VELQUOR_PACKAGE_PATH (colon-separated, searched first), then the packages
+// it was built with. The tool that runs from the build tree (the binary the
+// build wrote) takes the build tree's packages folder; any other copy is an
+// installed one and takes lib/velquor/packages of the tree it was installed
+// in, found from its own file, so an install works wherever its prefix is
+// and never mixes in the packages of the tree it was built in.
 //
 // Threading: plain functions; they read the environment and the file system.
 #pragma once
