@@ -191,7 +191,14 @@ bool Engine::DestroyComponent(const std::string& name) {
 
 bool Engine::StartDiagram() {
   EngineParts& parts = m_impl->parts;
-  if (!parts.clock->IsStarted()) parts.clock->Start();
+  if (!parts.clock->IsStarted()) {
+    parts.clock->Start();
+    // The start's time-jump notice goes out on the notice thread. Delivered
+    // after a component's Birth, it would tell that component of a jump
+    // back to 0 behind the samples it already holds (a sorting reader then
+    // drops them): every component is born after the start has been heard.
+    parts.listeners->Flush();
+  }
   parts.Report("Engine: diagram started", 0, 0, true);
   return parts.diagram->StartAll();
 }

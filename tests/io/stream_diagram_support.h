@@ -85,9 +85,9 @@ class StreamDiagram : public EngineTest {
     Set(name, "chunk_size", chunk);
   }
 
-  /// Starts the clock and lets every component hear of it before any is
-  /// born (a sorting reader empties its queue on a clock change); returns
-  /// engine time before the start of the diagram.
+  /// Restarts engine time at 0 and lets every listener hear of it before
+  /// any component is born; returns engine time before the diagram starts,
+  /// a lower bound for the timestamps of its samples.
   DAXOTimestamp StartClock() {
     engine.StartClock();
     engine.FlushListenerNotices();

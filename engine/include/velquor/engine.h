@@ -151,8 +151,10 @@ class VELQUOR_API Engine {
   bool ShutdownComponent(const std::string& name);
   /// Shuts the component down if it runs, then destroys it.
   bool DestroyComponent(const std::string& name);
-  /// Starts the clock when it does not run yet, then every component whose
-  /// "autoStart" is set, in creation order. True when all started.
+  /// Starts the clock when it does not run yet (and delivers the listener
+  /// notices of that start before any component is born), then every
+  /// component whose "autoStart" is set, in creation order. True when all
+  /// started.
   bool StartDiagram();
   /// Asks every living component to die, then waits for each (blocks).
   void ShutdownDiagram();
