@@ -4,10 +4,11 @@
 // is read as roff text (no man or groff needed): an option counts where a
 // tagged paragraph (.TP) names it, under OPTIONS for the tool's own options
 // and under a command's .SS heading in COMMANDS for that command's.
+#include <cctype>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "cli_helpers.h"
 
@@ -16,21 +17,44 @@ namespace {
 
 using Names = std::set<std::string>;
 
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
+}
+
 /// Every "-x" or "--long-name" in `text`, standing at a word's start.
 Names OptionsIn(const std::string& text) {
-  static const std::regex option(R"((?:^|[\s,"])(--?[A-Za-z][A-Za-z0-9-]*))");
   Names names;
-  for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) {
-    names.insert((*it)[1].str());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool wordStart = i == 0 || std::isspace(static_cast<unsigned char>(text[i - 1])) != 0 ||
+                           text[i - 1] == ',' || text[i - 1] == '"';
+    if (!wordStart || text[i] != '-') continue;
+    const std::size_t letter = i + (i + 1 < text.size() && text[i + 1] == '-' ? 2 : 1);
+    if (letter >= text.size() || std::isalpha(static_cast<unsigned char>(text[letter])) == 0) {
+      continue;
+    }
+    std::size_t end = letter;
+    while (end < text.size() && IsNameChar(text[end])) ++end;
+    names.insert(text.substr(i, end - i));
+    i = end - 1;
   }
   return names;
 }
 
 /// A roff line as plain text: "\-" is a dash and font changes vanish.
 std::string PlainText(const std::string& roff) {
-  static const std::regex font(R"(\\f[BIRP])");
-  static const std::regex dash(R"(\\-)");
-  return std::regex_replace(std::regex_replace(roff, font, ""), dash, "-");
+  std::string plain;
+  for (std::size_t i = 0; i < roff.size(); ++i) {
+    if (roff[i] == '\\' && i + 1 < roff.size() && roff[i + 1] == '-') {
+      plain += '-';
+      ++i;
+    } else if (roff[i] == '\\' && i + 2 < roff.size() && roff[i + 1] == 'f' &&
+               std::string_view("BIRP").find(roff[i + 2]) != std::string_view::npos) {
+      i += 2;
+    } else {
+      plain += roff[i];
+    }
+  }
+  return plain;
 }
 
 struct ManPage {
