@@ -57,7 +57,16 @@ if [ $quick -eq 0 ]; then
   for f in build/fuzz/fuzz/*_fuzz; do
     [ -x "$f" ] || continue
     echo "--- $(basename "$f")"
-    "$f" -max_total_time="${VELQUOR_FUZZ_SECONDS:-20}" -print_final_stats=0 2>&1 | tail -n 2
+    # Seeds in fuzz/corpus/<target>/ start it off; libFuzzer adds what it
+    # finds to a copy, never to the tree.
+    corpus=()
+    if [ -d "fuzz/corpus/$(basename "$f")" ]; then
+      corpus=("$(mktemp -d)")
+      cp "fuzz/corpus/$(basename "$f")"/* "${corpus[0]}/"
+    fi
+    "$f" -max_total_time="${VELQUOR_FUZZ_SECONDS:-20}" -print_final_stats=0 "${corpus[@]}" 2>&1 |
+      tail -n 2
+    [ ${#corpus[@]} -eq 0 ] || rm -rf "${corpus[0]}"
     fuzzers=$((fuzzers + 1))
   done
   if [ $fuzzers -eq 0 ]; then

@@ -86,8 +86,7 @@ PcapFilePlayer::~PcapFilePlayer() {
 }
 
 void PcapFilePlayer::Close() {
-  if (m_capture != nullptr) pcap_close(m_capture);
-  m_capture = nullptr;
+  m_reader.Close();  // closes the stream it reads: the file, or a section's
   if (m_sections != nullptr && m_file != nullptr) std::fclose(m_file);
   m_sections.reset();
   m_file = nullptr;
@@ -103,7 +102,6 @@ void PcapFilePlayer::Birth() {
   m_packets = 0;
   m_lastTime = 0;
   m_pending = false;
-  m_fault = nullptr;
   DirectSet(*Property(KyPropPackets), 0L);
   Get(*Property(KyPropBatchSize), m_batchSize);
   if (m_batchSize < 1 || m_batchSize > pcap_stream::KyMaxPackets) {
@@ -123,21 +121,13 @@ void PcapFilePlayer::Birth() {
     m_sections = std::make_unique<CaptureSections>(m_file);
     stream = NextSection();
   }
-  char errors[PCAP_ERRBUF_SIZE] = {};
-  m_capture = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, errors);
-  if (m_capture == nullptr) {
-    std::fclose(stream);  // libpcap takes the stream only when it succeeds
-    if (stream == m_file) m_file = nullptr;
-    Error(FileFault(m_path, errors).c_str());
+  // A pcap file on the reader's fast path; pcapng sections through libpcap.
+  if (!m_reader.Open(stream, m_sections == nullptr)) {
+    Error(FileFault(m_path, m_reader.Fault()).c_str());
   }
-  m_linkType = pcap_datalink(m_capture);
-  m_wholeEnd = m_salvage ? Position() : 0;
+  m_linkType = m_reader.LinkType();
+  m_wholeEnd = m_salvage ? m_reader.Position() : 0;
   DAXOpcap_component::Birth(Output(0));
-}
-
-void PcapFilePlayer::OnPacket(unsigned char* user, const pcap_pkthdr* header,
-                              const unsigned char* bytes) {
-  reinterpret_cast<PcapFilePlayer*>(user)->Take(*header, bytes);
 }
 
 std::FILE* PcapFilePlayer::NextSection() {
@@ -147,32 +137,23 @@ std::FILE* PcapFilePlayer::NextSection() {
   return stream;
 }
 
-std::int64_t PcapFilePlayer::Position() const {
-  return static_cast<std::int64_t>(ftello(pcap_file(m_capture)));
-}
-
-void PcapFilePlayer::Take(const pcap_pkthdr& header, const unsigned char* bytes) noexcept {
-  // Runs inside libpcap's loop: nothing may be thrown through its C frames.
-  // Faults are noted here and raised once pcap_dispatch has returned.
-  // libpcap has read the whole packet: the file is whole up to here.
-  if (m_salvage) m_wholeEnd = Position();
-  try {
-    if (header.caplen > KyMaxPacketLength) {
-      m_fault = "packet length beyond 262144 bytes";
-    } else if (m_writer->GetNbPackets() > 0 && !m_writer->Fits(header.caplen)) {
-      // A sample ends when its buffer is full rather than grow it (memory
-      // stays bounded by the FIFO's slots): the packet opens the next one.
-      m_pendingHeader = header;
+void PcapFilePlayer::Take(const pcap_pkthdr& header, const unsigned char* bytes) {
+  // The reader has read the whole packet: the file is whole up to here.
+  if (m_salvage) m_wholeEnd = m_reader.Position();
+  if (header.caplen > KyMaxPacketLength) PacketFault("packet length beyond 262144 bytes");
+  if (m_writer->GetNbPackets() > 0 && !m_writer->Fits(header.caplen)) {
+    // A sample ends when its buffer is full rather than grow it (memory
+    // stays bounded by the FIFO's slots): the packet opens the next one.
+    try {
       m_pendingBytes.assign(bytes, bytes + header.caplen);
-      m_pending = true;
-    } else {
-      Append(header, bytes);
-      return;
+    } catch (const std::bad_alloc&) {
+      PacketFault("not enough memory for the packet");
     }
-  } catch (...) {
-    m_fault = "not enough memory for the packet";
+    m_pendingHeader = header;
+    m_pending = true;
+    return;
   }
-  pcap_breakloop(m_capture);
+  Append(header, bytes);
 }
 
 void PcapFilePlayer::Append(const pcap_pkthdr& header, const unsigned char* bytes) {
@@ -199,7 +180,7 @@ void PcapFilePlayer::Core() {
     // A section that ends before the sample is full: the next one fills it.
     for (int room = static_cast<int>(m_batchSize) - writer.GetNbPackets(); room > 0 && !m_pending;
          room = static_cast<int>(m_batchSize) - writer.GetNbPackets()) {
-      if (!Dispatch(room)) {
+      if (!Read(room)) {
         atEnd = true;
         break;
       }
@@ -216,31 +197,32 @@ void PcapFilePlayer::Core() {
   if (atEnd) Finish();
 }
 
-bool PcapFilePlayer::Dispatch(int room) {
-  auto* user = reinterpret_cast<unsigned char*>(this);
-  int read = pcap_dispatch(m_capture, room, &OnPacket, user);
-  // A loop broken after it had read packets leaves the break set for the
-  // next call, which then reads nothing.
-  if (read == PCAP_ERROR_BREAK) read = pcap_dispatch(m_capture, room, &OnPacket, user);
-  if (m_fault != nullptr) PacketFault(m_fault);
-  if (read == PCAP_ERROR) {
-    if (SalvageCut()) return false;
-    PacketFault(pcap_geterr(m_capture));
+bool PcapFilePlayer::Read(int room) {
+  for (int read = 0; read < room && !m_pending; ++read) {
+    const pcap_pkthdr* header = nullptr;
+    const unsigned char* bytes = nullptr;
+    switch (m_reader.Next(header, bytes)) {
+      case PcapFileReader::Status::Packet:
+        Take(*header, bytes);
+        break;
+      case PcapFileReader::Status::Fault:
+        if (SalvageCut()) return false;
+        PacketFault(m_reader.Fault());
+      case PcapFileReader::Status::End:
+        if (m_sections == nullptr || !m_sections->More() || !OpenNextSection()) return false;
+        break;
+    }
   }
-  // Fewer packets than asked, none held back: the stream has ended.
-  if (m_pending || read == room) return true;
-  if (m_sections == nullptr || !m_sections->More()) return false;
-  pcap_close(m_capture);
-  m_capture = nullptr;
+  return true;
+}
+
+bool PcapFilePlayer::OpenNextSection() {
   std::FILE* stream = NextSection();
-  char errors[PCAP_ERRBUF_SIZE] = {};
-  m_capture = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, errors);
-  if (m_capture == nullptr) {
-    std::fclose(stream);
+  if (!m_reader.Open(stream, false)) {
     if (SalvageCut()) return false;
-    PacketFault("section " + std::to_string(m_sections->Count()) + ": " + errors);
+    PacketFault("section " + std::to_string(m_sections->Count()) + ": " + m_reader.Fault());
   }
-  const int type = pcap_datalink(m_capture);
+  const int type = m_reader.LinkType();
   if (type != m_linkType) {
     PacketFault("section " + std::to_string(m_sections->Count()) + " is of link type " +
                 LinkTypeText(type) + ", the first section of " + LinkTypeText(m_linkType) +

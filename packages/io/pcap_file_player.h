@@ -1,5 +1,6 @@
 // PcapFilePlayer: plays a capture file (pcap in either byte order, with
-// micro- or nanosecond times, or pcapng; read with libpcap) as a PCAP packet
+// micro- or nanosecond times, or pcapng; read by PcapFileReader: classic
+// pcap on its fast path, the rest with libpcap) as a PCAP packet
 // stream: samples of "batch_size" packets on "output" (fewer when the
 // packets fill the sample's 128 KiB buffer first), then one end-of-file
 // sample (value 1, the last packet's time) on "end_of_file", then it ends
@@ -31,6 +32,7 @@
 #include "capture_sections.h"
 #include "io_common.h"
 #include "pcap_data.h"
+#include "pcap_file_reader.h"
 
 namespace velquor_io {
 
@@ -57,19 +59,18 @@ class PcapFilePlayer : public DAXOpcap_component {
   void Close();
   /// The next pcapng section's stream, or a fault.
   std::FILE* NextSection();
-  /// The file offset libpcap has read up to.
-  std::int64_t Position() const;
   /// Reads up to `room` packets (going on into the next section when one
   /// ends); false at the end of the file. Raises packet faults.
-  bool Dispatch(int room);
+  bool Read(int room);
+  /// Opens the next pcapng section; false when the file ends there (a cut
+  /// salvaged). Raises the faults of a section.
+  bool OpenNextSection();
   /// After a read error: true when the file was cut short and the salvage
   /// is on (the cut is then reported and the file ends there).
   bool SalvageCut();
-  /// pcap_dispatch's callback: `user` is the player.
-  static void OnPacket(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes);
-  /// One packet read by libpcap: appended to the sample being written, kept
-  /// for the next sample when it does not fit, or noted as a fault.
-  void Take(const pcap_pkthdr& header, const unsigned char* bytes) noexcept;
+  /// One packet read: appended to the sample being written, or kept for
+  /// the next sample when it does not fit. Raises packet faults.
+  void Take(const pcap_pkthdr& header, const unsigned char* bytes);
   void Append(const pcap_pkthdr& header, const unsigned char* bytes);
   /// The end of the file: the end-of-file sample, then the player ends
   /// itself (unless that write failed: Core returns and the life ends).
@@ -77,8 +78,8 @@ class PcapFilePlayer : public DAXOpcap_component {
   void Finish();
 
   std::string m_path;
-  pcap* m_capture = nullptr;
-  // The file read; libpcap's own for a pcap file, this player's (read
+  PcapFileReader m_reader;
+  // The file read; the reader's own for a pcap file, this player's (read
   // through m_sections) for a pcapng file.
   std::FILE* m_file = nullptr;
   std::unique_ptr<CaptureSections> m_sections;
@@ -87,9 +88,8 @@ class PcapFilePlayer : public DAXOpcap_component {
   long m_batchSize = 256;
   std::int32_t m_linkType = 0;
   long m_packets = 0;
-  // The sample being filled, during pcap_dispatch.
+  // The sample being filled, during Core.
   pcap_stream::pcap_data_writer* m_writer = nullptr;
-  const char* m_fault = nullptr;  // noted by Take, raised after pcap_dispatch
   // A packet read but left out of the previous sample (it did not fit).
   bool m_pending = false;
   pcap_pkthdr m_pendingHeader{};
