@@ -60,8 +60,10 @@ class Source : public DAXOComponent {
       const Planned& p = plan[next];
       DAXOIOElt* e = StartWriting(Output(0), p.timestamp);
       if (e == nullptr) return;
-      std::memcpy(e->Data(), p.raw.data(),
-                  std::min(p.raw.size(), static_cast<size_t>(Output(0).IOEltSizeBytes())));
+      if (!p.raw.empty()) {  // an empty vector's data() may be null
+        std::memcpy(e->Data(), p.raw.data(),
+                    std::min(p.raw.size(), static_cast<size_t>(Output(0).IOEltSizeBytes())));
+      }
       e->VectorSize() =
           p.vectorSize >= 0 ? p.vectorSize : static_cast<DAXOInt32>(p.raw.size() / itemSize);
       e->Misc1() = p.misc1;
