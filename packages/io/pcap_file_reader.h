@@ -35,7 +35,7 @@ class PcapFileReader {
   enum class Status { Packet, End, Fault };
 
   /// Bytes the fast path reads at a time.
-  static constexpr std::size_t kDefaultReadSize = 1 << 20;
+  static constexpr std::size_t kDefaultReadSize = 256 * 1024;
 
   /// `readSize`: bytes read at a time on the fast path (at least 1; small
   /// sizes let the tests put records across reads).
