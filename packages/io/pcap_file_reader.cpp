@@ -131,8 +131,6 @@ bool PcapFileReader::Open(std::FILE* stream, bool fastPath) {
   m_eof = false;
   if (!fastPath) return OpenLibpcap(stream);
 
-  // A whole record of the largest snapshot always fits beside a read.
-  m_buffer.resize(m_readSize + kRecordHeaderSize + kMaxSnapshot);
   const std::size_t got = Fill(kFileHeaderSize);
   if (got >= kFileHeaderSize) {
     std::memcpy(m_fileHeader, m_buffer.data(), kFileHeaderSize);
@@ -178,6 +176,9 @@ std::size_t PcapFileReader::Fill(std::size_t bytes) {
     m_end -= m_next;
     m_next = 0;
   }
+  // Room for the bytes asked for and one more read: the buffer grows to the
+  // largest record met (at most a snapshot's) beside a read.
+  if (m_buffer.size() < bytes + m_readSize) m_buffer.resize(bytes + m_readSize);
   while (m_end < bytes && !m_eof) {
     const std::size_t room = std::min(m_readSize, m_buffer.size() - m_end);
     const std::size_t n = std::fread(m_buffer.data() + m_end, 1, room, m_stream);
