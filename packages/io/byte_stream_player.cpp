@@ -20,7 +20,6 @@ enum { KyPropPath = 0, KyPropByteRate, KyPropChunkSize, KyPropBytes };
 constexpr long KyMaxByteRate = 1000000000;
 /// Largest accepted "chunk_size" (each of the output's slots holds one).
 constexpr long KyMaxChunkSize = 16 * 1024 * 1024;
-constexpr std::int64_t KyMicrosPerSecond = 1000000;
 
 DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size (0: "chunk_size", allocated at Birth), FIFO size, subsampling,
@@ -44,13 +43,6 @@ DAXOPropertyDefinition s_properties[] = {
 
 DAXOInputDefinition s_inputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
-
-/// Engine time of byte `k` of a stream started at `start` playing `rate`
-/// bytes a second: start + k * 1e6 / rate rounded down, split so that no
-/// product leaves 64 bits (rate <= KyMaxByteRate).
-DAXOTimestamp ByteTime(DAXOTimestamp start, std::int64_t k, std::int64_t rate) {
-  return start + (k / rate) * KyMicrosPerSecond + (k % rate) * KyMicrosPerSecond / rate;
-}
 
 }  // namespace
 
@@ -131,7 +123,7 @@ void ByteStreamPlayer::Core() {
     EndOfFile();
     return;
   }
-  const DAXOTimestamp stamp = ByteTime(m_start, m_played, m_rate);
+  const DAXOTimestamp stamp = PacedTime(m_start, m_played, m_rate);
   if (!WaitUntil(stamp)) return;
   DAXOIOElt* element = StartWriting(Output(0), stamp);
   if (element == nullptr) return;  // failed: the life ends with this Core
@@ -151,7 +143,7 @@ void ByteStreamPlayer::EndOfFile() {
   // stamp even when bytes are closer than 1 µs: a reader that sorts its
   // inputs by time then sees the end of the file after the stream's data.
   const DAXOTimestamp stamp =
-      std::max(ByteTime(m_start, m_played, m_rate), m_played > 0 ? m_lastStamp + 1 : m_start);
+      std::max(PacedTime(m_start, m_played, m_rate), m_played > 0 ? m_lastStamp + 1 : m_start);
   if (!WaitUntil(stamp)) return;
   if (!WriteEndOfFile(*this, Output(1), stamp)) return;
   CommitSuicide();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -223,6 +224,14 @@ void IoRecorder::Fail(std::string_view detail) {
   Error(FileFault(m_path, detail).c_str());
   throw DAXO::ErrorException;  // not reached: Error throws it (GCC cannot see through the virtual
                                // call)
+}
+
+void IoRecorder::CheckCreatable() {
+  struct stat existing {};
+  if (stat(m_path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return;
+  std::FILE* probe = std::fopen(m_path.c_str(), "wb");
+  if (probe == nullptr) Fail(std::strerror(errno));
+  std::fclose(probe);
 }
 
 void IoRecorder::PublishCounts() {

@@ -27,6 +27,14 @@ namespace velquor_io {
 /// The stdio buffer of capture files read and written through libpcap.
 constexpr std::size_t KyFileBufferSize = 256 * 1024;
 
+/// Engine time of item `k` (a byte, a sound frame) of a live stream that
+/// started at `start` and plays `rate` items a second: start + k * 1e6 /
+/// rate rounded down, computed from k each time so that no rounding error
+/// adds up, and split so that no product leaves 64 bits.
+constexpr DAXOTimestamp PacedTime(DAXOTimestamp start, std::int64_t k, std::int64_t rate) {
+  return start + (k / rate) * 1000000 + (k % rate) * 1000000 / rate;
+}
+
 /// "velquor_io: PATH: DETAIL", the text of every file fault.
 std::string FileFault(const std::string& path, std::string_view detail);
 /// "velquor_io: PATH: WHAT N: DETAIL" (WHAT: "packet" or "line").
@@ -153,6 +161,11 @@ class IoRecorder : public DAXOComponent {
   long Count() const { return m_count; }
   /// Raises the component error FileFault(m_path, detail).
   [[noreturn]] void Fail(std::string_view detail);
+  /// For a recorder that creates its file only with the first sample:
+  /// checks now that m_path can be created, so that a bad path fails at
+  /// start. Not a pipe or a device, whose reader's stream opening and
+  /// closing it would end. Raises Fail.
+  void CheckCreatable();
 
   std::string m_path;
 

@@ -3,7 +3,6 @@
 
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -58,14 +57,7 @@ void PcapFileRecorder::FatalError(const char* message) {
 
 void PcapFileRecorder::Open() {
   Close();
-  // The link type comes with the first sample; until then only check that
-  // the file can be created, so that a bad path fails at start. Not a pipe
-  // or a device: opening and closing a pipe would end its reader's stream.
-  struct stat existing {};
-  if (stat(m_path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return;
-  std::FILE* probe = std::fopen(m_path.c_str(), "wb");
-  if (probe == nullptr) Fail(std::strerror(errno));
-  std::fclose(probe);
+  CheckCreatable();  // the link type comes with the first sample
 }
 
 void PcapFileRecorder::Create(int linkType) {

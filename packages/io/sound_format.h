@@ -48,12 +48,4 @@ constexpr int SoundBytesPerValue(SoundKind kind) {
   return SoundBits(kind) / 8;
 }
 
-/// Engine time of frame `frame` of a stream that started at `start` and
-/// plays `rate` frames per second: start + frame * 1e6 / rate rounded down,
-/// split so that no product leaves 64 bits. Frames at most 1 MHz apart get
-/// distinct times.
-constexpr DAXOTimestamp FrameTime(DAXOTimestamp start, std::int64_t frame, std::int64_t rate) {
-  return start + (frame / rate) * 1000000 + (frame % rate) * 1000000 / rate;
-}
-
 }  // namespace velquor_io

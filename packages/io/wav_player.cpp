@@ -172,13 +172,13 @@ void WavPlayer::Core() {
     // The end of the sound is due once its last frame has played: strictly
     // after the last block's stamp (rates up to 1 MHz), so that a reader
     // sorting by time sees it after the sound.
-    const DAXOTimestamp end = SampleTimestamp(FrameTime(m_start, m_played, m_rate));
+    const DAXOTimestamp end = SampleTimestamp(PacedTime(m_start, m_played, m_rate));
     if (!WaitForTimestamp(end, nullptr, nullptr)) return;
     if (!WriteEndOfFile(*this, Output(1), end)) return;
     CommitSuicide();
     return;
   }
-  const DAXOTimestamp t = SampleTimestamp(FrameTime(m_start, m_played, m_rate));
+  const DAXOTimestamp t = SampleTimestamp(PacedTime(m_start, m_played, m_rate));
   if (!WaitForTimestamp(t, nullptr, nullptr)) return;
   DAXOIOElt* element = StartWriting(Output(0));
   if (element == nullptr) return;  // failed: the life ends with this Core

@@ -1,8 +1,6 @@
 // WavRecorder: sound samples -> WAV file.
 #include "wav_recorder.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -53,14 +51,7 @@ WavRecorder::~WavRecorder() {
 void WavRecorder::Open() {
   Close();
   m_format = Format{};
-  // The format comes with the first sample; until then only check that the
-  // file can be created, so that a bad path fails at start. Not a pipe or a
-  // device: opening and closing a pipe would end its reader's stream.
-  struct stat existing {};
-  if (stat(m_path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return;
-  std::FILE* probe = std::fopen(m_path.c_str(), "wb");
-  if (probe == nullptr) Fail(std::strerror(errno));
-  std::fclose(probe);
+  CheckCreatable();  // the format comes with the first sample
 }
 
 WavRecorder::Format WavRecorder::FormatOf(DAXOIOElt& element) {

@@ -71,6 +71,18 @@ DAXOComponentDefinition Model(const char* name, bool threaded,
   return d;
 }
 
+/// A model of `C`, derived from a component template, declaring the
+/// template's own tables (inputs, outputs, properties, actions).
+template <class C>
+DAXOComponentDefinition TemplateModel(const char* name) {
+  DAXOComponentDefinition d = Model<C>(name, true, C::InputDefinitions, C::OutputDefinitions);
+  d.properties = C::PropertyDefinitions;
+  d.nbProperties = DAXOComponentDefinition::CountUntilZeroRow;
+  d.actions = C::ActionDefinitions;
+  d.nbActions = DAXOComponentDefinition::CountUntilZeroRow;
+  return d;
+}
+
 class PropertyTest : public EngineTest {
  protected:
   /// How many reports at `level` (and of `code`, unless -1) match `pattern`

@@ -164,17 +164,6 @@ DAXOOutputDefinition g_audioOut[] = {{"out", 0, DAXOTypeInfo(DAXO::AudioSignal),
 DAXOInputDefinition g_readerIn[] = {{"in", 0, &DAXO::FilterFloat32, DAXO::NeverSkippingReader, 1},
                                     {}};
 
-DAXOComponentDefinition FilterModel() {
-  using C = DAXOSoundProcessingComponent;
-  DAXOComponentDefinition d =
-      Model<Filter>("Filter", true, C::InputDefinitions, C::OutputDefinitions);
-  d.properties = C::PropertyDefinitions;
-  d.nbProperties = DAXOComponentDefinition::CountUntilZeroRow;
-  d.actions = C::ActionDefinitions;
-  d.nbActions = DAXOComponentDefinition::CountUntilZeroRow;
-  return d;
-}
-
 class Sound : public PropertyTest {
  protected:
   Sound() {
@@ -197,7 +186,7 @@ class Sound : public PropertyTest {
       Model<Source>("Floats", true, nullptr, g_floatsOut),
       Model<Source>("Audio", true, nullptr, g_audioOut),
       Model<Reader>("Reader", true, g_readerIn),
-      FilterModel(),
+      TemplateModel<Filter>("Filter"),
       // Leaves the template's rows out: Dynamic() declares them.
       Model<Filter>("BareFilter", true),
   };

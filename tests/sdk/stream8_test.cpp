@@ -148,16 +148,6 @@ DAXOInputDefinition g_readerInputs[] = {
     {},
 };
 
-template <class C>
-DAXOComponentDefinition TemplateModel(const char* name) {
-  DAXOComponentDefinition d = Model<C>(name, true, C::InputDefinitions, C::OutputDefinitions);
-  d.properties = C::PropertyDefinitions;
-  d.nbProperties = DAXOComponentDefinition::CountUntilZeroRow;
-  d.actions = C::ActionDefinitions;
-  d.nbActions = DAXOComponentDefinition::CountUntilZeroRow;
-  return d;
-}
-
 class Stream8 : public PropertyTest {
  protected:
   Stream8() {
