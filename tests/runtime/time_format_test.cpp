@@ -1,4 +1,5 @@
 // Text forms of timestamps and calendar times, and the calendar conversions.
+#include <chrono>
 #include <climits>
 #include <ctime>
 
@@ -151,10 +152,17 @@ TEST_F(LocalTime, ConvertsWithTheZoneOffset) {
 }
 
 TEST_F(LocalTime, CurrentTimesAgreeWithTheSystemClock) {
-  const long before = static_cast<long>(time(nullptr)) * 1000000L;
+  // Whole seconds of the precise clock: time() reads a coarse one, which
+  // can still show the last second when the precise clock is past it.
+  const auto seconds = [] {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count());
+  };
+  const long before = seconds() * 1000000L;
   const Time utcNow = DAXO::GetAbsoluteTimeUTC();
   const Time localNow = DAXO::GetAbsoluteTime();
-  const long after = static_cast<long>(time(nullptr) + 1) * 1000000L;
+  const long after = (seconds() + 1) * 1000000L;
   for (long t : {DAXO::AbsoluteTimeUTC2Timestamp(&utcNow), DAXO::AbsoluteTime2Integer(localNow)}) {
     EXPECT_GE(t, before);
     EXPECT_LE(t, after);
