@@ -1,12 +1,14 @@
 // PCAP stream samples: Buffer, reader, writer and the producer base class.
 #include "pcap_data.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "daxo_kernel.h"
+#include "daxo_system.h"
 
 namespace pcap_stream {
 
@@ -45,11 +47,15 @@ void Buffer::Reserve(std::size_t n) {
   m_allocatedSize = size;
 }
 
-std::uint8_t* Buffer::IncreaseSize(std::size_t n) {
-  Reserve(m_size + n);
-  std::uint8_t* start = m_data + m_size;
-  m_size += n;
-  return start;
+void Buffer::Prepare(std::size_t n) {
+  Reserve(n);
+  // Stepwise, from where the backing stopped (moved storage came back
+  // whole from realloc: what it copied is touched already).
+  const std::size_t target = std::min(m_allocatedSize, (n / KyPrefaultStep + 1) * KyPrefaultStep);
+  if (target > m_backed) {
+    DAXO::PrefaultMemory(m_data + m_backed, target - m_backed);
+    m_backed = target;
+  }
 }
 
 std::size_t Buffer::Append(const void* bytes, std::size_t n) {
@@ -125,7 +131,7 @@ DAXOpcap_component::~DAXOpcap_component() {
   ReleasePacketBuffers();
 }
 
-void DAXOpcap_component::Birth(DAXOOutput& output) {
+void DAXOpcap_component::Birth(DAXOOutput& output, std::size_t bufferSize) {
   using pcap_stream::Buffer;
   // Buffers of an earlier run are normally released by FreeBuffers; any
   // left (the output was not freed) are released here, not leaked.
@@ -144,9 +150,7 @@ void DAXOpcap_component::Birth(DAXOOutput& output) {
       DAXOIOElt* element = (*monitor)[slot];
       auto* sample = static_cast<DAXOpcap_data_t*>(element->Data());
       if (sample == nullptr) continue;  // not allocated: nothing to prepare
-      Buffer* buffer =
-          m_data_buffers.emplace_back(std::make_unique<Buffer>(pcap_stream::KyInitialBufferSize))
-              .get();
+      Buffer* buffer = m_data_buffers.emplace_back(std::make_unique<Buffer>(bufferSize)).get();
       sample->version = 1;
       sample->nb_packets = 0;
       sample->packet_offsets = nullptr;
@@ -205,14 +209,6 @@ pcap_data_writer::~pcap_data_writer() {
       // A destructor must not throw; the sample is lost.
     }
   }
-}
-
-void pcap_data_writer::set_next_packet(const DAXOpcap_packet_header_t& header,
-                                       const std::uint8_t* data) {
-  m_offsets->push_back(m_buffer->Append(&header, sizeof header));
-  m_buffer->Append(data, header.caplen);
-  ++m_count;
-  m_discard = false;
 }
 
 void pcap_data_writer::End() {

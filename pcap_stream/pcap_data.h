@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -104,7 +105,10 @@ struct pkthdr {
 
 enum pcap_data_access_error { PCAP_NO_ERROR = 0, PCAP_END_OF_DATA = 1 };
 
-/// Growable byte storage (C allocator); grows by powers of two.
+/// Growable byte storage (C allocator); grows by powers of two. Memory is
+/// backed (DAXO::PrefaultMemory) KyPrefaultStep bytes at a time ahead of
+/// the bytes in use, the first time they are used: a new buffer costs no
+/// page fault per page, and one never filled costs no memory.
 class Buffer {
  public:
   /// Empty; `size` bytes of storage when size > 0. Failure: reported, then
@@ -121,7 +125,13 @@ class Buffer {
   /// std::bad_alloc.
   void Reserve(std::size_t n);
   /// Makes `n` more bytes in use; returns where they start.
-  std::uint8_t* IncreaseSize(std::size_t n);
+  std::uint8_t* IncreaseSize(std::size_t n) {
+    // m_size never exceeds m_backed: the difference cannot wrap.
+    if (n > m_backed - m_size) Prepare(m_size + n);
+    std::uint8_t* start = m_data + m_size;
+    m_size += n;
+    return start;
+  }
   /// Appends `n` bytes; returns the offset they were placed at.
   std::size_t Append(const void* bytes, std::size_t n);
   void Reset() { m_size = 0; }
@@ -129,10 +139,17 @@ class Buffer {
   std::size_t GetSize() const { return m_size; }
   std::size_t GetAllocatedSize() const { return m_allocatedSize; }
 
+  /// The bytes backed at a time.
+  static constexpr std::size_t KyPrefaultStep = 65536;
+
  private:
+  /// Reserve(n), then backs the storage up to n and a step beyond.
+  void Prepare(std::size_t n);
+
   std::uint8_t* m_data = nullptr;
   std::size_t m_allocatedSize = 0;
   std::size_t m_size = 0;
+  std::size_t m_backed = 0;  // bytes from m_data backed already (<= m_allocatedSize)
 };
 
 /// Walks the packets of one sample. Never reads outside [data, data +
@@ -167,9 +184,9 @@ class DAXOpcap_component : public virtual DAXOComponent, public DAXOpcap_class {
 
   using DAXOComponent::Birth;
   /// Prepares every element of `output` (allocated with element size 49)
-  /// as an empty PCAP sample with its own Buffer. On failure every Buffer
-  /// made so far is released and the failure passed on.
-  void Birth(DAXOOutput& output);
+  /// as an empty PCAP sample with its own Buffer of `bufferSize` bytes. On
+  /// failure every Buffer made so far is released and the failure passed on.
+  void Birth(DAXOOutput& output, std::size_t bufferSize = pcap_stream::KyInitialBufferSize);
   /// Raises the component error `message`.
   void FatalError(const char* message) override;
   /// Releases the Buffers and offset vectors, then the framework's buffers.
@@ -206,7 +223,16 @@ class pcap_data_writer {
   /// Stamps the sample `t` instead of the time given at the start.
   void set_timestamp(DAXOTimestamp t) { m_element->Timestamp() = t; }
   /// Appends one packet (its 24-byte header, then caplen bytes).
-  void set_next_packet(const DAXOpcap_packet_header_t& header, const std::uint8_t* data);
+  void set_next_packet(const DAXOpcap_packet_header_t& header, const std::uint8_t* data) {
+    std::uint8_t* at = NextPacket(header.caplen);
+    std::memcpy(at, &header, sizeof header);
+    if (header.caplen != 0) std::memcpy(at + sizeof header, data, header.caplen);
+  }
+  /// Appends one packet whose 24-byte header and `caplen` data bytes lie
+  /// one after the other at `record` (one copy instead of two).
+  void set_next_record(const std::uint8_t* record, std::uint32_t caplen) {
+    std::memcpy(NextPacket(caplen), record, sizeof(DAXOpcap_packet_header_t) + caplen);
+  }
   std::uint16_t GetNbPackets() const { return m_count; }
   /// True when a packet of `caplen` bytes fits in the sample's buffer
   /// without growing it.
@@ -219,6 +245,22 @@ class pcap_data_writer {
   void End();
 
  private:
+  /// Room for one more packet of `caplen` bytes, counted and indexed; on
+  /// failure (std::bad_alloc) the sample is as it was.
+  std::uint8_t* NextPacket(std::uint32_t caplen) {
+    m_offsets->push_back(m_buffer->GetSize());
+    std::uint8_t* at = nullptr;
+    try {
+      at = m_buffer->IncreaseSize(sizeof(DAXOpcap_packet_header_t) + caplen);
+    } catch (...) {
+      m_offsets->pop_back();
+      throw;
+    }
+    ++m_count;
+    m_discard = false;
+    return at;
+  }
+
   DAXOpcap_component& m_owner;
   DAXOpcap_data_t* m_sample = nullptr;
   Buffer* m_buffer = nullptr;

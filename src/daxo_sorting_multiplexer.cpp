@@ -54,7 +54,6 @@ DAXOActionDefinition s_actions[] = {{}};
 
 constexpr DAXODelay KyIdleRest = 100;
 constexpr DAXODelay KyDrainRest = 1000;
-constexpr std::int64_t KyNoPacketYet = std::numeric_limits<std::int64_t>::min();
 
 // a + b, held at the limits: the largest latency or flush delay means "no
 // limit", not a time that wrapped round to the far past.
@@ -609,7 +608,8 @@ long daxo_sorting_multiplexer::WritePcap(std::int64_t minKept, std::int32_t size
         const std::int64_t time = pcap_stream::Microseconds(header);
         if (time > deadline || !MayWrite(MarkOf(header))) break;
         CheckPacketTiming(time);
-        writer.set_next_packet(header, m_pcapQueue.FrontData());
+        // The queue keeps each header right before its bytes: one copy.
+        writer.set_next_record(m_pcapQueue.FrontRecord(), header.caplen);
         m_pcapQueue.Pop();
         if (static_cast<std::int64_t>(m_pcapQueue.Size()) <= minKept) break;
       }
@@ -638,18 +638,13 @@ long daxo_sorting_multiplexer::WriteAny(std::int64_t minKept) {
   return written;
 }
 
-void daxo_sorting_multiplexer::CheckPacketTiming(std::int64_t timestamp) {
-  if (m_lastPacketTimestamp != KyNoPacketYet) {
-    const std::int64_t d = timestamp - m_lastPacketTimestamp;
-    if (d < 0) {
-      ++m_wrongOrderCount;
-      DAXOStreamedString text("The signal with the timestamp ");
-      text << FormatTimestamp(timestamp) << " has wrong order!";
-      Report(text, DAXO::Error, 0);
-      m_maxNegTimestampJump = std::min(m_maxNegTimestampJump, d);
-    }
-  }
-  m_lastPacketTimestamp = timestamp;
+void daxo_sorting_multiplexer::ReportWrongOrder(std::int64_t timestamp) {
+  const std::int64_t d = timestamp - m_lastPacketTimestamp;
+  ++m_wrongOrderCount;
+  DAXOStreamedString text("The signal with the timestamp ");
+  text << FormatTimestamp(timestamp) << " has wrong order!";
+  Report(text, DAXO::Error, 0);
+  m_maxNegTimestampJump = std::min(m_maxNegTimestampJump, d);
 }
 
 DAXOStreamedString daxo_sorting_multiplexer::FormatTimestamp(std::int64_t t) {

@@ -44,6 +44,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <set>
 #include <tuple>
@@ -184,7 +185,13 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
   /// Exact order: every output sample that may be written now.
   bool WriteReady();
   std::size_t QueueSize() const;
-  void CheckPacketTiming(std::int64_t timestamp);
+  // Counts and reports an entry written before the one written last. The
+  // first entry of a run is compared with KyNoPacketYet, below every time.
+  void CheckPacketTiming(std::int64_t timestamp) {
+    if (timestamp < m_lastPacketTimestamp) ReportWrongOrder(timestamp);
+    m_lastPacketTimestamp = timestamp;
+  }
+  void ReportWrongOrder(std::int64_t timestamp);
   /// False when a write failed (the run ends).
   bool FlushInternalBuffer();
   bool IsFlushDelayReached();
@@ -195,6 +202,7 @@ class daxo_sorting_multiplexer : public DAXOpcap_component {
 
   DAXO::DynamicInputModelSet m_dynamicInputModels;
   DAXO::DynamicOutputModelSet m_dynamicOutputModels;
+  static constexpr std::int64_t KyNoPacketYet = std::numeric_limits<std::int64_t>::min();
   bool m_firstRun = false;
   std::int64_t m_nbInputs = 0;
   ReadOrder m_inputsToRead;

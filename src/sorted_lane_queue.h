@@ -9,13 +9,13 @@
 // insertion number and its lane, so the order is total and the front is
 // always the one least record.
 //
-// Storage: a record that keeps its lane sorted is appended to the lane's
-// chain of 64 KiB chunks (a record never spans two chunks; a larger record
-// gets a chunk of its own). Chunks emptied by Pop go to a pool that serves
-// every lane, so a run allocates and first-touches about as much memory as
-// its largest content, and records are never moved. A record that would
-// break its lane's order (a backwards step in its stream, or an equal key
-// under KyNewestFirst) goes to a binary heap of its own with its own
+// Storage: a record's key is stored right before its bytes, so that the
+// two can be copied out as one block (FrontRecord). A record that keeps its
+// lane sorted is appended to the lane's chain of 64 KiB chunks (a record never spans two chunks; a
+// larger record gets a chunk of its own). Chunks emptied by Pop go to a pool that serves every
+// lane, so a run allocates and first-touches about as much memory as its largest content, and
+// records are never moved. A record that would break its lane's order (a backwards step in its
+// stream, or an equal key under KyNewestFirst) goes to a binary heap of its own with its own
 // allocation. The front is the lesser of the least lane head (the
 // non-empty lanes are kept in a binary heap keyed by their heads) and the
 // heap's top: Push and Pop cost O(1) plus O(log lanes) in the common case
@@ -31,11 +31,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "daxo_system.h"
 
 /// How records of equal keys are ordered.
 enum class LaneTies {
@@ -94,23 +98,26 @@ class SortedLaneQueue {
 
   /// Queues a record of `bytes` bytes under `key` on `lane` (< the count
   /// given to Reset) and returns where its bytes go; the caller fills them
-  /// before the next call. std::bad_alloc when storage cannot grow (the
-  /// queue is unchanged).
+  /// before the next call. std::bad_alloc when storage cannot grow or the
+  /// record is 4 GiB or more (the queue is unchanged).
   std::uint8_t* Push(std::size_t lane, const Key& key, std::size_t bytes) {
+    if (bytes > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
     Lane& l = m_lanes[lane];
-    const Stamp stamp{key, m_seq, static_cast<std::uint32_t>(lane)};
+    const Stamp stamp{m_seq, static_cast<std::uint32_t>(lane), static_cast<std::uint32_t>(bytes),
+                      key};
     if (l.count == 0 || Before(l.lastStamp, stamp)) {
       std::uint8_t* at = Append(l, bytes);
-      new (at) RecordHead{stamp, bytes};
+      new (at) Stamp(stamp);
       ++m_seq;
       ++m_size;
       l.lastStamp = stamp;
       if (l.count++ == 0) HeapInsert(static_cast<std::uint32_t>(lane));
-      return at + sizeof(RecordHead);
+      return at + sizeof(Stamp);
     }
-    Spill spill{stamp, bytes,
-                std::unique_ptr<std::uint8_t[]>(new std::uint8_t[bytes > 0 ? bytes : 1])};
-    std::uint8_t* at = spill.data.get();
+    // The key goes in front of the bytes here too (FrontRecord).
+    Spill spill{stamp, std::unique_ptr<std::uint8_t[]>(new std::uint8_t[sizeof(Key) + bytes])};
+    std::memcpy(spill.data.get(), &key, sizeof(Key));
+    std::uint8_t* at = spill.data.get() + sizeof(Key);
     m_spill.push_back(std::move(spill));  // may throw: nothing changed yet
     std::push_heap(m_spill.begin(), m_spill.end(), SpillAfter{this});
     ++m_seq;
@@ -121,14 +128,14 @@ class SortedLaneQueue {
   /// The front record (the queue must not be empty).
   const Key& FrontKey() const { return FrontStamp().key; }
   std::size_t FrontLane() const { return FrontStamp().lane; }
-  const std::uint8_t* FrontData() const {
-    if (FrontIsSpill()) return m_spill.front().data.get();
-    return reinterpret_cast<const std::uint8_t*>(LaneHead(m_lanes[m_laneHeap.front()]) + 1);
-  }
+  const std::uint8_t* FrontData() const { return FrontRecord() + sizeof(Key); }
   std::uint8_t* FrontData() { return const_cast<std::uint8_t*>(std::as_const(*this).FrontData()); }
-  std::size_t FrontSize() const {
-    if (FrontIsSpill()) return m_spill.front().size;
-    return LaneHead(m_lanes[m_laneHeap.front()])->size;
+  std::size_t FrontSize() const { return FrontStamp().size; }
+  /// The front record's key (its bytes) immediately followed by its
+  /// FrontSize() bytes: one block of sizeof(Key) + FrontSize() bytes.
+  const std::uint8_t* FrontRecord() const {
+    if (FrontIsSpill()) return m_spill.front().data.get();
+    return reinterpret_cast<const std::uint8_t*>(&LaneHead(m_lanes[m_laneHeap.front()])->key);
   }
 
   /// Removes the front record (the queue must not be empty).
@@ -154,16 +161,16 @@ class SortedLaneQueue {
   }
 
  private:
+  // A record's head in a chunk, its bytes following the key directly.
   struct Stamp {
-    Key key;
     std::uint64_t seq;
     std::uint32_t lane;
+    std::uint32_t size;  // the record's bytes
+    Key key;
   };
-  struct RecordHead {
-    Stamp stamp;
-    std::size_t size;
-  };
-  static_assert(alignof(RecordHead) <= 8, "records are placed at multiples of 8");
+  static_assert(alignof(Stamp) <= 8, "records are placed at multiples of 8");
+  static_assert(offsetof(Stamp, key) + sizeof(Key) == sizeof(Stamp),
+                "no padding between a record's key and its bytes");
 
   // A chunk's records follow its header in the same allocation.
   struct Chunk {
@@ -183,8 +190,7 @@ class SortedLaneQueue {
   };
   struct Spill {
     Stamp stamp;
-    std::size_t size;
-    std::unique_ptr<std::uint8_t[]> data;
+    std::unique_ptr<std::uint8_t[]> data;  // the key, then the record's bytes
   };
 
   // The queue's order: key, then the tie rule.
@@ -210,10 +216,10 @@ class SortedLaneQueue {
   };
 
   static std::size_t RecordBytes(std::size_t bytes) {
-    return (sizeof(RecordHead) + bytes + 7) & ~static_cast<std::size_t>(7);
+    return (sizeof(Stamp) + bytes + 7) & ~static_cast<std::size_t>(7);
   }
-  static const RecordHead* LaneHead(const Lane& l) {
-    return std::launder(reinterpret_cast<const RecordHead*>(l.first->Bytes() + l.head));
+  static const Stamp* LaneHead(const Lane& l) {
+    return std::launder(reinterpret_cast<const Stamp*>(l.first->Bytes() + l.head));
   }
 
   // Room for one record after the lane's last one, in a new chunk when the
@@ -242,8 +248,10 @@ class SortedLaneQueue {
       m_pool = chunk->next;
     } else {
       const std::size_t capacity = std::max(need, KyChunkSize);
-      // Not zero-filled: every byte is written before it is read.
+      // Not zero-filled: every byte is written before it is read. Backed at
+      // once (one call, not a page fault per page): a chunk is filled.
       chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + capacity));
+      DAXO::PrefaultMemory(chunk, sizeof(Chunk) + capacity);
       chunk->capacity = capacity;
     }
     chunk->next = nullptr;
@@ -274,7 +282,7 @@ class SortedLaneQueue {
     }
   }
 
-  const Stamp& HeadStamp(std::uint32_t lane) const { return LaneHead(m_lanes[lane])->stamp; }
+  const Stamp& HeadStamp(std::uint32_t lane) const { return *LaneHead(m_lanes[lane]); }
 
   bool FrontIsSpill() const {
     if (m_laneHeap.empty()) return true;

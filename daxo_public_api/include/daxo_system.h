@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 
 #include "daxo_string.h"
 
@@ -46,6 +47,13 @@ void* AllocSharedMemory(int size);
 void* AllocSharedMemory(unsigned long size);
 /// Releases memory from AllocSharedMemory; null is ignored.
 void DeallocSharedMemory(void* memory);
+/// Backs the pages that hold [start, start + bytes) with memory now, in
+/// one system call, instead of one page fault per page at first write (on
+/// a virtual machine a fault costs ten times as much per page). The
+/// content is unchanged. A hint only: where the system cannot (a kernel
+/// before 5.14, memory that is not private and writable), nothing happens
+/// and pages come at first touch as usual.
+void PrefaultMemory(void* start, std::size_t bytes);
 
 /// The file of the running executable; empty when it cannot be read.
 DAXOString GetCurrentBinaryPath();

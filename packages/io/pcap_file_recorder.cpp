@@ -11,6 +11,7 @@
 
 #include "daxo_component_record.h"
 #include "daxo_package.h"
+#include "daxo_system.h"
 
 namespace velquor_io {
 
@@ -62,6 +63,9 @@ void PcapFileRecorder::Open() {
 
 void PcapFileRecorder::Create(int linkType) {
   m_linkType = linkType;
+  // Backed in one call rather than a page fault per page.
+  m_stage.reserve(KyFileBufferSize);
+  DAXO::PrefaultMemory(m_stage.data(), m_stage.capacity());
   m_stage.resize(KyFileBufferSize);
   m_staged = 0;
   m_dead =

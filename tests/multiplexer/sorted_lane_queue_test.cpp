@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -69,7 +70,10 @@ void RunAgainstReference(LaneTies ties, std::uint32_t seed, std::size_t lanes,
     const bool same =
         queue.Size() == reference.Size() + 1 && queue.FrontKey() == key &&
         queue.FrontLane() == lane && queue.FrontSize() == bytes.size() &&
-        (bytes.empty() || std::memcmp(queue.FrontData(), bytes.data(), bytes.size()) == 0);
+        (bytes.empty() || std::memcmp(queue.FrontData(), bytes.data(), bytes.size()) == 0) &&
+        // The key lies right before the bytes, spilled records included.
+        std::memcmp(queue.FrontRecord(), &key, sizeof key) == 0 &&
+        queue.FrontRecord() + sizeof key == queue.FrontData();
     EXPECT_TRUE(same) << "expected key " << key << " of lane " << lane << ", " << bytes.size()
                       << " bytes, got key " << queue.FrontKey() << " of lane " << queue.FrontLane()
                       << ", " << queue.FrontSize();
@@ -128,6 +132,9 @@ TEST(SortedLaneQueue, ResetEmptiesAndTheQueueServesAnotherRun) {
   queue.Reset(2);
   for (int k = 0; k < 1000; ++k) queue.Push(static_cast<std::size_t>(k % 2), 1000 - k, 8);
   queue.Reset(3);
+  EXPECT_TRUE(queue.Empty());
+  // A record's size is kept in 32 bits: a larger one is refused, not cut.
+  EXPECT_THROW(queue.Push(1, 6, std::size_t{1} << 32), std::bad_alloc);
   EXPECT_TRUE(queue.Empty());
   *queue.Push(2, 7, 1) = 42;
   *queue.Push(0, 5, 1) = 41;

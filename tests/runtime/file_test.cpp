@@ -1,12 +1,16 @@
 // Paths (DAXOFile), folder functions, folder listing and file lockers.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "daxo_file.h"
 #include "daxo_system.h"
@@ -147,6 +151,35 @@ TEST(DAXOSystem, ProcessMemoryAndBinaryPath) {
 
   const std::string binary = Str(DAXO::GetCurrentBinaryPath());
   EXPECT_TRUE(binary.ends_with("/file_test")) << binary;
+}
+
+TEST(DAXOSystem, PrefaultBacksThePagesOfTheRangeAndKeepsTheirContent) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t pages = 16;
+  void* mapped =
+      mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  auto* bytes = static_cast<unsigned char*>(mapped);
+  bytes[3 * page + 5] = 42;  // page 3 is backed and written
+  const auto resident = [&] {
+    std::vector<unsigned char> in(pages);
+    EXPECT_EQ(mincore(mapped, pages * page, in.data()), 0);
+    std::string map;
+    for (unsigned char p : in) map += (p & 1) != 0 ? 'x' : '.';
+    return map;
+  };
+  ASSERT_EQ(resident(), "...x............");
+  // From the middle of page 2 to the first byte of page 6: every page
+  // holding a byte of it, and no other.
+  DAXO::PrefaultMemory(bytes + 2 * page + 100, 4 * page - 99);
+  EXPECT_EQ(resident(), "..xxxxx.........");
+  EXPECT_EQ(bytes[3 * page + 5], 42);
+  EXPECT_EQ(bytes[2 * page + 100], 0);
+  // Nothing to do, and never a fault.
+  DAXO::PrefaultMemory(nullptr, page);
+  DAXO::PrefaultMemory(bytes + 10 * page, 0);
+  EXPECT_EQ(resident(), "..xxxxx.........");
+  munmap(mapped, pages * page);
 }
 
 TEST_F(DAXOFolderBrowserTest, ListsEntriesWithAnOptionalPattern) {

@@ -3,10 +3,12 @@
 #include "daxo_system.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,11 @@
 #include <string>
 
 #include "daxo_iconv.h"
+
+// Older C libraries do not name it; kernels before 5.14 refuse it.
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
 
 namespace DAXOPrivate {
 
@@ -130,6 +137,19 @@ void* AllocSharedMemory(unsigned long size) {
 
 void DeallocSharedMemory(void* memory) {
   delete[] static_cast<char*>(memory);
+}
+
+void PrefaultMemory(void* start, std::size_t bytes) {
+  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto at = reinterpret_cast<std::uintptr_t>(start);
+  if (start == nullptr || bytes == 0 || at + bytes < at) return;
+  // Every page holding a byte of the range is mapped, and populating does
+  // not change a byte: the pages the range only shares are safe too.
+  const std::uintptr_t first = at & ~(page - 1);
+  const std::uintptr_t end = (at + bytes + page - 1) & ~(page - 1);
+  // Failure (EINVAL on an older kernel, ENOMEM, EFAULT) leaves the pages to
+  // be faulted in one by one, as without the call.
+  madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 }
 
 DAXOString GetCurrentBinaryPath() {
