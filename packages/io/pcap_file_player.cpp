@@ -18,7 +18,7 @@ namespace velquor_io {
 
 namespace {
 
-enum { KyPropPath = 0, KyPropBatchSize, KyPropPackets, KyPropSalvage };
+enum { KyPropPath = 0, KyPropBatchSize, KyPropPackets, KyPropSalvage, KyPropSampleBytes };
 
 DAXOOutputDefinition s_outputs[] = {
     // name, reserved, type, size, FIFO size, subsampling, shareable
@@ -38,6 +38,8 @@ DAXOPropertyDefinition s_properties[] = {
     {"batch_size", new DAXOPropertyValue(256L), nullptr, false, false, false, false, 0},
     {"packets", new DAXOPropertyValue(0L), nullptr, false, false, true, false, 0},
     {"salvage_truncated", new DAXOPropertyValue(false), nullptr, false, false, false, false, 0},
+    {"sample_bytes", new DAXOPropertyValue(static_cast<long>(pcap_stream::KyInitialBufferSize)),
+     nullptr, false, false, false, false, 0},
     {},
 };
 
@@ -108,6 +110,13 @@ void PcapFilePlayer::Birth() {
     Error("velquor_io: batch_size must be between 1 and 65535");
   }
   Get(*Property(KyPropSalvage), m_salvage);
+  long sampleBytes = 0;
+  Get(*Property(KyPropSampleBytes), sampleBytes);
+  if (sampleBytes < KyMinSampleBytes || sampleBytes > KyMaxSampleBytes) {
+    Error(("velquor_io: sample_bytes must be between " + std::to_string(KyMinSampleBytes) +
+           " and " + std::to_string(KyMaxSampleBytes))
+              .c_str());
+  }
   if (m_path.empty()) Error("velquor_io: the property \"path\" is empty");
   Close();
   m_file = std::fopen(m_path.c_str(), "rb");
@@ -127,7 +136,7 @@ void PcapFilePlayer::Birth() {
   }
   m_linkType = m_reader.LinkType();
   m_wholeEnd = m_salvage ? m_reader.Position() : 0;
-  DAXOpcap_component::Birth(Output(0));
+  DAXOpcap_component::Birth(Output(0), static_cast<std::size_t>(sampleBytes));
 }
 
 std::FILE* PcapFilePlayer::NextSection() {

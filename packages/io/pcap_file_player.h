@@ -2,7 +2,8 @@
 // micro- or nanosecond times, or pcapng; read by PcapFileReader: classic
 // pcap on its fast path, the rest with libpcap) as a PCAP packet
 // stream: samples of "batch_size" packets on "output" (fewer when the
-// packets fill the sample's 128 KiB buffer first), then one end-of-file
+// packets fill the sample's buffer of "sample_bytes" first: 128 KiB unless
+// set; one packet larger than that gets a sample of its own), then one end-of-file
 // sample (value 1, the last packet's time) on "end_of_file", then it ends
 // itself. Times are microseconds (nanosecond files are cut to µs by libpcap).
 // A sample's timestamp is the time of its first packet; "packets" counts the
@@ -40,6 +41,9 @@ class PcapFilePlayer : public DAXOpcap_component {
  public:
   /// Largest packet accepted, in bytes (captured or on the wire).
   static constexpr std::uint32_t KyMaxPacketLength = 262144;
+  // The range of "sample_bytes": each FIFO slot holds a buffer this large.
+  static constexpr long KyMinSampleBytes = 1024;
+  static constexpr long KyMaxSampleBytes = 64L << 20;
 
   static DAXOComponentDefinition s_definition;
   static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);

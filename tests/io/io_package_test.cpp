@@ -216,6 +216,62 @@ TEST_F(IoPackage, APacketThatDoesNotFitItsSampleStartsTheNextOne) {
   EXPECT_EQ(Integer("play", "packets"), 2000);
 }
 
+TEST_F(IoPackage, CaptureSamplesStayWithinSampleBytes) {
+  // Two players of the same file, each sample cut by "sample_bytes" alone;
+  // a SortedRecorder writes one line per sample it is handed. Every packet
+  // is stamped 0: the recorder drops samples stamped ahead of engine time,
+  // and the players run far ahead of it.
+  const std::vector<Packet> in = MakePackets(0, 2000, 0, 0);
+  WriteCapture(File("in"), in, Layout::Micro);
+  std::size_t total = 0;
+  std::size_t largest = 0;
+  for (const Packet& p : in) {
+    const std::size_t record = 24 + p.bytes.size();  // the stream's packet header, the bytes
+    total += record;
+    largest = std::max(largest, record);
+  }
+  const long caps[] = {4096, 16384};
+  ASSERT_TRUE(engine.CreateComponent("SortedRecorder", "rec"));
+  Set("rec", "nb_inputs", 2L);
+  Set("rec", "path", File("samples.txt"));
+  for (int i = 0; i < 2; ++i) {
+    const std::string name = "play" + std::to_string(i);
+    Player("PcapFilePlayer", name, File("in"));
+    Set(name, "batch_size", 65535L);
+    Set(name, "sample_bytes", caps[i]);
+    ASSERT_TRUE(engine.Connect(name + ".output", "rec.input_" + std::to_string(i)));
+    ASSERT_TRUE(engine.Connect(name + ".end_of_file", "rec.iEndOfFile_" + std::to_string(i)));
+  }
+  Run();
+  EXPECT_EQ(Errors(), "");
+  std::size_t samples[2] = {0, 0};
+  std::istringstream lines(ReadText(File("samples.txt")));
+  for (std::string line; std::getline(lines, line);) {
+    long time = 0;
+    int input = -1;
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream(line) >> time >> input;
+    if (input == 0 || input == 1) ++samples[input];
+  }
+  for (int i = 0; i < 2; ++i) {
+    const auto cap = static_cast<std::size_t>(caps[i]);
+    SCOPED_TRACE(cap);
+    // Never more than the cap, and each sample but the last filled to
+    // within one packet of it.
+    EXPECT_GE(samples[i], (total + cap - 1) / cap);
+    EXPECT_LE(samples[i], total / (cap - largest) + 1);
+  }
+
+  // Outside 1 KiB .. 64 MiB the player refuses to start.
+  reports->Clear();
+  Player("PcapFilePlayer", "tiny", File("in"));
+  Set("tiny", "sample_bytes", 1023L);
+  ASSERT_TRUE(engine.StartComponent("tiny"));
+  ASSERT_EQ(engine.RunDiagram(kGenerous), RunEnd::AllDead);
+  EXPECT_TRUE(ReportHas("velquor_io: sample_bytes must be between 1024 and 67108864", DAXO::Error))
+      << Errors();
+}
+
 TEST_F(IoPackage, AnEmptyCaptureGivesAnEmptyCapture) {
   const Capture out = PlayAndRecord({}, Layout::Micro, 7);
   EXPECT_TRUE(out.ok);

@@ -15,8 +15,8 @@ struct MergeOptions {
   // Offline defaults: a deep reordering window, large output samples, an
   // hour of latency (capture times span far more than a live stream's), and a
   // short wait once every input has ended.
-  long bufferCount = 100000;
-  long vectorMaxSize = 1024;
+  long bufferCount = 8192;
+  long vectorMaxSize = 4096;
   long vectorMaxLatency = 3600000000L;
   long flushDelay = 1000;
   bool quiet = false;

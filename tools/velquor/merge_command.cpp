@@ -52,6 +52,12 @@ constexpr rlim_t kOtherFiles = 64;
 constexpr long kFifoSlots = 4;
 // Packets in one stream sample (a 16-bit count).
 constexpr long kMaxPacketsPerSample = 65535;
+// Bytes of the capture players' sample buffers, all slots of all players
+// together. Each sample handed over costs a wake-up and a thread switch, so
+// a sample is as large as this allows, within the bounds below.
+constexpr long kPlayerBufferBudget = 16L << 20;
+constexpr long kMinSampleBytes = 128L << 10;
+constexpr long kMaxSampleBytes = 1L << 20;
 // How often the progress line is redrawn.
 constexpr DAXODelay kProgressPeriod = 200000;
 
@@ -550,6 +556,9 @@ class MergeSession {
     // kept-back count instead of growing with the input.
     const long playerBatch = std::min(m_options.vectorMaxSize, kMaxPacketsPerSample);
     const bool batched = m_models.batched;
+    const long sampleBytes =
+        std::clamp(kPlayerBufferBudget / (static_cast<long>(m_inputs.size()) * kFifoSlots),
+                   kMinSampleBytes, kMaxSampleBytes);
     for (std::size_t i = 0; i < m_inputs.size(); ++i) {
       const std::string name = PlayerName(i);
       const bool csvStream = m_inputs[i].kind == InputKind::Csv && m_streams.IsStream(i);
@@ -558,6 +567,7 @@ class MergeSession {
           !writer.Set(name, "path", DAXOString(m_streams.PlayerPath(i).c_str())) ||
           (batched && !writer.Set(name, "batch_size", playerBatch)) ||
           (batched && !writer.Set(name, "salvage_truncated", m_options.salvageTruncated)) ||
+          (batched && !writer.Set(name, "sample_bytes", sampleBytes)) ||
           !writer.Set(name, "output.fifosize", kFifoSlots)) {
         return false;
       }
