@@ -10,6 +10,10 @@
 #   bench/merge_vs_mergecap.sh [build folder, default build/release]
 #   VELQUOR_BENCH_DIR=/dev/shm bench/merge_vs_mergecap.sh   (files in memory)
 #
+# Each tool runs VELQUOR_BENCH_REPEAT times (default 3), the tools taking
+# turns; the median wall time and the largest peak are shown. One run of a
+# shared machine can be off by a third, for any of the tools.
+#
 # Installs what is missing (wireshark-common for mergecap, tcpslice, time),
 # builds the tool, generates the captures in a temporary folder.
 set -euo pipefail
@@ -34,6 +38,7 @@ fi
 velquor="$build/tools/velquor/velquor"
 # VELQUOR_BENCH_DIVISOR=N divides every packet count (a quick try of the script).
 div="${VELQUOR_BENCH_DIVISOR:-1}"
+repeat="${VELQUOR_BENCH_REPEAT:-3}"
 
 # VELQUOR_BENCH_DIR=/dev/shm keeps inputs and outputs in memory: the disk's
 # writeback, which costs every tool the same seconds, then stays out of the
@@ -82,17 +87,35 @@ measure() {
   echo "$(python3 -c "print($end - $start)") $(cat "$work/mem")"
 }
 
+# median "WALL PEAK" lines: the median wall time and the largest peak.
+median() {
+  python3 -c '
+import statistics, sys
+rows = [line.split() for line in sys.stdin if line.strip()]
+print(statistics.median(float(r[0]) for r in rows), max(int(r[1]) for r in rows))'
+}
+
 run_case() {
   local label="$1"
   shift
   local inputs=("$@")
-  local total
+  local total r
   total=$(du -cb "${inputs[@]}" | tail -1 | cut -f1)
-  read -r t_v m_v < <(measure velquor "$velquor" merge --quiet -w "$work/out_velquor.pcap" "${inputs[@]}")
-  read -r t_m m_m < <(measure mergecap mergecap -F pcap -w "$work/out_mergecap.pcap" "${inputs[@]}")
-  read -r t_s m_s < <(measure tcpslice tcpslice -D -w "$work/out_tcpslice.pcap" "${inputs[@]}")
-  read -r t_c m_c < <(measure cat sh -c 'cat "$@" > /dev/null' cat "${inputs[@]}")
-  printf '\n%s (%d inputs, %s MB)\n' "$label" "${#inputs[@]}" "$((total / 1000000))"
+  local runs_v="" runs_m="" runs_s="" runs_c=""
+  for ((r = 0; r < repeat; r++)); do
+    # A run replaces no file: the blocks of an old output would be freed on its time.
+    rm -f "$work"/out_*.pcap
+    runs_v+="$(measure velquor "$velquor" merge --quiet -w "$work/out_velquor.pcap" "${inputs[@]}")"$'\n'
+    runs_m+="$(measure mergecap mergecap -F pcap -w "$work/out_mergecap.pcap" "${inputs[@]}")"$'\n'
+    runs_s+="$(measure tcpslice tcpslice -D -w "$work/out_tcpslice.pcap" "${inputs[@]}")"$'\n'
+    runs_c+="$(measure cat sh -c 'cat "$@" > /dev/null' cat "${inputs[@]}")"$'\n'
+  done
+  read -r t_v m_v < <(median <<<"$runs_v")
+  read -r t_m m_m < <(median <<<"$runs_m")
+  read -r t_s m_s < <(median <<<"$runs_s")
+  read -r t_c m_c < <(median <<<"$runs_c")
+  printf '\n%s (%d inputs, %s MB; median of %d runs)\n' "$label" "${#inputs[@]}" \
+    "$((total / 1000000))" "$repeat"
   printf '  %-10s %8.2f s  %8d KiB peak\n' velquor "$t_v" "$m_v" mergecap "$t_m" "$m_m" \
     tcpslice "$t_s" "$m_s" cat "$t_c" "$m_c"
   printf '  velquor / mergecap = %.2f   velquor / tcpslice = %.2f   velquor / cat = %.1f\n' \
