@@ -11,15 +11,16 @@
 //
 // Storage: a record's key is stored right before its bytes, so that the
 // two can be copied out as one block (FrontRecord). A record that keeps its
-// lane sorted is appended to the lane's chain of 64 KiB chunks (a record never spans two chunks; a
-// larger record gets a chunk of its own). Chunks emptied by Pop go to a pool that serves every
-// lane, so a run allocates and first-touches about as much memory as its largest content, and
-// records are never moved. A record that would break its lane's order (a backwards step in its
-// stream, or an equal key under KyNewestFirst) goes to a binary heap of its own with its own
-// allocation. The front is the lesser of the least lane head (the
-// non-empty lanes are kept in a binary heap keyed by their heads) and the
-// heap's top: Push and Pop cost O(1) plus O(log lanes) in the common case
-// and O(log n) for out-of-order records.
+// lane sorted is appended to the lane's chain of 64 KiB chunks (a record
+// never spans two chunks; a larger record gets a chunk of its own). Chunks
+// emptied by Pop go to a pool that serves every lane, so a run allocates
+// and backs about as much memory as its largest content, and records are
+// never moved. A record that would break its lane's order (a backwards step
+// in its stream, or an equal key under KyNewestFirst) goes to a binary heap
+// of its own with its own allocation. The front is the lesser of the least
+// lane head (the non-empty lanes are kept in a binary heap keyed by their
+// heads) and the heap's top: Push and Pop cost O(1) plus O(log lanes) in
+// the common case and O(log n) for out-of-order records.
 //
 // Memory: the content, one partly used chunk per lane, and the pool (the
 // chunks once used, kept until Clear(); Reset() keeps them for the next run).
