@@ -143,18 +143,13 @@ TEST(DAXOThreads, NewThreadsFormatNumbersWithAPointWhateverTheGlobalLocale) {
     return std::string(buffer);
   };
   std::string plain, daxo;
-  double parsed = 0;
   std::thread([&] { plain = format(); }).join();
-  RunInDaxoThread([&] {
-    daxo = format();
-    parsed = std::strtod("2.5", nullptr);
-  });
+  RunInDaxoThread([&] { daxo = format(); });
   std::setlocale(LC_NUMERIC, previous.c_str());
   std::filesystem::remove_all(folder);
 
   if (plain != "1,5") GTEST_SKIP() << kComma << " is not available";
   EXPECT_EQ(daxo, "1.5");
-  EXPECT_EQ(parsed, 2.5);
 }
 
 TEST(DAXOThreads, SleepLastsAtLeastTheDelayEvenWhenSignalled) {
