@@ -259,9 +259,7 @@ TEST_F(DAXOFastIOTest, RegistrationAndReaderSettingsRefuseWhatTheyCannotDo) {
   EXPECT_EQ(fifo->ReaderCount(), 32);
   fifo->UnregisterReader(7);
   ExpectFatal([&] { fifo->UnregisterReader(7); },
-              kFatal +
-                  "trying to unregister a reader that has never been "
-                  "registered before.");
+              kFatal + "trying to unregister a reader that has never been registered before.");
   EXPECT_EQ(fifo->RegisterReader(DAXO::FifoReader, 4), 7) << "the lowest free number";
   EXPECT_EQ(fifo->ReaderByte(7), 3);
   EXPECT_EQ(fifo->ReaderByte(4), DAXO::SamplingReader);
@@ -279,14 +277,11 @@ TEST_F(DAXOFastIOTest, RegistrationAndReaderSettingsRefuseWhatTheyCannotDo) {
   ExpectFatal([&] { fifo->SetReaderType(4, DAXO::FifoReader); },
               kFatal + "SetReaderType works only with FIFO readers.");
   fifo->UnregisterReader(9);
+  const std::string unknown = " for a reader that has never been registered before.";
   ExpectFatal([&] { fifo->SetSubsamplingRate(9, 2); },
-              kFatal +
-                  "trying to set the subsampling rate for a reader that has "
-                  "never been registered before.");
+              kFatal + "trying to set the subsampling rate" + unknown);
   ExpectFatal([&] { fifo->SetReaderType(9, DAXO::FifoReader); },
-              kFatal +
-                  "trying to set the reader type for a reader that has never "
-                  "been registered before.");
+              kFatal + "trying to set the reader type" + unknown);
 }
 
 TEST_F(DAXOFastIOTest, GivingBackASlotThatIsNotHeldIsAFatalError) {
@@ -458,15 +453,16 @@ TEST_P(DAXOFastIOWokenForNothing, IsAFatalErrorNamingTheReaderType) {
   fifo->StopReading(r, slot);
 }
 
+// Both reader types that follow the FIFO order share the message.
+constexpr const char* kFifoReaderLost =
+    "Trouble with a FIFO reader. Couldn't find its data (X2). Please contact the technical "
+    "support team.";
+
 INSTANTIATE_TEST_SUITE_P(
     ByType, DAXOFastIOWokenForNothing,
     ::testing::Values(
-        NoDataCase{DAXO::FifoReader,
-                   "Trouble with a FIFO reader. Couldn't find its data (X2). Please contact "
-                   "the technical support team."},
-        NoDataCase{DAXO::LastOrNextReader,
-                   "Trouble with a FIFO reader. Couldn't find its data (X2). Please contact "
-                   "the technical support team."},
+        NoDataCase{DAXO::FifoReader, kFifoReaderLost},
+        NoDataCase{DAXO::LastOrNextReader, kFifoReaderLost},
         NoDataCase{DAXO::SamplingReader,
                    "Trouble with a sampling reader. Couldn't find its data (X2). Please "
                    "contact the technical support team."},

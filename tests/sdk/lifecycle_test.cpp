@@ -7,6 +7,7 @@
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
+#include <tuple>
 
 #include "sdk_test_support.h"
 
@@ -239,24 +240,24 @@ TEST_F(ComponentLifecycle, CommitSuicideEndsBothModels) {
 }
 
 TEST_F(ComponentLifecycle, SequentialBirthFailuresRunTheDeathSequence) {
+  const std::tuple<Throw, std::string, int, int> cases[] = {
+      {Throw::Error, "External : component b (sequential) died due to an error.", DAXO::Warning, 1},
+      {Throw::Standard,
+       "External : component b : Fatal error : Unhandled std::exception thrown: out of range "
+       "Trying to catch up but the component might crash later.",
+       DAXO::Error, 0},
+  };
   DAXOComponentDefinition model = Model(DAXO::Sequential, false);
   Worker b("b", model);
-  b.inBirth = Throw::Error;
-  b.Start();
-  EXPECT_TRUE(
-      Reported("External : component b (sequential) died due to an error.", DAXO::Warning, 1));
-  EXPECT_TRUE(Dead(b));
-  EXPECT_EQ(b.deaths.Value(), 1);
-
-  reports->Clear();
-  b.inBirth = Throw::Standard;
-  b.Start();
-  EXPECT_TRUE(Reported(
-      "External : component b : Fatal error : Unhandled std::exception thrown: out of range Trying "
-      "to catch up but the component might crash later.",
-      DAXO::Error, 0));
-  EXPECT_TRUE(Dead(b));
-  EXPECT_EQ(b.deaths.Value(), 2);
+  int deaths = 0;
+  for (const auto& [kind, text, level, code] : cases) {
+    reports->Clear();
+    b.inBirth = kind;
+    b.Start();
+    EXPECT_TRUE(Reported(text, level, code)) << text;
+    EXPECT_TRUE(Dead(b));
+    EXPECT_EQ(b.deaths.Value(), ++deaths) << "each failed Birth runs Death once";
+  }
 }
 
 TEST_F(ComponentLifecycle, SequentialStartWaitsForBirthWhenAsked) {
