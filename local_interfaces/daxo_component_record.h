@@ -5,6 +5,13 @@
 
 #include "daxo_definitions.h"
 
+/// The instantiation function of model class T, built from its instance
+/// name and the model's record.
+template <class T>
+DAXOComponent* InstantiateComponent(const char* name, DAXOComponentDefinition& definition) {
+  return new T(name, definition);
+}
+
 constexpr DAXOComponentDefinition ThreadedComponentRecord(
     const char* name, const char* version, DAXOComponentInstantiationFunction instantiate,
     DAXOInputDefinition* inputs, DAXOOutputDefinition* outputs, DAXOPropertyDefinition* properties,

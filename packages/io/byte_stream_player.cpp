@@ -47,16 +47,11 @@ DAXOActionDefinition s_actions[] = {{}};
 }  // namespace
 
 DAXOComponentDefinition ByteStreamPlayer::s_definition =
-    ThreadedComponentRecord("ByteStreamPlayer", "1.4.0", &ByteStreamPlayer::Instantiate, s_inputs,
-                            s_outputs, s_properties, s_actions);
+    ThreadedComponentRecord("ByteStreamPlayer", "1.4.0", &InstantiateComponent<ByteStreamPlayer>,
+                            s_inputs, s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(ByteStreamPlayer, "DAXOComponent", "ByteStreamPlayer", "1.4.0",
                     &ByteStreamPlayer::s_definition);
-
-DAXOComponent* ByteStreamPlayer::Instantiate(const char* name,
-                                             DAXOComponentDefinition& definition) {
-  return new ByteStreamPlayer(name, definition);
-}
 
 ByteStreamPlayer::~ByteStreamPlayer() {
   Close();

@@ -36,7 +36,6 @@ namespace velquor_io {
 class ByteStreamPlayer : public DAXOComponent {
  public:
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   ByteStreamPlayer(const char* name, DAXOComponentDefinition& definition)
       : DAXOComponent(name, definition) {}

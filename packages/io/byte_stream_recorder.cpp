@@ -37,17 +37,12 @@ DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition ByteStreamRecorder::s_definition =
-    ThreadedComponentRecord("ByteStreamRecorder", "1.4.0", &ByteStreamRecorder::Instantiate,
-                            s_inputs, s_outputs, s_properties, s_actions);
+DAXOComponentDefinition ByteStreamRecorder::s_definition = ThreadedComponentRecord(
+    "ByteStreamRecorder", "1.4.0", &InstantiateComponent<ByteStreamRecorder>, s_inputs, s_outputs,
+    s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(ByteStreamRecorder, "DAXOComponent", "ByteStreamRecorder", "1.4.0",
                     &ByteStreamRecorder::s_definition);
-
-DAXOComponent* ByteStreamRecorder::Instantiate(const char* name,
-                                               DAXOComponentDefinition& definition) {
-  return new ByteStreamRecorder(name, definition);
-}
 
 void ByteStreamRecorder::Birth() {
   DAXOStream8InputComponent::Birth();

@@ -38,7 +38,6 @@ namespace velquor_io {
 class ByteStreamRecorder : public DAXOStream8InputComponent {
  public:
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   ByteStreamRecorder(const char* name, DAXOComponentDefinition& definition)
       : DAXOStream8InputComponent(name, definition) {}

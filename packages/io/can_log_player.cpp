@@ -38,15 +38,11 @@ bool IsEmptyLogLine(std::string_view line) {
 }  // namespace
 
 DAXOComponentDefinition CanLogPlayer::s_definition =
-    ThreadedComponentRecord("CanLogPlayer", "1.4.0", &CanLogPlayer::Instantiate, s_inputs,
+    ThreadedComponentRecord("CanLogPlayer", "1.4.0", &InstantiateComponent<CanLogPlayer>, s_inputs,
                             s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(CanLogPlayer, "DAXOComponent", "CanLogPlayer", "1.4.0",
                     &CanLogPlayer::s_definition);
-
-DAXOComponent* CanLogPlayer::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new CanLogPlayer(name, definition);
-}
 
 void CanLogPlayer::Birth() {
   LinePlayer::Birth();

@@ -22,7 +22,6 @@ class CanLogPlayer : public LinePlayer {
   static constexpr int KyFramesPerSample = 256;
 
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   CanLogPlayer(const char* name, DAXOComponentDefinition& definition)
       : LinePlayer(name, definition) {}

@@ -12,27 +12,17 @@ namespace velquor_io {
 
 namespace {
 
-DAXOInputDefinition s_inputs[] = {
-    // name, reserved, type filter, reader type, subsampling
-    {"input", 0, &DAXO::FilterCANUniFrame, DAXO::NeverSkippingReader, 1},
-    {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
-    {},
-};
 DAXOOutputDefinition s_outputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition CanLogRecorder::s_definition =
-    ThreadedComponentRecord("CanLogRecorder", "1.4.0", &CanLogRecorder::Instantiate, s_inputs,
-                            s_outputs, KyRecorderProperties, s_actions);
+DAXOComponentDefinition CanLogRecorder::s_definition = ThreadedComponentRecord(
+    "CanLogRecorder", "1.4.0", &InstantiateComponent<CanLogRecorder>,
+    KyRecorderInputs<&DAXO::FilterCANUniFrame>, s_outputs, KyRecorderProperties, s_actions);
 
 DAXO_DECLARE_MODULE(CanLogRecorder, "DAXOComponent", "CanLogRecorder", "1.4.0",
                     &CanLogRecorder::s_definition);
-
-DAXOComponent* CanLogRecorder::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new CanLogRecorder(name, definition);
-}
 
 void CanLogRecorder::Write(DAXOIOElt& element) {
   const auto* records = static_cast<const DAXOCANUniFrame*>(element.Data());

@@ -20,7 +20,6 @@ namespace velquor_io {
 class CanLogRecorder : public TextRecorder {
  public:
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   CanLogRecorder(const char* name, DAXOComponentDefinition& definition)
       : TextRecorder(name, definition) {}

@@ -55,14 +55,11 @@ std::string ReadHeader(const std::string& path) {
 
 }  // namespace
 
-DAXOComponentDefinition CsvPlayer::s_definition = ThreadedComponentRecord(
-    "CsvPlayer", "1.4.0", &CsvPlayer::Instantiate, s_inputs, s_outputs, s_properties, s_actions);
+DAXOComponentDefinition CsvPlayer::s_definition =
+    ThreadedComponentRecord("CsvPlayer", "1.4.0", &InstantiateComponent<CsvPlayer>, s_inputs,
+                            s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(CsvPlayer, "DAXOComponent", "CsvPlayer", "1.4.0", &CsvPlayer::s_definition);
-
-DAXOComponent* CsvPlayer::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new CsvPlayer(name, definition);
-}
 
 void CsvPlayer::Dynamic() {
   const std::string path = NotePath();

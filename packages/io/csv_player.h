@@ -28,7 +28,6 @@ namespace velquor_io {
 class CsvPlayer : public LinePlayer {
  public:
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   CsvPlayer(const char* name, DAXOComponentDefinition& definition) : LinePlayer(name, definition) {}
 

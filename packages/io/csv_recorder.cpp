@@ -12,27 +12,17 @@ namespace velquor_io {
 
 namespace {
 
-DAXOInputDefinition s_inputs[] = {
-    // name, reserved, type filter, reader type, subsampling
-    {"input", 0, &DAXO::FilterFloats64, DAXO::NeverSkippingReader, 1},
-    {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
-    {},
-};
 DAXOOutputDefinition s_outputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition CsvRecorder::s_definition =
-    ThreadedComponentRecord("CsvRecorder", "1.4.0", &CsvRecorder::Instantiate, s_inputs, s_outputs,
-                            KyRecorderProperties, s_actions);
+DAXOComponentDefinition CsvRecorder::s_definition = ThreadedComponentRecord(
+    "CsvRecorder", "1.4.0", &InstantiateComponent<CsvRecorder>,
+    KyRecorderInputs<&DAXO::FilterFloats64>, s_outputs, KyRecorderProperties, s_actions);
 
 DAXO_DECLARE_MODULE(CsvRecorder, "DAXOComponent", "CsvRecorder", "1.4.0",
                     &CsvRecorder::s_definition);
-
-DAXOComponent* CsvRecorder::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new CsvRecorder(name, definition);
-}
 
 void CsvRecorder::Open() {
   m_header = false;

@@ -24,7 +24,6 @@ namespace velquor_io {
 class CsvRecorder : public TextRecorder {
  public:
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   CsvRecorder(const char* name, DAXOComponentDefinition& definition)
       : TextRecorder(name, definition) {}

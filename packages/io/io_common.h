@@ -129,6 +129,16 @@ enum RecorderProperty {
 };
 /// The recorders' property table (terminated by a zero row).
 extern DAXOPropertyDefinition KyRecorderProperties[];
+/// The input table of a recorder of `Filter` samples: "input", then
+/// "end_of_file" (terminated by a zero row). Both never-skipping: a
+/// recorder that falls behind holds its writer back rather than lose data.
+template <const DAXOTypeFilterBase* Filter>
+inline DAXOInputDefinition KyRecorderInputs[] = {
+    // name, reserved, type filter, reader type, subsampling
+    {"input", 0, Filter, DAXO::NeverSkippingReader, 1},
+    {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
+    {},
+};
 
 /// A recorder: data input 0 ("input") and end-of-file input 1
 /// ("end_of_file"), both never-skipping. Birth opens the output file; Core

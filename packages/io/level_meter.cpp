@@ -46,14 +46,11 @@ DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition LevelMeter::s_definition = ThreadedComponentRecord(
-    "LevelMeter", "1.4.0", &LevelMeter::Instantiate, s_inputs, s_outputs, s_properties, s_actions);
+DAXOComponentDefinition LevelMeter::s_definition =
+    ThreadedComponentRecord("LevelMeter", "1.4.0", &InstantiateComponent<LevelMeter>, s_inputs,
+                            s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(LevelMeter, "DAXOComponent", "LevelMeter", "1.4.0", &LevelMeter::s_definition);
-
-DAXOComponent* LevelMeter::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new LevelMeter(name, definition);
-}
 
 void LevelMeter::Fail(std::string_view detail) {
   m_file.Close();

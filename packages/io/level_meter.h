@@ -33,7 +33,6 @@ namespace velquor_io {
 class LevelMeter : public DAXOSoundProcessingComponent {
  public:
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   LevelMeter(const char* name, DAXOComponentDefinition& definition)
       : DAXOSoundProcessingComponent(name, definition) {}

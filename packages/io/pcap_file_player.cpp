@@ -70,15 +70,11 @@ std::string LinkTypeText(int type) {
 }  // namespace
 
 DAXOComponentDefinition PcapFilePlayer::s_definition =
-    ThreadedComponentRecord("PcapFilePlayer", "1.4.0", &PcapFilePlayer::Instantiate, s_inputs,
-                            s_outputs, s_properties, s_actions);
+    ThreadedComponentRecord("PcapFilePlayer", "1.4.0", &InstantiateComponent<PcapFilePlayer>,
+                            s_inputs, s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(PcapFilePlayer, "DAXOComponent", "PcapFilePlayer", "1.4.0",
                     &PcapFilePlayer::s_definition);
-
-DAXOComponent* PcapFilePlayer::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new PcapFilePlayer(name, definition);
-}
 
 PcapFilePlayer::PcapFilePlayer(const char* name, DAXOComponentDefinition& definition)
     : DAXOComponent(name, definition), DAXOpcap_component(name, definition) {}

@@ -46,7 +46,6 @@ class PcapFilePlayer : public DAXOpcap_component {
   static constexpr long KyMaxSampleBytes = 64L << 20;
 
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   PcapFilePlayer(const char* name, DAXOComponentDefinition& definition);
   ~PcapFilePlayer() override;

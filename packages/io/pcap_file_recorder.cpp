@@ -17,12 +17,6 @@ namespace velquor_io {
 
 namespace {
 
-DAXOInputDefinition s_inputs[] = {
-    // name, reserved, type filter, reader type, subsampling
-    {"input", 0, &pcap_stream::KyStreamFilter, DAXO::NeverSkippingReader, 1},
-    {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
-    {},
-};
 DAXOOutputDefinition s_outputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
@@ -36,17 +30,12 @@ std::string WriteError() {
 
 }  // namespace
 
-DAXOComponentDefinition PcapFileRecorder::s_definition =
-    ThreadedComponentRecord("PcapFileRecorder", "1.4.0", &PcapFileRecorder::Instantiate, s_inputs,
-                            s_outputs, KyRecorderProperties, s_actions);
+DAXOComponentDefinition PcapFileRecorder::s_definition = ThreadedComponentRecord(
+    "PcapFileRecorder", "1.4.0", &InstantiateComponent<PcapFileRecorder>,
+    KyRecorderInputs<&pcap_stream::KyStreamFilter>, s_outputs, KyRecorderProperties, s_actions);
 
 DAXO_DECLARE_MODULE(PcapFileRecorder, "DAXOComponent", "PcapFileRecorder", "1.4.0",
                     &PcapFileRecorder::s_definition);
-
-DAXOComponent* PcapFileRecorder::Instantiate(const char* name,
-                                             DAXOComponentDefinition& definition) {
-  return new PcapFileRecorder(name, definition);
-}
 
 PcapFileRecorder::~PcapFileRecorder() {
   Close();

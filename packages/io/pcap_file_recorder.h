@@ -30,7 +30,6 @@ class PcapFileRecorder : public IoRecorder, public DAXOpcap_class {
   static constexpr int KySnapLength = 262144;
 
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   PcapFileRecorder(const char* name, DAXOComponentDefinition& definition)
       : IoRecorder(name, definition) {}

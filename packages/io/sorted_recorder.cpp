@@ -82,15 +82,11 @@ void AppendText(std::string& line, const char* text, std::size_t length) {
 }  // namespace
 
 DAXOComponentDefinition SortedRecorder::s_definition =
-    ThreadedComponentRecord("SortedRecorder", "1.4.0", &SortedRecorder::Instantiate, s_inputs,
-                            s_outputs, s_properties, s_actions);
+    ThreadedComponentRecord("SortedRecorder", "1.4.0", &InstantiateComponent<SortedRecorder>,
+                            s_inputs, s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(SortedRecorder, "DAXOComponent", "SortedRecorder", "1.4.0",
                     &SortedRecorder::s_definition);
-
-DAXOComponent* SortedRecorder::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new SortedRecorder(name, definition);
-}
 
 void SortedRecorder::Dynamic() {
   DAXOSortedStartReadingComponent::Dynamic();

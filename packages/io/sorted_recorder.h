@@ -65,7 +65,6 @@ class SortedRecorder : public DAXOSortedStartReadingComponent {
   static constexpr long KyMaxStreams = 128;
 
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   SortedRecorder(const char* name, DAXOComponentDefinition& definition)
       : DAXOSortedStartReadingComponent(name, definition) {}

@@ -41,14 +41,11 @@ DAXOActionDefinition s_actions[] = {{}};
 
 }  // namespace
 
-DAXOComponentDefinition WavPlayer::s_definition = ThreadedComponentRecord(
-    "WavPlayer", "1.4.0", &WavPlayer::Instantiate, s_inputs, s_outputs, s_properties, s_actions);
+DAXOComponentDefinition WavPlayer::s_definition =
+    ThreadedComponentRecord("WavPlayer", "1.4.0", &InstantiateComponent<WavPlayer>, s_inputs,
+                            s_outputs, s_properties, s_actions);
 
 DAXO_DECLARE_MODULE(WavPlayer, "DAXOComponent", "WavPlayer", "1.4.0", &WavPlayer::s_definition);
-
-DAXOComponent* WavPlayer::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new WavPlayer(name, definition);
-}
 
 WavPlayer::~WavPlayer() {
   Close();

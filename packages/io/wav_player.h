@@ -46,7 +46,6 @@ class WavPlayer : public DAXOComponent {
   static constexpr long KyMaxBlockBytes = 1 << 24;
 
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   WavPlayer(const char* name, DAXOComponentDefinition& definition)
       : DAXOComponent(name, definition) {}

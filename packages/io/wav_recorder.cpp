@@ -13,12 +13,6 @@ namespace velquor_io {
 
 namespace {
 
-DAXOInputDefinition s_inputs[] = {
-    // name, reserved, type filter, reader type, subsampling
-    {"input", 0, &DAXO::FilterAudioSignals, DAXO::NeverSkippingReader, 1},
-    {"end_of_file", 0, &DAXO::FilterInteger64, DAXO::NeverSkippingReader, 1},
-    {},
-};
 DAXOOutputDefinition s_outputs[] = {{}};
 DAXOActionDefinition s_actions[] = {{}};
 
@@ -33,16 +27,12 @@ std::string FormatText(SoundKind kind, int channels, int rate) {
 
 }  // namespace
 
-DAXOComponentDefinition WavRecorder::s_definition =
-    ThreadedComponentRecord("WavRecorder", "1.4.0", &WavRecorder::Instantiate, s_inputs, s_outputs,
-                            KyRecorderProperties, s_actions);
+DAXOComponentDefinition WavRecorder::s_definition = ThreadedComponentRecord(
+    "WavRecorder", "1.4.0", &InstantiateComponent<WavRecorder>,
+    KyRecorderInputs<&DAXO::FilterAudioSignals>, s_outputs, KyRecorderProperties, s_actions);
 
 DAXO_DECLARE_MODULE(WavRecorder, "DAXOComponent", "WavRecorder", "1.4.0",
                     &WavRecorder::s_definition);
-
-DAXOComponent* WavRecorder::Instantiate(const char* name, DAXOComponentDefinition& definition) {
-  return new WavRecorder(name, definition);
-}
 
 WavRecorder::~WavRecorder() {
   Close();

@@ -36,7 +36,6 @@ class WavRecorder : public IoRecorder {
   static constexpr int KyEmptyRate = 44100;
 
   static DAXOComponentDefinition s_definition;
-  static DAXOComponent* Instantiate(const char* name, DAXOComponentDefinition& definition);
 
   WavRecorder(const char* name, DAXOComponentDefinition& definition)
       : IoRecorder(name, definition) {}
