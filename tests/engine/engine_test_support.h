@@ -16,6 +16,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "daxo_condition.h"
 #include "daxo_event.h"
@@ -77,6 +79,39 @@ class Counter {
   std::mutex m_mutex;
   std::condition_variable m_changed;
   int m_value = 0;
+};
+
+/// What a component's thread records for the test's thread: each item
+/// appended under the lock and counted, so that the test waits for a count
+/// and then reads the items (hand-shakes, never sleeps).
+template <class T>
+class Log {
+ public:
+  /// Appends `item`; answers its index.
+  std::size_t Add(T item) {
+    std::size_t index = 0;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      index = m_items.size();
+      m_items.push_back(std::move(item));
+    }
+    m_added.Raise();
+    return index;
+  }
+  bool WaitAtLeast(int count) { return m_added.WaitAtLeast(count); }
+  T At(std::size_t i) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_items.at(i);
+  }
+  std::vector<T> All() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_items;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::vector<T> m_items;
+  Counter m_added;
 };
 
 struct EngineTimeWait {

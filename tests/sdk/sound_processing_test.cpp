@@ -106,22 +106,12 @@ class Filter : public DAXOSoundProcessingComponent {
                     bool& discard) override {
     const int n = frames * channels;
     std::copy(input, input + n, output);
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      discard = discard || std::count(discards.begin(), discards.end(), seen.size()) > 0;
-      seen.push_back(
-          {Floats(input, input + n), input, inputTimestamp, outputTimestamp, frames, channels});
-    }
-    calls.Raise();
+    const size_t call = seen.Add(
+        {Floats(input, input + n), input, inputTimestamp, outputTimestamp, frames, channels});
+    discard = discard || std::count(discards.begin(), discards.end(), call) > 0;
   }
-  Call At(size_t i) {
-    std::lock_guard<std::mutex> guard(lock);
-    return seen.at(i);
-  }
-  std::mutex lock;
-  std::vector<Call> seen;
-  std::vector<size_t> discards;
-  Counter calls;
+  Log<Call> seen;
+  std::vector<size_t> discards;  // set before the run starts
 };
 
 struct Published {
@@ -139,20 +129,10 @@ class Reader : public DAXOComponent {
     DAXOIOElt* e = StartReading(Input(0));
     if (e == nullptr) return;
     const float* data = static_cast<const float*>(e->Data());
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      samples.push_back({Floats(data, data + e->VectorSize()), e->Timestamp(), e->Frequency(),
-                         e->Misc1(), e->Misc2(), e->Type().value});
-    }
-    received.Raise();
+    samples.Add({Floats(data, data + e->VectorSize()), e->Timestamp(), e->Frequency(), e->Misc1(),
+                 e->Misc2(), e->Type().value});
   }
-  Published At(size_t i) {
-    std::lock_guard<std::mutex> guard(lock);
-    return samples.at(i);
-  }
-  std::mutex lock;
-  std::vector<Published> samples;
-  Counter received;
+  Log<Published> samples;
 };
 
 constexpr DAXOTypeInfoValue kSoundFlags = DAXO::VectorFlag | DAXO::FrequencyFlag | DAXO::MiscFlag;
@@ -207,8 +187,8 @@ TEST_P(SoundConversion, HandsTheBlockOverAndPublishesItWithTheInputsTimingAndFor
   Wire(c.source);
   ASSERT_TRUE(engine.StartDiagram());
   src->Send({c.sample});
-  ASSERT_TRUE(reader->received.WaitAtLeast(1));
-  const Call call = filter->At(0);
+  ASSERT_TRUE(reader->samples.WaitAtLeast(1));
+  const Call call = filter->seen.At(0);
   EXPECT_EQ(call.input, c.expected);
   EXPECT_EQ(call.frames, c.frames);
   EXPECT_EQ(call.channels, c.channels);
@@ -218,7 +198,7 @@ TEST_P(SoundConversion, HandsTheBlockOverAndPublishesItWithTheInputsTimingAndFor
     std::lock_guard<std::mutex> guard(src->lock);
     EXPECT_EQ(call.address, src->written.at(0)) << "float input is handed over as it is";
   }
-  const Published out = reader->At(0);
+  const Published out = reader->samples.At(0);
   EXPECT_EQ(out.floats, c.expected);
   EXPECT_EQ(out.timestamp, 1000);
   EXPECT_EQ(out.frequency, kFrequency);
@@ -258,10 +238,10 @@ TEST_F(Sound, ADiscardedBlockIsNotPublished) {
   ASSERT_TRUE(engine.StartDiagram());
   src->Send(
       {Sample({1}, 1, 8, -1, 1000), Sample({2}, 1, 8, -1, 2000), Sample({3}, 1, 8, -1, 3000)});
-  ASSERT_TRUE(filter->calls.WaitAtLeast(3));
-  ASSERT_TRUE(reader->received.WaitAtLeast(2));
-  EXPECT_EQ(reader->At(0).timestamp, 1000);
-  EXPECT_EQ(reader->At(1).timestamp, 3000) << "the second block was dropped";
+  ASSERT_TRUE(filter->seen.WaitAtLeast(3));
+  ASSERT_TRUE(reader->samples.WaitAtLeast(2));
+  EXPECT_EQ(reader->samples.At(0).timestamp, 1000);
+  EXPECT_EQ(reader->samples.At(1).timestamp, 3000) << "the second block was dropped";
   engine.ShutdownDiagram();
   EXPECT_FALSE(ErrorReported());
 }
@@ -274,14 +254,14 @@ TEST_F(Sound, ALaterLargerSampleIsCutToWholeFramesOfTheFirstSamplesBuffersWithOn
   Bytes large(300);
   for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<unsigned char>(i);
   src->Send({Sample(OfInt16({0, 0, 0}), 3, 16), Sample(large, 3, 8), Sample(large, 3, 8)});
-  ASSERT_TRUE(reader->received.WaitAtLeast(3));
-  const Call cut = filter->At(1);
+  ASSERT_TRUE(reader->samples.WaitAtLeast(3));
+  const Call cut = filter->seen.At(1);
   EXPECT_EQ(cut.frames, 85);
   EXPECT_EQ(cut.channels, 3);
   Floats expected;
   for (int i = 0; i < 255; ++i) expected.push_back((i - 128) / 128.0f);
-  EXPECT_EQ(reader->At(1).floats, expected);
-  EXPECT_EQ(reader->At(2).floats.size(), 255u);
+  EXPECT_EQ(reader->samples.At(1).floats, expected);
+  EXPECT_EQ(reader->samples.At(2).floats.size(), 255u);
   engine.ShutdownDiagram();
   EXPECT_EQ(Count("*snd: Sound sample of 300 items is larger than the 256 floats*", DAXO::Warning),
             1);

@@ -87,21 +87,11 @@ class Recorder : public Base {
     Respond();
     const int n = consume < 0 ? fifo.Size() : consume;
     if (n > 0) fifo.Pop(n, nullptr);
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      seen.push_back(std::move(s));
-    }
-    calls.Raise();
+    seen.Add(std::move(s));
   }
   virtual void Respond() {}
-  Seen At(size_t i) {
-    std::lock_guard<std::mutex> guard(lock);
-    return seen.at(i);
-  }
-  std::mutex lock;
-  std::vector<Seen> seen;
+  Log<Seen> seen;
   int consume = 0;
-  Counter calls;
 };
 
 using InputRecorder = Recorder<DAXOStream8InputComponent>;
@@ -128,15 +118,9 @@ class Reader : public DAXOComponent {
   void Core() override {
     DAXOIOElt* e = StartReading(Input(0));
     if (e == nullptr) return;
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      samples.emplace_back(Bytes(e->Stream8(), e->Stream8() + e->VectorSize()), e->Timestamp());
-    }
-    received.Raise();
+    samples.Add({Bytes(e->Stream8(), e->Stream8() + e->VectorSize()), e->Timestamp()});
   }
-  std::mutex lock;
-  std::vector<std::pair<Bytes, DAXOTimestamp>> samples;
-  Counter received;
+  Log<std::pair<Bytes, DAXOTimestamp>> samples;
 };
 
 DAXOOutputDefinition g_sourceOutputs[] = {
@@ -168,7 +152,7 @@ class Stream8 : public PropertyTest {
   bool Feed(C* dst, Planned p, int calls) {
     src->Add(std::move(p));
     src->release.Set();
-    return dst->calls.WaitAtLeast(calls);
+    return dst->seen.WaitAtLeast(calls);
   }
   /// Starts the diagram and waits until `dst` failed with `pattern`.
   void ExpectFailure(const std::string& pattern) {
@@ -192,10 +176,10 @@ TEST_F(Stream8, AFullFifoOverwritesItsOldestBytesAndTheCopyWraps) {
   ASSERT_TRUE(engine.StartDiagram());
   ASSERT_TRUE(Feed(dst, {{1, 2, 3, 4, 5}}, 1));
   ASSERT_TRUE(Feed(dst, {{6, 7, 8, 9, 10}}, 2));
-  const Seen first = dst->At(0);
+  const Seen first = dst->seen.At(0);
   EXPECT_EQ(first.offset, 0);
   EXPECT_EQ(first.run, (Bytes{1, 2, 3, 4, 5}));
-  const Seen second = dst->At(1);
+  const Seen second = dst->seen.At(1);
   EXPECT_EQ(second.offset, 2) << "the two oldest bytes are dropped";
   EXPECT_EQ(second.run, (Bytes{3, 4, 5, 6, 7, 8, 9, 10}));
   EXPECT_EQ(second.slots, (Bytes{9, 10, 3, 4, 5, 6, 7, 8})) << "3 bytes at slots 5-7, 2 at 0-1";
@@ -221,7 +205,7 @@ TEST_F(Stream8, BytesAreStampedFromTheSampleAndItsFrequency) {
   int calls = 0;
   for (const Case& c : cases) {
     ASSERT_TRUE(Feed(dst, {{1, 2, 3, 4}, 1000, c.flag, c.frequency}, ++calls));
-    const Seen s = dst->At(static_cast<size_t>(calls - 1));
+    const Seen s = dst->seen.At(static_cast<size_t>(calls - 1));
     EXPECT_EQ(s.timestamps, c.expected) << "case " << calls << ", FIFO offset " << s.offset;
     EXPECT_EQ(s.timesOfIssue, Times(4, 1007)) << "case " << calls;
   }
@@ -238,9 +222,9 @@ TEST_F(Stream8, WhileTimeRunsBackwardsEachSampleEmptiesTheFifoFirst) {
   ASSERT_TRUE(Feed(dst, {{6}}, 3));
   engine.SetClockSpeed(1000);
   ASSERT_TRUE(Feed(dst, {{7, 8}}, 4));
-  EXPECT_EQ(dst->At(1).run, (Bytes{3, 4, 5}));
-  EXPECT_EQ(dst->At(2).run, (Bytes{6}));
-  EXPECT_EQ(dst->At(3).run, (Bytes{6, 7, 8})) << "forwards again: bytes accumulate";
+  EXPECT_EQ(dst->seen.At(1).run, (Bytes{3, 4, 5}));
+  EXPECT_EQ(dst->seen.At(2).run, (Bytes{6}));
+  EXPECT_EQ(dst->seen.At(3).run, (Bytes{6, 7, 8})) << "forwards again: bytes accumulate";
   engine.ShutdownDiagram();
 }
 
@@ -250,7 +234,7 @@ TEST_F(Stream8, ADefinitionWithoutTheTemplateRowsGetsThemFromDynamic) {
   EXPECT_STREQ(dst->Input(0).ShortName(), "iStream8");
   ASSERT_TRUE(engine.StartDiagram());
   ASSERT_TRUE(Feed(dst, {{1, 2, 3, 4, 5, 6}}, 1));
-  EXPECT_EQ(dst->At(0).run, (Bytes{1, 2, 3, 4}))
+  EXPECT_EQ(dst->seen.At(0).run, (Bytes{1, 2, 3, 4}))
       << "a sample longer than the FIFO: its first bytes";
   engine.ShutdownDiagram();
   EXPECT_FALSE(ErrorReported());
@@ -266,7 +250,7 @@ TEST_F(Stream8, SendDataSplitsIntoChunksWithOneTimestampAndLengthZeroWritesNothi
   engine.SetClockSpeed(0);  // engine time holds: ts = 0 reads it exactly
   engine.JumpClock(5000000);
   ASSERT_TRUE(Feed(echo, {{1}}, 1));
-  ASSERT_TRUE(reader->received.WaitAtLeast(7));
+  ASSERT_TRUE(reader->samples.WaitAtLeast(7));
   EXPECT_EQ(echo->answers, (std::vector<bool>{true, true, true, true}));
   engine.ShutdownDiagram();
 
@@ -277,7 +261,7 @@ TEST_F(Stream8, SendDataSplitsIntoChunksWithOneTimestampAndLengthZeroWritesNothi
   const DAXOTimestamp now = 5000000;
   const std::vector<std::pair<Bytes, DAXOTimestamp>> expected = {
       {a, 777}, {b, 777}, {c, 777}, {a, now}, {b, now}, {c, now}, {Bytes{1}, 999}};
-  EXPECT_EQ(reader->samples, expected) << "length 0 wrote nothing before the first chunk";
+  EXPECT_EQ(reader->samples.All(), expected) << "length 0 wrote nothing before the first chunk";
   EXPECT_FALSE(ErrorReported());
 }
 
