@@ -475,10 +475,10 @@ void daxo_sorting_multiplexer::ReadData(DAXOIOElt* element, int index) {
           Error("Cannot multiplex different link_types!");
         }
         pcap_stream::pcap_data_reader reader(*this, *sample);
-        pcap_stream::pkthdr header;
         const std::uint8_t* data = nullptr;
         const DAXOpcap_packet_header_t* packet = nullptr;
-        while (reader.get_next_packet(&header, &data, &packet) == pcap_stream::PCAP_NO_ERROR) {
+        // The raw header is queued as it is: no converted copy is asked for.
+        while (reader.get_next_packet(nullptr, &data, &packet) == pcap_stream::PCAP_NO_ERROR) {
           DAXOpcap_packet_header_t copy;
           std::memcpy(&copy, packet, sizeof copy);
           std::memcpy(m_pcapQueue.Push(lane, copy, copy.caplen), data, copy.caplen);
