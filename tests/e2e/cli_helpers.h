@@ -23,6 +23,8 @@
 #include <tuple>
 #include <vector>
 
+#include "file_text.h"
+
 namespace velquor::test {
 
 namespace fs = std::filesystem;
@@ -83,17 +85,6 @@ inline std::string PcapNgSection(bool big, std::uint32_t linkType,
            p.data + std::string(padded - size, '\0') + Words({32 + padded}, big);
   }
   return out;
-}
-
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 /// The packets of a little-endian microsecond pcap file, in file order.

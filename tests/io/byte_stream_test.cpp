@@ -27,7 +27,7 @@ class ByteStreamRoundTrip : public StreamDiagram, public ::testing::WithParamInt
 TEST_P(ByteStreamRoundTrip, BytesComeBackIdenticalAndStampedOnTheRate) {
   const Trip& trip = GetParam();
   const std::string in = Bytes(trip.size);
-  WriteText(File("in.bin"), in);
+  WriteFile(File("in.bin"), in);
   Player("play", File("in.bin"), trip.rate, trip.chunk);
   Create("ByteStreamRecorder", "rec");
   Set("rec", "path", File("out.bin"));
@@ -37,13 +37,13 @@ TEST_P(ByteStreamRoundTrip, BytesComeBackIdenticalAndStampedOnTheRate) {
   const DAXOTimestamp before = StartClock();
   Run();
   EXPECT_EQ(Errors(), "");
-  EXPECT_TRUE(ReadText(File("out.bin")) == in) << "the bytes differ";
+  EXPECT_TRUE(ReadFile(File("out.bin")) == in) << "the bytes differ";
   EXPECT_EQ(Integer("play", "bytes"), static_cast<long>(trip.size));
   EXPECT_EQ(Integer("rec", "bytes"), static_cast<long>(trip.size));
 
   // One line per sample: offsets follow on, each run is a whole chunk but
   // the last, and byte k of the file is stamped start + k * step.
-  std::istringstream lines(ReadText(File("out.ts")));
+  std::istringstream lines(ReadFile(File("out.ts")));
   std::string header;
   std::getline(lines, header);
   EXPECT_EQ(header, "# offset count first_us last_us");
@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Trip>& info) { return std::string(info.param.name); });
 
 TEST_F(ByteStream, BadSettingsAndFilesEndInAnErrorNamingThem) {
-  WriteText(File("in.bin"), Bytes(100));
+  WriteFile(File("in.bin"), Bytes(100));
   struct Case {
     const char* what;
     std::string input;  // empty: no player
@@ -113,7 +113,7 @@ TEST_F(ByteStream, BadSettingsAndFilesEndInAnErrorNamingThem) {
     EXPECT_NE(Errors().find(c.expected), std::string::npos) << Errors();
     for (const std::string& name : engine.Components()) ASSERT_TRUE(engine.DestroyComponent(name));
   }
-  EXPECT_EQ(ReadText(File("in.bin")), Bytes(100)) << "the refused recorder left the input alone";
+  EXPECT_EQ(ReadFile(File("in.bin")), Bytes(100)) << "the refused recorder left the input alone";
 }
 
 }  // namespace

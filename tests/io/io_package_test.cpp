@@ -168,7 +168,7 @@ class IoPackage : public StreamDiagram {
     Recorder(recorder, File("out"), "mux");
     Run();
     EXPECT_EQ(Errors(), "");
-    return ReadText(File("out"));
+    return ReadFile(File("out"));
   }
   /// Plays `in` (written as `layout`) straight into a PcapFileRecorder with
   /// "batch_size" `batch`; returns what it wrote.
@@ -245,7 +245,7 @@ TEST_F(IoPackage, CaptureSamplesStayWithinSampleBytes) {
   Run();
   EXPECT_EQ(Errors(), "");
   std::size_t samples[2] = {0, 0};
-  std::istringstream lines(ReadText(File("samples.txt")));
+  std::istringstream lines(ReadFile(File("samples.txt")));
   for (std::string line; std::getline(lines, line);) {
     long time = 0;
     int input = -1;
@@ -292,12 +292,12 @@ const char kCanLog[] =
     "(1436509052.250100) vcan1 0AB#0102030405060708_C\n";
 
 TEST_F(IoPackage, ACandumpLogComesBackByteForByte) {
-  WriteText(File("in.log"), kCanLog);
+  WriteFile(File("in.log"), kCanLog);
   Player("CanLogPlayer", "play", File("in.log"));
   Recorder("CanLogRecorder", File("out.log"), "play");
   Run();
   EXPECT_EQ(Errors(), "");
-  EXPECT_EQ(ReadText(File("out.log")), kCanLog);
+  EXPECT_EQ(ReadFile(File("out.log")), kCanLog);
   EXPECT_EQ(Integer("play", "packets"), 9);
   EXPECT_EQ(Integer("rec", "packets"), 9);
   EXPECT_EQ(Integer("rec", "out_of_order"), 1);
@@ -323,8 +323,8 @@ TEST_F(IoPackage, CandumpLogsMergeInTimeOrderAcrossSamples) {
     b += line;
     expected.emplace_back(tb, line);
   }
-  WriteText(File("a.log"), a);
-  WriteText(File("b.log"), b);
+  WriteFile(File("a.log"), a);
+  WriteFile(File("b.log"), b);
   std::sort(expected.begin(), expected.end());
   std::string merged;
   for (const auto& e : expected) merged += e.second;
@@ -335,7 +335,7 @@ TEST_F(IoPackage, CandumpLogsMergeInTimeOrderAcrossSamples) {
 // --- CSV ---------------------------------------------------------------------------------
 
 TEST_F(IoPackage, ACsvSeriesComesBackWithItsHeaderAndExactValues) {
-  WriteText(File("in.csv"),
+  WriteFile(File("in.csv"),
             "timestamp_us,speed,temp\n"
             "1700000000000000,0.1,-40\n"
             "\n"
@@ -345,7 +345,7 @@ TEST_F(IoPackage, ACsvSeriesComesBackWithItsHeaderAndExactValues) {
   Recorder("CsvRecorder", File("out.csv"), "play");
   Run();
   EXPECT_EQ(Errors(), "");
-  EXPECT_EQ(ReadText(File("out.csv")),
+  EXPECT_EQ(ReadFile(File("out.csv")),
             "timestamp_us,speed,temp\n"
             "1700000000000000,0.10000000000000001,-40\n"
             "1700000000100000,1e-300,3.25\n"
@@ -367,8 +367,8 @@ TEST_F(IoPackage, CsvSeriesMergeInTimeOrder) {
     rows.push_back(rx);
     rows.push_back(ry);
   }
-  WriteText(File("x.csv"), x);
-  WriteText(File("y.csv"), y);
+  WriteFile(File("x.csv"), x);
+  WriteFile(File("y.csv"), y);
   std::string merged = header + "\n";
   for (const std::string& r : rows) merged += r + "\n";
   EXPECT_EQ(MergeTexts("CsvPlayer", "CsvRecorder", {"x.csv", "y.csv"}), merged);
@@ -379,18 +379,18 @@ TEST_F(IoPackage, CsvSeriesMergeInTimeOrder) {
 TEST_F(IoPackage, BadInputsStopThePlayerWithTheFileAndWhereNamed) {
   const std::vector<Packet> good = MakePackets(0, 3, 1700000000000000, 10);
   WriteCapture(File("good.pcap"), good, Layout::Micro);
-  const std::string bytes = ReadText(File("good.pcap"));
-  WriteText(File("magic.pcap"), "this is not a capture file at all, only text\n");
-  WriteText(File("header.pcap"), bytes.substr(0, 10));
-  WriteText(File("packet.pcap"), bytes.substr(0, bytes.size() - 5));  // in packet 3
+  const std::string bytes = ReadFile(File("good.pcap"));
+  WriteFile(File("magic.pcap"), "this is not a capture file at all, only text\n");
+  WriteFile(File("header.pcap"), bytes.substr(0, 10));
+  WriteFile(File("packet.pcap"), bytes.substr(0, bytes.size() - 5));  // in packet 3
   std::vector<Packet> huge = good;
   huge[1].bytes.assign(300000, 0xAB);
   huge[1].len = 300000;
   WriteCapture(File("huge.pcap"), huge, Layout::Micro);
-  WriteText(File("bad.log"), "(1.000000) can0 123#00\n(1.000001) can0 123#0\n");
-  WriteText(File("bad.csv"), "timestamp_us,a\n5,1\n6,x\n");
-  WriteText(File("zero.csv"), "timestamp_us,a\n5,1\n7,2\n0,3\n");
-  WriteText(File("header.csv"), "time,a\n5,1\n");
+  WriteFile(File("bad.log"), "(1.000000) can0 123#00\n(1.000001) can0 123#0\n");
+  WriteFile(File("bad.csv"), "timestamp_us,a\n5,1\n6,x\n");
+  WriteFile(File("zero.csv"), "timestamp_us,a\n5,1\n7,2\n0,3\n");
+  WriteFile(File("header.csv"), "time,a\n5,1\n");
   struct Case {
     const char* model;
     const char* file;
@@ -420,8 +420,8 @@ TEST_F(IoPackage, BadInputsStopThePlayerWithTheFileAndWhereNamed) {
 
 TEST_F(IoPackage, UnwritableOutputsStopTheRecorderWithTheFileNamed) {
   WriteCapture(File("in.pcap"), MakePackets(0, 50, 1700000000000000, 10), Layout::Micro);
-  WriteText(File("in.log"), kCanLog);
-  WriteText(File("in.csv"), "timestamp_us,a\n5,1\n");
+  WriteFile(File("in.log"), kCanLog);
+  WriteFile(File("in.csv"), "timestamp_us,a\n5,1\n");
   struct Case {
     const char* player;
     const char* recorder;

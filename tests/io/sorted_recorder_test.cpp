@@ -65,7 +65,7 @@ TEST_F(SortedRecorder, KeepsEveryByteAndFlagsWhatIsOutOfOrder) {
   for (int i = 0; i < kStreams; ++i) {
     const std::string name = "play" + std::to_string(i);
     const std::string path = File(name + ".bin");
-    WriteText(path, Bytes(streams[i].size, i));
+    WriteFile(path, Bytes(streams[i].size, i));
     Player(name, path, streams[i].rate, streams[i].chunk);
     Connect(name + ".output", "rec.input_" + std::to_string(i));
     Connect(name + ".end_of_file", "rec.iEndOfFile_" + std::to_string(i));
@@ -73,7 +73,7 @@ TEST_F(SortedRecorder, KeepsEveryByteAndFlagsWhatIsOutOfOrder) {
   Run();
   EXPECT_EQ(Errors(), "");
 
-  const std::vector<Line> lines = ParseLines(ReadText(File("sorted.txt")));
+  const std::vector<Line> lines = ParseLines(ReadFile(File("sorted.txt")));
   std::string bytes[kStreams];
   int ends[kStreams] = {};
   long late = 0;
@@ -110,7 +110,7 @@ TEST_F(SortedRecorder, KeepsEveryByteAndFlagsWhatIsOutOfOrder) {
 TEST_F(SortedRecorder, KeepsTheLastSampleOfAStreamWhoseEndCarriesItsTime) {
   // A CSV player stamps its end of file with its last row's time: the two
   // may leave the queue in either order, and the last row must be written.
-  WriteText(File("in.csv"), "timestamp_us,a,b\n5,0.5,-1e-300\n6,42,3\n");
+  WriteFile(File("in.csv"), "timestamp_us,a,b\n5,0.5,-1e-300\n6,42,3\n");
   Create("CsvPlayer", "csv");
   Set("csv", "path", File("in.csv"));
   Create("SortedRecorder", "rec");
@@ -122,7 +122,7 @@ TEST_F(SortedRecorder, KeepsTheLastSampleOfAStreamWhoseEndCarriesItsTime) {
   EXPECT_EQ(Errors(), "");
   std::string data;
   std::string ends;
-  for (const Line& line : ParseLines(ReadText(File("sorted.txt")))) {
+  for (const Line& line : ParseLines(ReadFile(File("sorted.txt")))) {
     const std::string text = std::to_string(line.timestamp) + " " + line.kind + " " + line.values;
     (line.input == 0 ? data : ends) += text + "\n";
   }

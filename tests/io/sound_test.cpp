@@ -264,13 +264,13 @@ TEST_F(SoundDiagram, NoSoundGivesAValidEmptyWavAndAHeaderOnlyCsv) {
   const Wav out = ReadWav(File("floats.wav"));
   EXPECT_TRUE(out.ok);
   EXPECT_TRUE(out.shorts.empty());
-  EXPECT_EQ(ReadText(File("levels.csv")), "timestamp_us,rms_0,peak_0\n");
+  EXPECT_EQ(ReadFile(File("levels.csv")), "timestamp_us,rms_0,peak_0\n");
 }
 
 TEST_F(SoundDiagram, FaultsNameTheFile) {
   WriteWav(File("good.wav"), SF_FORMAT_PCM_16, 1, kRate, 100);
   WriteWav(File("fast.wav"), SF_FORMAT_PCM_16, 1, 2000000, 100);
-  WriteText(File("text.wav"), "RIFF? no, only a line of text\n");
+  WriteFile(File("text.wav"), "RIFF? no, only a line of text\n");
   struct Fault {
     const char* model;  // fed by a player of good.wav unless it is the player
     std::string path;

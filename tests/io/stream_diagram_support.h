@@ -15,19 +15,9 @@
 #include "daxo_component.h"
 #include "daxo_property.h"
 #include "engine_test_support.h"
+#include "file_text.h"
 
 namespace velquor::test {
-
-inline std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 /// `size` bytes in which every value 0..255 occurs once `size` >= 256 (a
 /// multiplier prime to 256 walks all of them), distinct per `seed`.
